@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs what Lumetra needs to build and test on Debian 12; does nothing when all is there.
+set -e
+PACKAGES="cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth fonts-wine googletest \
+python3-pyftpdlib python3-pil x11-apps imagemagick"
+
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing:$missing"
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs every test under Wine and Xvfb.
+set -e
+cd "$(dirname "$0")/.."
+BUILD="${LUMETRA_BUILD:-build}"
+scripts/install-deps.sh
+scripts/build.sh
+scripts/prepare-prefix.sh "$PWD/$BUILD/wineprefix" $( [ -f "$BUILD/testcam/lumetra_testcam.dll" ] && echo "$PWD/$BUILD/testcam/lumetra_testcam.dll")
+status=0
+# One X server for the whole run; its own Wine server is ended afterwards.
+WINEPREFIX="$PWD/$BUILD/wineprefix" xvfb-run -a -s "-screen 0 1600x1200x24" \
+    ctest --test-dir "$BUILD" --output-on-failure --timeout 900 "$@" || status=$?
+WINEPREFIX="$PWD/$BUILD/wineprefix" wineserver -k 2>/dev/null || true
+exit $status

@@ -1,0 +1,3 @@
+#pragma once
+// Resource ids of the program. Control ids of each dialog live beside the dialog's class.
+#define IDS_ABOUTBOX 101
