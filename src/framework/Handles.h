@@ -1,0 +1,141 @@
+#pragma once
+// Move-only owners for Windows handles, so every path releases what it got.
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <utility>
+
+namespace lumetra {
+
+template <typename T> using ComPtr = Microsoft::WRL::ComPtr<T>;
+
+// Generic owner: Traits gives the invalid value and the close function.
+template <typename Traits> class UniqueResource {
+  public:
+    using Type = typename Traits::Type;
+
+    UniqueResource() = default;
+    explicit UniqueResource(Type value) : value_(value) {}
+    ~UniqueResource() { reset(); }
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+
+    Type get() const { return value_; }
+    bool valid() const { return value_ != Traits::invalid(); }
+    explicit operator bool() const { return valid(); }
+
+    void reset(Type value = Traits::invalid()) {
+        if (valid())
+            Traits::close(value_);
+        value_ = value;
+    }
+    Type release() { return std::exchange(value_, Traits::invalid()); }
+    // For out-parameters: releases the current value first.
+    Type* put() {
+        reset();
+        return &value_;
+    }
+
+  private:
+    Type value_ = Traits::invalid();
+};
+
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::CloseHandle(h); }
+};
+// Files use INVALID_HANDLE_VALUE for "none".
+struct FileHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) { ::CloseHandle(h); }
+};
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::RegCloseKey(h); }
+};
+struct MappedViewTraits {
+    using Type = void*;
+    static Type invalid() { return nullptr; }
+    static void close(Type p) { ::UnmapViewOfFile(p); }
+};
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::FreeLibrary(h); }
+};
+struct IconTraits {
+    using Type = HICON;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::DestroyIcon(h); }
+};
+template <typename T> struct GdiObjectTraits {
+    using Type = T;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::DeleteObject(h); }
+};
+
+using UniqueHandle = UniqueResource<KernelHandleTraits>;
+using UniqueFile = UniqueResource<FileHandleTraits>;
+using UniqueRegKey = UniqueResource<RegKeyTraits>;
+using UniqueMappedView = UniqueResource<MappedViewTraits>;
+using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueIcon = UniqueResource<IconTraits>;
+using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
+using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
+using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
+
+// Selects a GDI object into a DC for the lifetime of the scope.
+class SelectObjectScope {
+  public:
+    SelectObjectScope(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~SelectObjectScope() { ::SelectObject(dc_, previous_); }
+    SelectObjectScope(const SelectObjectScope&) = delete;
+    SelectObjectScope& operator=(const SelectObjectScope&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// A window DC from GetDC, released with ReleaseDC.
+class WindowDC {
+  public:
+    explicit WindowDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDC() {
+        if (dc_)
+            ::ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const { return dc_; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// VARIANT cleared on every path.
+class ScopedVariant {
+  public:
+    ScopedVariant() { ::VariantInit(&value_); }
+    ~ScopedVariant() { ::VariantClear(&value_); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+    VARIANT* get() { return &value_; }
+    VARIANT& operator*() { return value_; }
+
+  private:
+    VARIANT value_;
+};
+
+} // namespace lumetra
