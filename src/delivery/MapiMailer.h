@@ -1,0 +1,69 @@
+#pragma once
+// Mails a camera's last saved image through the machine's Simple MAPI client ("MAPI32.DLL",
+// loaded at run time), without any dialog and without telling the user anything.
+
+#include "framework/Handles.h"
+
+#include <mapi.h>
+
+#include <string>
+#include <vector>
+
+namespace lumetra {
+
+class MapiMailer {
+  public:
+    // The loader: MAPI counts as present when the [Mail] section's MAPI value is non-zero and
+    // "MAPI32.DLL" is on the search path; all five entry points are taken or none.
+    MapiMailer();
+    ~MapiMailer();
+    MapiMailer(const MapiMailer&) = delete;
+    MapiMailer& operator=(const MapiMailer&) = delete;
+
+    bool IsLoaded() const { return send_ != nullptr; }
+
+    // The message of the next send.
+    void ClearMessage();
+    void AddRecipient(const std::string& address) { recipients_.push_back(address); }
+    void AddAttachment(const std::string& fullPath) { attachments_.push_back(fullPath); }
+    void SetSubject(const std::string& subject) { subject_ = subject; }
+    void SetNoteText(const std::string& noteText) { noteText_ = noteText; }
+    const std::vector<std::string>& Recipients() const { return recipients_; }
+    const std::vector<std::string>& Attachments() const { return attachments_; }
+    const std::string& Subject() const { return subject_; }
+    const std::string& NoteText() const { return noteText_; }
+
+    // Logs on, resolves every recipient (those that do not resolve are left out), sends to the
+    // resolved ones and logs off. True when MAPISendMail reported success; nothing is sent
+    // when no recipient resolves. Strings of any length are handed over whole.
+    bool SendMail();
+
+  private:
+    UniqueModule library_;
+    LPMAPILOGON logon_ = nullptr;
+    LPMAPILOGOFF logoff_ = nullptr;
+    LPMAPISENDMAIL send_ = nullptr;
+    LPMAPIRESOLVENAME resolve_ = nullptr;
+    LPMAPIFREEBUFFER freeBuffer_ = nullptr;
+    LHANDLE session_ = 0;
+
+    std::vector<std::string> recipients_;
+    std::vector<std::string> attachments_;
+    std::string subject_;
+    std::string noteText_;
+};
+
+// EML split into recipients: without ";" the whole text is the one recipient (even when empty);
+// otherwise every stretch before a ";" (a missing final ";" is supplied), untrimmed, empty ones kept.
+std::vector<std::string> SplitRecipients(const std::string& emailAddresses);
+
+// The action dialog's ComposeMail: the given addresses, the last image as the one attachment,
+// its bare name as subject and body.
+void ComposeMail(MapiMailer& mailer, const std::string& emailAddresses, const std::string& lastImagePath,
+                 const std::string& lastImageName);
+
+// The session's MailLastSavedImage: ComposeMail, then SendMail; the result is not used.
+void MailLastSavedImage(MapiMailer& mailer, const std::string& emailAddresses,
+                        const std::string& lastImagePath, const std::string& lastImageName);
+
+} // namespace lumetra
