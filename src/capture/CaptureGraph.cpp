@@ -1,0 +1,263 @@
+#include "capture/CaptureGraph.h"
+
+#include "capture/CameraSlots.h"
+#include "capture/DeviceBinding.h"
+
+#include <cguid.h>
+#include <dvdmedia.h>
+
+#include <algorithm>
+
+namespace lumetra {
+
+namespace {
+
+constexpr DWORD AnyClassContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+constexpr DWORD InProcessContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+
+// The editing services' classes, which MinGW's qedit.h does not declare.
+constexpr CLSID SampleGrabberClass = {
+    0xC1F400A0, 0x3F08, 0x11d3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+constexpr CLSID NullRendererClass = {
+    0xC1F400A4, 0x3F08, 0x11d3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
+void ShowCaptureError(const char* message) {
+    ::MessageBoxA(nullptr, message, "Error!", MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);
+}
+
+// Frees what a media type returned by the grabber holds.
+class ScopedMediaType {
+  public:
+    ScopedMediaType() = default;
+    ~ScopedMediaType() {
+        if (type_.cbFormat != 0 && type_.pbFormat != nullptr)
+            ::CoTaskMemFree(type_.pbFormat);
+        if (type_.pUnk != nullptr)
+            type_.pUnk->Release();
+    }
+    ScopedMediaType(const ScopedMediaType&) = delete;
+    ScopedMediaType& operator=(const ScopedMediaType&) = delete;
+    AM_MEDIA_TYPE* get() { return &type_; }
+    const AM_MEDIA_TYPE& operator*() const { return type_; }
+
+  private:
+    AM_MEDIA_TYPE type_{};
+};
+
+// The bitmap header of a connected video format; null for a format that carries none.
+const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& type) {
+    if (type.pbFormat == nullptr)
+        return nullptr;
+    if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+        return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+    if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
+    return nullptr;
+}
+
+} // namespace
+
+bool CaptureGraph::Build(const char* cameraName, int cameraIndex, HWND videoHost) {
+    TearDown();
+    videoHost_ = videoHost;
+    if (HWND parent = videoHost ? ::GetParent(videoHost) : nullptr) {
+        RECT host{}, parentClient{};
+        ::GetWindowRect(videoHost, &host);
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&host), 2);
+        ::GetClientRect(parent, &parentClient);
+        hostRightMargin_ = parentClient.right - host.right;
+        hostBottomMargin_ = parentClient.bottom - host.bottom;
+    }
+    running_ = BuildSteps(cameraName, cameraIndex);
+    return running_;
+}
+
+bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
+    if (!IsValidCameraIndex(cameraIndex))
+        return false;
+    FrameGrabberCallback& callback = CameraSlotAt(cameraIndex).callback;
+
+    // 1. The filter graph manager.
+    if (FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, AnyClassContext, IID_IGraphBuilder,
+                                  reinterpret_cast<void**>(graph_.GetAddressOf())))) {
+        ShowCaptureError("failed filter graph");
+        return false;
+    }
+
+    // 2. The device, by its friendly name.
+    ComPtr<IBaseFilter> captureFilter;
+    FindCaptureFilter(cameraName, captureFilter.GetAddressOf());
+    if (!captureFilter) {
+        ShowCaptureError("No video capture device fouind.\r\n\r\na device like a USB web cam is needed.");
+        return false;
+    }
+
+    // 3.
+    if (FAILED(graph_->AddFilter(captureFilter.Get(), L"Cap"))) {
+        ShowCaptureError("Could not add device");
+        return false;
+    }
+
+    // 4. The Sample Grabber and its filter face.
+    ComPtr<IBaseFilter> grabberFilter;
+    if (FAILED(::CoCreateInstance(SampleGrabberClass, nullptr, AnyClassContext, IID_ISampleGrabber,
+                                  reinterpret_cast<void**>(grabber_.GetAddressOf()))) ||
+        FAILED(grabber_.As(&grabberFilter))) {
+        ShowCaptureError("::qedit.dll?)");
+        return false;
+    }
+
+    // 5. Any RGB24 video format.
+    AM_MEDIA_TYPE wanted{};
+    wanted.majortype = MEDIATYPE_Video;
+    wanted.subtype = MEDIASUBTYPE_RGB24;
+    wanted.bFixedSizeSamples = TRUE;
+    wanted.bTemporalCompression = FALSE;
+    wanted.lSampleSize = 1;
+    wanted.formattype = GUID_NULL;
+    if (FAILED(grabber_->SetMediaType(&wanted))) {
+        ShowCaptureError("no media type found");
+        return false;
+    }
+
+    // 6.
+    if (FAILED(graph_->AddFilter(grabberFilter.Get(), L"Grabber")))
+        return false;
+
+    // 7.
+    ComPtr<ICaptureGraphBuilder2> builder;
+    if (FAILED(::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, InProcessContext,
+                                  IID_ICaptureGraphBuilder2,
+                                  reinterpret_cast<void**>(builder.GetAddressOf()))) ||
+        FAILED(builder->SetFiltergraph(graph_.Get())))
+        return false;
+
+    // 8. A device with a video-port pin previews through it; the grabber's branch then ends in a
+    // NULL renderer.
+    ComPtr<IBaseFilter> nullRenderer;
+    ComPtr<IPin> videoPortPin;
+    if (builder->FindPin(captureFilter.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_VIDEOPORT, nullptr, FALSE, 0,
+                         videoPortPin.GetAddressOf()) == S_OK) {
+        if (FAILED(::CoCreateInstance(NullRendererClass, nullptr, AnyClassContext, IID_IBaseFilter,
+                                      reinterpret_cast<void**>(nullRenderer.GetAddressOf())))) {
+            ShowCaptureError("Unable to make a NULL renderer");
+            return false;
+        }
+        if (FAILED(graph_->AddFilter(nullRenderer.Get(), L"NULL renderer"))) {
+            ShowCaptureError("Can't add the filter to graph");
+            return false;
+        }
+    }
+
+    // 9. Capture filter -> grabber -> renderer, by the first connection that works.
+    const struct {
+        const GUID* category;
+        const GUID* mediaType;
+    } connections[] = {
+        {&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved},
+        {&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video},
+        {&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video},
+    };
+    bool connected = false;
+    for (const auto& connection : connections) {
+        if (SUCCEEDED(builder->RenderStream(connection.category, connection.mediaType, captureFilter.Get(),
+                                            grabberFilter.Get(), nullRenderer.Get()))) {
+            connected = true;
+            break;
+        }
+    }
+    if (!connected) {
+        ShowCaptureError("Can't build the graph");
+        return false;
+    }
+
+    // 10. The frame size, before the callback can see a frame.
+    {
+        ScopedMediaType connectedType;
+        const BITMAPINFOHEADER* header = nullptr;
+        if (SUCCEEDED(grabber_->GetConnectedMediaType(connectedType.get())))
+            header = BitmapHeaderOf(*connectedType);
+        if (header == nullptr) {
+            ShowCaptureError("Could not read the connected media type");
+            return false;
+        }
+        callback.frameWidth = header->biWidth;
+        callback.frameHeight = header->biHeight;
+    }
+
+    // 11. No copies kept by the grabber; BufferCB for every frame.
+    grabber_->SetBufferSamples(FALSE);
+    grabber_->SetOneShot(FALSE);
+    grabber_->SetCallback(&callback, 1);
+
+    // 12. The preview inside the host control.
+    ComPtr<IVideoWindow> videoWindow;
+    if (FAILED(graph_.As(&videoWindow))) {
+        ShowCaptureError("Could not get video window interface");
+        return false;
+    }
+    RECT host{};
+    if (videoHost_)
+        ::GetWindowRect(videoHost_, &host);
+    videoWindow->put_Owner(reinterpret_cast<OAHWND>(videoHost_));
+    videoWindow->put_Left(0);
+    videoWindow->put_Top(0);
+    videoWindow->put_Width(host.right - host.left);
+    videoWindow->put_Height(host.bottom - host.top);
+    videoWindow->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS);
+    videoWindow->put_Visible(OATRUE);
+
+    // 13. Run; S_FALSE means the change completes later.
+    ComPtr<IMediaControl> mediaControl;
+    if (FAILED(graph_.As(&mediaControl)) || FAILED(mediaControl->Run())) {
+        ShowCaptureError("Could not run graph");
+        return false;
+    }
+    return true;
+}
+
+void CaptureGraph::TearDown() {
+    running_ = false;
+    if (!graph_) {
+        grabber_.Reset();
+        return;
+    }
+    ComPtr<IMediaControl> mediaControl;
+    if (SUCCEEDED(graph_.As(&mediaControl)))
+        mediaControl->Stop();
+    // The video window must leave its owner before the owner goes.
+    ComPtr<IVideoWindow> videoWindow;
+    if (SUCCEEDED(graph_.As(&videoWindow))) {
+        videoWindow->put_Visible(OAFALSE);
+        videoWindow->put_Owner(0);
+    }
+    graph_.Reset();
+    grabber_.Reset();
+}
+
+void CaptureGraph::ResizeVideo() {
+    if (videoHost_ == nullptr || !::IsWindow(videoHost_))
+        return;
+    RECT host{};
+    ::GetWindowRect(videoHost_, &host);
+    if (HWND parent = ::GetParent(videoHost_)) {
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&host), 2);
+        RECT parentClient{};
+        ::GetClientRect(parent, &parentClient);
+        const int width = std::max<int>(0, parentClient.right - hostRightMargin_ - host.left);
+        const int height = std::max<int>(0, parentClient.bottom - hostBottomMargin_ - host.top);
+        ::SetWindowPos(videoHost_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::InvalidateRect(videoHost_, nullptr, TRUE);
+    }
+    if (!graph_)
+        return;
+    ComPtr<IVideoWindow> videoWindow;
+    if (FAILED(graph_.As(&videoWindow)))
+        return;
+    RECT client{};
+    ::GetClientRect(videoHost_, &client);
+    videoWindow->SetWindowPosition(0, 0, client.right, client.bottom);
+}
+
+} // namespace lumetra

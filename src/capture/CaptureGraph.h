@@ -1,0 +1,47 @@
+#pragma once
+// One camera's DirectShow graph: capture filter -> Sample Grabber (the camera slot's callback) ->
+// video renderer, whose window lives inside the session's video host control.
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include "framework/Handles.h"
+
+namespace lumetra {
+
+class CaptureGraph {
+  public:
+    CaptureGraph() = default;
+    ~CaptureGraph() { TearDown(); }
+    CaptureGraph(const CaptureGraph&) = delete;
+    CaptureGraph& operator=(const CaptureGraph&) = delete;
+
+    // Builds, connects and runs the graph for the device named cameraName, with the grabber calling
+    // back into slot cameraIndex and the preview inside videoHost. Each failure is shown in an
+    // "Error!" box where it happens and ends the build; what was built stays until TearDown.
+    // Returns true when the graph runs.
+    bool Build(const char* cameraName, int cameraIndex, HWND videoHost);
+    // Stops the graph, detaches the video window from the host and releases graph and grabber.
+    void TearDown();
+    // The session window was resized: the host keeps its margins inside its parent, and the video
+    // window fills the host.
+    void ResizeVideo();
+
+    bool running() const { return running_; }
+    IGraphBuilder* graph() const { return graph_.Get(); }
+    ISampleGrabber* grabber() const { return grabber_.Get(); }
+
+  private:
+    bool BuildSteps(const char* cameraName, int cameraIndex);
+
+    ComPtr<IGraphBuilder> graph_;
+    ComPtr<ISampleGrabber> grabber_;
+    HWND videoHost_ = nullptr;
+    // The host's distance from its parent's right and bottom edges when the graph was built.
+    int hostRightMargin_ = 0;
+    int hostBottomMargin_ = 0;
+    bool running_ = false;
+};
+
+} // namespace lumetra

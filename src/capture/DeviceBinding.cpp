@@ -1,0 +1,77 @@
+#include "capture/DeviceBinding.h"
+
+#include "framework/Handles.h"
+
+#include <cstring>
+
+namespace lumetra {
+
+namespace {
+constexpr DWORD AnyClassContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+}
+
+std::string FriendlyNameToAnsi(const wchar_t* friendlyName) {
+    if (friendlyName == nullptr)
+        return {};
+    const int wideLength = static_cast<int>(std::wcslen(friendlyName));
+    if (wideLength == 0)
+        return {};
+    const int size =
+        ::WideCharToMultiByte(CP_THREAD_ACP, 0, friendlyName, wideLength, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return {};
+    std::string text(size, '\0');
+    ::WideCharToMultiByte(CP_THREAD_ACP, 0, friendlyName, wideLength, text.data(), size, nullptr, nullptr);
+    return text;
+}
+
+void FindCaptureFilter(const char* name, IBaseFilter** filter) {
+    if (filter == nullptr)
+        return;
+    *filter = nullptr;
+    if (name == nullptr)
+        return;
+
+    ComPtr<ICreateDevEnum> deviceEnumerator;
+    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, AnyClassContext, IID_ICreateDevEnum,
+                                  reinterpret_cast<void**>(deviceEnumerator.GetAddressOf()))) ||
+        !deviceEnumerator)
+        return;
+    ComPtr<IEnumMoniker> monikers;
+    // S_FALSE and no enumerator for an empty category.
+    deviceEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
+    if (!monikers)
+        return;
+
+    const size_t nameLength = std::strlen(name);
+    monikers->Reset();
+    ComPtr<IMoniker> moniker;
+    // Next may succeed with S_FALSE and no moniker at the end.
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK && moniker) {
+        ComPtr<IPropertyBag> properties;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                          reinterpret_cast<void**>(properties.GetAddressOf()))))
+            continue;
+        ScopedVariant friendlyName;
+        (*friendlyName).vt = VT_BSTR;
+        if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)) ||
+            (*friendlyName).vt != VT_BSTR)
+            continue;
+        const std::string deviceName = FriendlyNameToAnsi((*friendlyName).bstrVal);
+        if (deviceName.size() != nameLength || std::memcmp(deviceName.data(), name, nameLength) != 0)
+            continue;
+        IBaseFilter* bound = nullptr;
+        if (SUCCEEDED(
+                moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&bound))) &&
+            bound) {
+            *filter = bound;
+            return;
+        }
+        // A later device of the same name may still bind.
+        if (bound)
+            bound->Release();
+    }
+}
+
+} // namespace lumetra

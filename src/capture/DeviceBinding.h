@@ -1,0 +1,20 @@
+#pragma once
+// Finding a video capture device by its friendly name.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <string>
+
+namespace lumetra {
+
+// A device's friendly name as the program keeps it: narrow, in the ANSI code page of the calling
+// thread's locale. The camera list shows names converted this way, so they convert back unchanged.
+std::string FriendlyNameToAnsi(const wchar_t* friendlyName);
+
+// Binds the first video input device whose friendly name equals name (byte for byte, case
+// significant) and that binds. *filter gets the filter with one reference for the caller, or null.
+// Does nothing when filter is null.
+void FindCaptureFilter(const char* name, IBaseFilter** filter);
+
+} // namespace lumetra

@@ -1,0 +1,23 @@
+// The frame's way into the image composer, kept apart so that programs using only the slots and
+// the graph do not pull the composer in.
+#include "capture/CameraSlots.h"
+
+namespace lumetra {
+
+int ComposeAndSaveFrame(double sampleTime, const BYTE* pixels, uint32_t byteCount, int frameWidth,
+                        int frameHeight, const char* targetPath, const OverlaySettings& overlay);
+
+int FrameGrabberCallback::ComposeAndSaveFrame(double sampleTime, BYTE* pixels, uint32_t byteCount) {
+    return lumetra::ComposeAndSaveFrame(sampleTime, pixels, byteCount, frameWidth, frameHeight, targetPath,
+                                        overlay);
+}
+
+int HandleFrameReady(int cameraIndex) {
+    FrameReadLock frame(cameraIndex);
+    if (!frame.holdsFrame())
+        return -1;
+    return CameraSlotAt(cameraIndex)
+        .callback.ComposeAndSaveFrame(frame.sampleTime(), frame.pixels(), frame.byteCount());
+}
+
+} // namespace lumetra
