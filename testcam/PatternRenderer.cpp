@@ -1,0 +1,111 @@
+#include "PatternRenderer.h"
+
+#include "TestCamCommon.h"
+#include "TestPattern.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace lumetra::testcam {
+
+namespace {
+
+struct Rgb {
+    BYTE r, g, b;
+};
+// 75 % colour bars: white, yellow, cyan, green, magenta, red, blue.
+constexpr Rgb kBars[] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
+                         {191, 0, 191},   {191, 0, 0},   {0, 0, 191}};
+
+} // namespace
+
+PatternRenderer::PatternRenderer(int width, int height, std::wstring cameraName)
+    : width_(width), height_(height), stride_(Rgb24Stride(width)), cameraName_(std::move(cameraName)) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height; // bottom-up, like the frames delivered
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    dc_ = CreateCompatibleDC(nullptr);
+    if (!dc_)
+        return;
+    bitmap_.reset(CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap_)
+        return;
+    font_.reset(CreateFontW(-26, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                            L"Tahoma"));
+    previousBitmap_ = SelectObject(dc_, bitmap_.get());
+    if (font_)
+        previousFont_ = SelectObject(dc_, font_.get());
+    SetBkMode(dc_, TRANSPARENT);
+    SetTextColor(dc_, RGB(255, 255, 255));
+    pixels_ = static_cast<BYTE*>(bits);
+    background_.resize(static_cast<size_t>(stride_) * height_);
+    DrawBackground();
+    GdiFlush();
+    std::memcpy(background_.data(), pixels_, background_.size());
+}
+
+PatternRenderer::~PatternRenderer() {
+    if (dc_) {
+        if (previousFont_)
+            SelectObject(dc_, previousFont_);
+        if (previousBitmap_)
+            SelectObject(dc_, previousBitmap_);
+        DeleteDC(dc_);
+    }
+}
+
+void PatternRenderer::FillRect(int x, int y, int width, int height, BYTE r, BYTE g, BYTE b) {
+    const int left = std::clamp(x, 0, width_), right = std::clamp(x + width, 0, width_);
+    const int top = std::clamp(y, 0, height_), bottom = std::clamp(y + height, 0, height_);
+    for (int row = top; row < bottom; ++row) {
+        // Top-down row `row` is stored at bottom-up index height - 1 - row.
+        BYTE* pixel = pixels_ + static_cast<size_t>(height_ - 1 - row) * stride_ + left * 3;
+        for (int column = left; column < right; ++column) {
+            *pixel++ = b;
+            *pixel++ = g;
+            *pixel++ = r;
+        }
+    }
+}
+
+void PatternRenderer::DrawBackground() {
+    std::memset(pixels_, kBackgroundGrey, static_cast<size_t>(stride_) * height_);
+    constexpr int barCount = static_cast<int>(std::size(kBars));
+    for (int bar = 0; bar < barCount; ++bar) {
+        const int left = width_ * bar / barCount, right = width_ * (bar + 1) / barCount;
+        FillRect(left, kColourBarBand.y, right - left, kColourBarBand.height, kBars[bar].r, kBars[bar].g,
+                 kBars[bar].b);
+    }
+    for (const ReferencePatch& patch : ReferencePatches())
+        FillRect(patch.x, patch.y, patch.size, patch.size, patch.r, patch.g, patch.b);
+    FillRect(0, kMovingBand.y, width_, kMovingBand.height, 16, 16, 64);
+    RECT nameRect = {kNameArea.x, kNameArea.y, kNameArea.x + kNameArea.width, kNameArea.y + kNameArea.height};
+    DrawTextW(dc_, cameraName_.c_str(), -1, &nameRect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+void PatternRenderer::Render(uint64_t frameNumber, BYTE* target) {
+    if (!valid())
+        return;
+    std::memcpy(pixels_, background_.data(), background_.size());
+    const int travel = std::max(1, width_ - kMovingSquareSize);
+    const int squareX = static_cast<int>((frameNumber * kMovingSquareStep) % static_cast<uint64_t>(travel));
+    FillRect(squareX, kMovingBand.y, kMovingSquareSize, kMovingSquareSize, 255, 255, 0);
+
+    wchar_t counter[32];
+    std::swprintf(counter, std::size(counter), L"Frame %llu", static_cast<unsigned long long>(frameNumber));
+    RECT counterRect = {kFrameCounterArea.x, kFrameCounterArea.y,
+                        kFrameCounterArea.x + kFrameCounterArea.width,
+                        kFrameCounterArea.y + kFrameCounterArea.height};
+    DrawTextW(dc_, counter, -1, &counterRect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    GdiFlush();
+    std::memcpy(target, pixels_, background_.size());
+}
+
+} // namespace lumetra::testcam

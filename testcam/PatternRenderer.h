@@ -1,0 +1,41 @@
+#pragma once
+// Draws the test pattern of one camera into RGB24 bottom-up frames.
+
+#include "framework/Handles.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lumetra::testcam {
+
+class PatternRenderer {
+  public:
+    PatternRenderer(int width, int height, std::wstring cameraName);
+    PatternRenderer(const PatternRenderer&) = delete;
+    PatternRenderer& operator=(const PatternRenderer&) = delete;
+    ~PatternRenderer();
+
+    bool valid() const { return pixels_ != nullptr; }
+    size_t imageSize() const { return background_.size(); }
+    // Writes frame number frameNumber into target (imageSize() bytes, bottom-up RGB24).
+    void Render(uint64_t frameNumber, BYTE* target);
+
+  private:
+    void DrawBackground();
+    void FillRect(int x, int y, int width, int height, BYTE r, BYTE g, BYTE b);
+
+    int width_;
+    int height_;
+    int stride_;
+    std::wstring cameraName_;
+    HDC dc_ = nullptr;
+    UniqueBitmap bitmap_;
+    UniqueFont font_;
+    HGDIOBJ previousBitmap_ = nullptr;
+    HGDIOBJ previousFont_ = nullptr;
+    BYTE* pixels_ = nullptr;
+    std::vector<BYTE> background_;
+};
+
+} // namespace lumetra::testcam

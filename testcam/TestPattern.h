@@ -1,0 +1,57 @@
+#pragma once
+// The picture of the test-pattern camera: where its fixed parts are, for tests that check frames or
+// saved images. All coordinates are top-down image coordinates (row 0 is the top row of the picture),
+// the same for every frame size the camera offers.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <span>
+
+namespace lumetra::testcam {
+
+// A square of one flat colour, drawn identically in every frame.
+struct ReferencePatch {
+    int x, y, size;
+    BYTE r, g, b;
+};
+
+// A rectangle of the picture.
+struct PatternArea {
+    int x, y, width, height;
+};
+
+// Frame sizes offered, the first one being the default.
+struct FrameSize {
+    int width, height;
+};
+inline constexpr FrameSize kFrameSizes[] = {{640, 480}, {1280, 720}, {800, 600}};
+inline constexpr int kDefaultFramesPerSecond = 15;
+inline constexpr int kMinFramesPerSecond = 1;
+inline constexpr int kMaxFramesPerSecond = 30;
+
+inline constexpr ReferencePatch kReferencePatches[] = {
+    {32, 256, 64, 255, 0, 0},      // red
+    {128, 256, 64, 0, 255, 0},     // green
+    {224, 256, 64, 0, 0, 255},     // blue
+    {320, 256, 64, 255, 255, 255}, // white
+    {416, 256, 64, 0, 0, 0},       // black
+    {512, 256, 64, 128, 128, 128}, // mid grey
+};
+inline std::span<const ReferencePatch> ReferencePatches() {
+    return kReferencePatches;
+}
+
+// Band of seven vertical colour bars across the full width.
+inline constexpr PatternArea kColourBarBand = {0, 0, 0 /* full width */, 240};
+// Band the moving square travels along, left to right, kMovingSquareStep pixels per frame.
+inline constexpr PatternArea kMovingBand = {0, 336, 0 /* full width */, 48};
+inline constexpr int kMovingSquareSize = 48;
+inline constexpr int kMovingSquareStep = 8;
+// Where the camera's friendly name and the frame counter ("Frame 123") are written.
+inline constexpr PatternArea kNameArea = {16, 400, 608, 32};
+inline constexpr PatternArea kFrameCounterArea = {16, 440, 304, 32};
+// Colour of the background behind the patches, the moving square and the text.
+inline constexpr BYTE kBackgroundGrey = 48;
+
+} // namespace lumetra::testcam
