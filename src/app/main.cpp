@@ -1,2 +1,11 @@
+#include "app/CameraApp.h"
+
 #include <windows.h>
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+
+namespace {
+lumetra::CameraApp theApp;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return theApp.Run(instance);
+}

@@ -1,0 +1,42 @@
+#include "app/CameraApp.h"
+
+#include "app/CameraListDialog.h"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+
+namespace lumetra {
+
+CameraApp::CameraApp() : Application("Lumetra") {}
+
+bool CameraApp::InitInstance() {
+    ::InitCommonControls();
+    Application::InitInstance();
+    SetRegistryKey("Local AppWizard-Generated Applications");
+
+    CameraListDialog dialog(nullptr);
+    theMainDialog = &dialog;
+
+    Gdiplus::GdiplusStartupInput input; // version 1, no callback, background thread, codecs
+    ULONG_PTR gdiplusToken = 0;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
+
+    dialog.DoModal();
+    SetMainWindow(nullptr);
+
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    return false;
+}
+
+void CameraApp::OnHelp() {
+    ::MessageBoxA(nullptr,
+                  "Lumetra watches your cameras.\n\n"
+                  "Pick a camera in the list (or type its name) and press Open Cam. Each camera opens a "
+                  "Live View and a CAM ACTION window: set a folder there and press Save Current Image, or "
+                  "tick Save Auto with a number of seconds to save images by themselves. FTP and Email "
+                  "send the last saved image; their Auto boxes send it on a schedule.\n\n"
+                  "Settings are kept per camera and saved when its windows close.",
+                  "Lumetra Help", MB_OK | MB_ICONINFORMATION);
+}
+
+} // namespace lumetra

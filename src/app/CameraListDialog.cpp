@@ -1,0 +1,277 @@
+#include "app/CameraListDialog.h"
+
+#include "capture/CameraSlots.h"
+#include "capture/DeviceBinding.h"
+#include "dialogs/AboutDialog.h"
+#include "framework/Application.h"
+#include "framework/DataExchange.h"
+#include "resources/resource.h"
+#include "session/CameraSchedule.h"
+#include "session/camview.h"
+#include "settings/ccamaction.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace lumetra {
+
+using namespace camera_list_ids;
+
+CameraListDialog* theMainDialog = nullptr;
+
+namespace {
+constexpr const char* NoEntries = "<< No entries >>";
+
+std::string ListText(HWND list, int index) {
+    const LRESULT length = ::SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == LB_ERR)
+        return {};
+    std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
+    ::SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
+    return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+void ShowErrorInfo(HWND owner, const char* text) {
+    ::MessageBoxA(owner, text, "Error", MB_OK | MB_ICONINFORMATION);
+}
+} // namespace
+
+CameraListDialog::CameraListDialog(HWND parent)
+    : Dialog(IDD_CAMERA_LIST, parent),
+      dialogIcon_(static_cast<HICON>(
+          ::LoadImageA(ResourceInstance(), MAKEINTRESOURCEA(IDI_CAMERA), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
+    SetNotifications({
+        {CamEdit, EN_CHANGE, [] {}},
+        {OpenCam, BN_CLICKED, [this] { OnOpenCam(); }},
+        {DeviceList, LBN_SELCHANGE, [this] { OnDeviceSelChange(); }},
+        {DeviceList, LBN_KILLFOCUS, [] {}},
+        {About, BN_CLICKED, [this] { ShowAboutBox(); }},
+    });
+}
+
+CameraListDialog::~CameraListDialog() {
+    httpMirror.Close();
+    // The sessions named here are not touched; they own themselves.
+    openSessions.clear();
+}
+
+void CameraListDialog::DoDataExchange(DataExchange& exchange) {
+    exchange.Text(CamEdit, camText_);
+    exchange.Control(DeviceList, deviceList_);
+}
+
+void CameraListDialog::ShowFormattedMessage(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    text[sizeof text - 1] = '\0';
+    ::MessageBoxA(nullptr, text, "DeriDez Message", MB_OK | MB_ICONERROR);
+}
+
+BOOL CameraListDialog::OnInitDialog() {
+    Dialog::OnInitDialog();
+    HWND window = GetSafeHwnd();
+
+    char aboutText[128] = {};
+    ::LoadStringA(ResourceInstance(), IDS_ABOUTBOX, aboutText, sizeof aboutText);
+    if (HMENU systemMenu = ::GetSystemMenu(window, FALSE); systemMenu && aboutText[0]) {
+        ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuA(systemMenu, MF_STRING, AboutMenuCommand, aboutText);
+    }
+    ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(dialogIcon_.get()));
+    ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(dialogIcon_.get()));
+
+    comInitialized_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr,
+                                  CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                  IID_PPV_ARGS(deviceEnumerator_.ReleaseAndGetAddressOf())))) {
+        if (comInitialized_)
+            ::CoUninitialize();
+        comInitialized_ = false;
+        return TRUE;
+    }
+
+    ResetCameraSlots();
+    deviceCategory_ = &CLSID_VideoInputDeviceCategory;
+    ::SendMessageA(deviceList_, LB_INITSTORAGE, 256, 256);
+
+    ComPtr<IEnumMoniker> monikers;
+    const HRESULT hr = deviceEnumerator_->CreateClassEnumerator(*deviceCategory_, monikers.GetAddressOf(), 0);
+    if (hr == E_POINTER)
+        ShowErrorInfo(window, "Null pointer");
+    else if (hr == E_OUTOFMEMORY)
+        ShowErrorInfo(window, "No memory");
+    else if (hr == S_FALSE)
+        ShowErrorInfo(window, "No such catagory");
+    try {
+        FillDeviceList(monikers.Get());
+    } catch (...) {
+    }
+    monikers.Reset();
+
+    timerId_ = ::SetTimer(window, CameraTimerId, CameraTimerPeriodMs, OnCameraTimer);
+    httpMirror.Open();
+    mirrorEnabled = false;
+    return TRUE;
+}
+
+void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
+    ::SendMessageA(deviceList_, LB_RESETCONTENT, 0, 0);
+    if (!monikers) {
+        ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(NoEntries));
+        return;
+    }
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<IPropertyBag> properties;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(properties.GetAddressOf()))))
+            continue;
+        std::string name;
+        {
+            ScopedVariant friendlyName;
+            (*friendlyName).vt = VT_BSTR;
+            if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)))
+                continue;
+            name = FriendlyNameToAnsi((*friendlyName).bstrVal);
+        }
+        // The device is bound anew when a session opens it; this only tells the user early.
+        ComPtr<IBaseFilter> filter;
+        const HRESULT bound = moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(filter.GetAddressOf()));
+        if (FAILED(bound))
+            ShowFormattedMessage("Couldn't bind moniker to filter object!  hr=0x%x",
+                                 static_cast<unsigned>(bound));
+        filter.Reset();
+
+        ScopedVariant clsidText;
+        (*clsidText).vt = VT_BSTR;
+        CLSID clsid;
+        if (SUCCEEDED(properties->Read(L"CLSID", clsidText.get(), nullptr)) && (*clsidText).vt == VT_BSTR &&
+            ::CLSIDFromString((*clsidText).bstrVal, &clsid) == S_OK)
+            ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    }
+}
+
+void CameraListDialog::OnDeviceSelChange() {
+    UpdateData(true);
+    const LRESULT selected = ::SendMessageA(deviceList_, LB_GETCURSEL, 0, 0);
+    if (selected != LB_ERR)
+        camText_ = ListText(deviceList_, static_cast<int>(selected));
+    UpdateData(false);
+}
+
+void CameraListDialog::OnOpenCam() {
+    // A slot first, so a refused open creates nothing.
+    const int cameraIndex = AcquireFreeSlot();
+    if (cameraIndex < 0) {
+        ::MessageBoxA(GetSafeHwnd(), "All 20 camera slots are in use.", "Lumetra",
+                      MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    auto* session = new camview(this);
+    auto* actionDialog = new ccamaction(this);
+    actionDialog->SetSession(session);
+    session->SetActionDialog(actionDialog);
+
+    UpdateData(true);
+    const std::string name = camText_;
+    const int count = static_cast<int>(::SendMessageA(deviceList_, LB_GETCOUNT, 0, 0));
+    bool isNew = true;
+    for (int i = 0; i < count; ++i)
+        if (ListText(deviceList_, i) == name)
+            isNew = false;
+
+    session->AssignSlot(this, cameraIndex);
+    actionDialog->SetCameraIndex(cameraIndex);
+    AddSession(session);
+    session->StartSession(name);
+    actionDialog->SetCameraName(name);
+    ::ShowWindow(session->GetSafeHwnd(), SW_SHOW);
+    ::ShowWindow(actionDialog->GetSafeHwnd(), SW_SHOW);
+
+    if (isNew) {
+        ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(camText_.c_str()));
+        UpdateData(false);
+    }
+}
+
+void CameraListDialog::MirrorImagePath(const std::string& path) {
+    httpMirror.MirrorImagePath(mirrorEnabled, path);
+}
+
+void CameraListDialog::ShowAboutBox() {
+    AboutDialog about;
+    about.DoModal();
+}
+
+void CameraListDialog::StopCameraTimer() {
+    if (timerId_) {
+        ::KillTimer(GetSafeHwnd(), timerId_);
+        timerId_ = 0;
+    }
+}
+
+void CameraListDialog::CloseAllSessions() {
+    // Each close removes the session from the set; walk a copy.
+    const std::vector<camview*> sessions(openSessions.begin(), openSessions.end());
+    for (camview* session : sessions)
+        if (HasSession(session))
+            session->CloseFromOwner();
+}
+
+void CameraListDialog::OnOK() {
+    StopCameraTimer();
+    CloseAllSessions();
+    Dialog::OnOK();
+}
+
+void CameraListDialog::OnCancel() {
+    StopCameraTimer();
+    CloseAllSessions();
+    Dialog::OnCancel();
+}
+
+bool CameraListDialog::OnPaint() {
+    HWND window = GetSafeHwnd();
+    if (!::IsIconic(window))
+        return false;
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(window, &paint);
+    ::SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    ::GetClientRect(window, &client);
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, dialogIcon_.get());
+    ::EndPaint(window, &paint);
+    return true;
+}
+
+bool CameraListDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (message) {
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == AboutMenuCommand) {
+            ShowAboutBox();
+            result = 0;
+            return true;
+        }
+        return false;
+    case WM_DESTROY:
+        ::WinHelpA(GetSafeHwnd(), nullptr, HELP_QUIT, 0);
+        return false;
+    case WM_PAINT:
+        return OnPaint();
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<LRESULT>(dialogIcon_.get());
+        return true;
+    default:
+        (void)lParam;
+        return false;
+    }
+}
+
+} // namespace lumetra

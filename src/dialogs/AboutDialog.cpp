@@ -1,0 +1,19 @@
+#include "dialogs/AboutDialog.h"
+
+#include "resources/resource.h"
+
+namespace lumetra {
+
+AboutDialog::AboutDialog() : Dialog(IDD_ABOUTBOX) {
+    SetNotifications({
+        {about_ids::DonationJar, BN_CLICKED,
+         [] {
+             registerdialog donation;
+             donation.DoModal();
+         }},
+    });
+}
+
+registerdialog::registerdialog() : Dialog(IDD_DONATION) {}
+
+} // namespace lumetra

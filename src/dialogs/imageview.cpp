@@ -1,0 +1,69 @@
+#include "dialogs/imageview.h"
+
+#include "resources/resource.h"
+#include "session/camview.h"
+
+#include <gdiplus.h>
+
+#include <vector>
+
+namespace lumetra {
+
+imageview::imageview() : Dialog(IDD_IMAGE_VIEW) {
+    Create(nullptr);
+}
+
+imageview::~imageview() {
+    if (session_)
+        session_->ViewerDestroyed();
+}
+
+void imageview::SetImagePath(const std::string& path) {
+    imagePath = path;
+    if (GetSafeHwnd())
+        ::InvalidateRect(GetSafeHwnd(), nullptr, TRUE);
+}
+
+// Enter closes the viewer like Cancel: a hidden viewer could never be shown again.
+void imageview::OnOK() {
+    DestroyWindow();
+}
+
+void imageview::OnCancel() {
+    DestroyWindow();
+}
+
+void imageview::Paint() {
+    HWND window = GetSafeHwnd();
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(window, &paint);
+    Gdiplus::GpGraphics* graphics = nullptr;
+    if (Gdiplus::DllExports::GdipCreateFromHDC(dc, &graphics) == Gdiplus::Ok) {
+        // The path is ANSI; convert through the code page so every path the program saved loads.
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, imagePath.c_str(), -1, nullptr, 0);
+        std::vector<wchar_t> widePath(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+        if (length > 0)
+            ::MultiByteToWideChar(CP_ACP, 0, imagePath.c_str(), -1, widePath.data(), length);
+        Gdiplus::GpImage* image = nullptr;
+        if (!imagePath.empty() &&
+            Gdiplus::DllExports::GdipLoadImageFromFile(widePath.data(), &image) == Gdiplus::Ok) {
+            UINT width = 0, height = 0;
+            Gdiplus::DllExports::GdipGetImageWidth(image, &width);
+            Gdiplus::DllExports::GdipGetImageHeight(image, &height);
+            Gdiplus::DllExports::GdipDrawImageRectI(graphics, image, 0, 0, static_cast<INT>(width),
+                                                    static_cast<INT>(height));
+            Gdiplus::DllExports::GdipDisposeImage(image);
+        }
+        Gdiplus::DllExports::GdipDeleteGraphics(graphics);
+    }
+    ::EndPaint(window, &paint);
+}
+
+bool imageview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT&) {
+    if (message != WM_PAINT)
+        return false;
+    Paint();
+    return true;
+}
+
+} // namespace lumetra

@@ -1,0 +1,59 @@
+#pragma once
+// Data exchange between a dialog's members and its controls, with the standard validation messages.
+//
+// One object per exchange; the dialog's DoDataExchange lists its controls in order:
+//     exchange.Text(1025, cameraName, 256);
+//     exchange.Int(1028, watermarkX);
+//     exchange.Byte(1035, highRed);
+//     exchange.Check(1017, saveAuto);
+// When taking values fails, the message is shown, the control gets the focus with its text selected,
+// and every later row of the same exchange is skipped.
+
+#include <windows.h>
+
+#include <string>
+
+namespace lumetra {
+
+class Dialog;
+
+class DataExchange {
+  public:
+    DataExchange(Dialog& dialog, bool saveAndValidate);
+
+    bool Saving() const { return saving_; }
+    bool Failed() const { return failed_; }
+
+    // Text; a maxChars of 0 or less means no limit. The limit also sets EM_LIMITTEXT when refreshing.
+    void Text(int id, std::string& value, int maxChars = 0);
+    // Signed decimal ("%d").
+    void Int(int id, int& value);
+    // Signed decimal within [minimum, maximum].
+    void IntRange(int id, int& value, int minimum, int maximum);
+    // Unsigned decimal below 256.
+    void Byte(int id, BYTE& value);
+    // Check box state 0/1 (2 for indeterminate).
+    void Check(int id, int& value);
+    // The control's window itself.
+    void Control(int id, HWND& control);
+
+    // Standard messages (exact texts).
+    static std::string IntegerMessage();
+    static std::string ByteMessage();
+    static std::string MaxCharsMessage(int maxChars);
+    static std::string RangeMessage(int minimum, int maximum);
+
+    // Parses like the standard exchange: optional blanks, the number, optional blanks, nothing else.
+    static bool ParseInt(const std::string& text, long long& value);
+
+  private:
+    HWND Control(int id) const;
+    std::string ReadText(HWND control) const;
+    void Fail(HWND control, const std::string& message);
+
+    Dialog& dialog_;
+    bool saving_;
+    bool failed_ = false;
+};
+
+} // namespace lumetra

@@ -1,0 +1,105 @@
+#pragma once
+// One open camera: the "Live View" window and the controller of the camera's graph, slot,
+// schedule, FTP state and mailer.
+
+#include "capture/CaptureGraph.h"
+#include "delivery/FtpUploader.h"
+#include "delivery/MapiMailer.h"
+#include "framework/Dialog.h"
+#include "framework/Handles.h"
+
+#include <cstdint>
+#include <string>
+
+namespace lumetra {
+
+class CameraListDialog;
+class ccamaction;
+class imageview;
+
+namespace live_view_ids {
+constexpr int CameraNameEdit = 1008;
+constexpr int VideoHost = 1003;
+} // namespace live_view_ids
+
+class camview : public Dialog {
+  public:
+    // Creates the window at once, hidden, top-level without an owner window.
+    explicit camview(CameraListDialog* owner);
+    ~camview() override;
+
+    void SetActionDialog(ccamaction* actionDialog) { actionDialog_ = actionDialog; }
+    void DetachActionDialog() { actionDialog_ = nullptr; }
+    void AssignSlot(CameraListDialog* owner, int cameraIndex);
+    void StartSession(const std::string& name);
+    // The Cancel command: closes the session (and with it the action dialog).
+    void Cancel() { OnCancel(); }
+    // Exit of the camera list: closes like Cancel.
+    void CloseFromOwner() { OnCancel(); }
+
+    // One step of the automatic schedule (camera timer, every 200 ms).
+    void Tick();
+    // Arms the slot for path, waits 100 ms, then shows the path in the viewer when that is on.
+    void SaveSnapshot(const std::string& path);
+    // Uploads localPath as remoteName; errors are shown in message boxes.
+    void UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
+                     const std::string& remotePath, const std::string& user, const std::string& password);
+    // Mails the action dialog's last image to its addresses.
+    void MailLastSavedImage();
+    // Waits until the frame asked for by the last request is written (or about two seconds pass).
+    void WaitForRequestedImage();
+
+    void ShowInViewer(const std::string& path);
+    void ViewerDestroyed() { imageViewer = nullptr; }
+
+    const std::string& CameraName() const { return cameraName; }
+    int CameraIndex() const { return cameraIndex; }
+    ccamaction* ActionDialog() const { return actionDialog_; }
+    CameraListDialog* Owner() const { return owner; }
+    const CaptureGraph& Graph() const { return graph_; }
+
+    // Written by the action dialog.
+    bool SaveAutoOn = false;
+    bool FtpAutoOn = false;
+    bool EmailAutoOn = false;
+    bool ViewAfterSavingOn = false;
+
+    // Schedule times, whole seconds since 1970.
+    std::int32_t tickTime = 0;
+    std::int32_t lastSaveTime = 0;
+    std::int32_t lastFtpTime = 0;
+    std::int32_t mailTickTime = 0;
+    std::int32_t lastMailTime = 0;
+
+    imageview* imageViewer = nullptr;
+
+  protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void DoDataExchange(DataExchange& exchange) override;
+    void PostNcDestroy() override { delete this; }
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+  private:
+    void CloseSession();
+    void OnFrameReady();
+    bool OnPaint();
+
+    std::string cameraName;
+    std::string nameText_;
+    HWND videoHost_ = nullptr;
+    CameraListDialog* owner = nullptr;
+    ccamaction* actionDialog_ = nullptr;
+    int cameraIndex = -1;
+    bool slotHeld_ = false;
+    CaptureGraph graph_;
+    FtpUploader ftp_;
+    MapiMailer mailer;
+    UniqueIcon icon_;
+    // Requests armed and frames written, to wait for the image of the last request.
+    std::uint64_t requestsArmed_ = 0;
+    std::uint64_t requestsServed_ = 0;
+};
+
+} // namespace lumetra

@@ -1,0 +1,74 @@
+#pragma once
+// A dialog with one control of each exchange kind, recording what its handlers saw.
+
+#include "TestDialogIds.h"
+#include "framework/DataExchange.h"
+#include "framework/Dialog.h"
+
+#include <string>
+
+namespace lumetra::test {
+
+class TestDialog : public Dialog {
+  public:
+    TestDialog() : Dialog(IDD_TEST_DIALOG) {
+        SetNotifications({
+            {IDC_APPLY, BN_CLICKED, [this] { OnApply(); }},
+            {IDC_WATCHED, EN_CHANGE, [this] { ++watchedChanges; }},
+        });
+    }
+
+    std::string name = "cam";
+    int number = 7;
+    BYTE byteValue = 12;
+    int sides = 5;
+    int flag = 0;
+
+    int applyRuns = 0;
+    bool lastExchangeOk = true;
+    int applyRunsAfterExchange = 0;
+    HWND focusAfterFailure = nullptr;
+    DWORD selectionAfterFailure = 0;
+    int watchedChanges = 0;
+    int okCount = 0;
+    int cancelCount = 0;
+    bool deleteOnDestroy = false;
+    bool* destroyedFlag = nullptr;
+
+  protected:
+    void DoDataExchange(DataExchange& exchange) override {
+        exchange.Text(IDC_NAME, name, 5);
+        exchange.Int(IDC_NUMBER, number);
+        exchange.Byte(IDC_BYTE, byteValue);
+        exchange.IntRange(IDC_SIDES, sides, 3, 21);
+        exchange.Check(IDC_FLAG, flag);
+    }
+    void OnOK() override {
+        ++okCount;
+        Dialog::OnOK();
+    }
+    void OnCancel() override {
+        ++cancelCount;
+        Dialog::OnCancel();
+    }
+    void PostNcDestroy() override {
+        if (destroyedFlag)
+            *destroyedFlag = true;
+        if (deleteOnDestroy)
+            delete this;
+    }
+
+  private:
+    void OnApply() {
+        ++applyRuns;
+        lastExchangeOk = UpdateData(true);
+        if (!lastExchangeOk) {
+            focusAfterFailure = ::GetFocus();
+            selectionAfterFailure = static_cast<DWORD>(::SendMessageA(focusAfterFailure, EM_GETSEL, 0, 0));
+        }
+        // The handler goes on after a failed exchange.
+        ++applyRunsAfterExchange;
+    }
+};
+
+} // namespace lumetra::test
