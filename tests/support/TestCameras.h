@@ -1,0 +1,70 @@
+#pragma once
+// Registers test-pattern cameras for test programs, through the exports of lumetra_testcam.dll
+// found at %LUMETRA_BUILD_DIR%\testcam\lumetra_testcam.dll.
+
+#include <windows.h>
+
+#include <string>
+
+namespace lumetra::test {
+
+class TestCameras {
+  public:
+    TestCameras(); // loads the DLL; check loaded()
+    ~TestCameras();
+    TestCameras(const TestCameras&) = delete;
+    TestCameras& operator=(const TestCameras&) = delete;
+
+    bool loaded() const { return register_ && unregister_ && unregisterAll_; }
+    // Windows path of the DLL (Z:\...), empty when LUMETRA_BUILD_DIR is not set.
+    const std::wstring& dllPath() const { return dllPath_; }
+    HMODULE module() const { return module_; }
+
+    bool Register(const std::wstring& friendlyName);
+    bool Unregister(const std::wstring& friendlyName);
+    bool UnregisterAll();
+    // Narrow names, converted with the thread's ANSI code page as the application converts them.
+    bool Register(const std::string& friendlyName);
+    bool Unregister(const std::string& friendlyName);
+    // The DLL's DllCanUnloadNow: S_OK once no object of it is alive.
+    HRESULT CanUnloadNow() const;
+
+    HRESULT lastResult() const { return lastResult_; }
+
+    // Path of the build directory as a Windows path (Z:\... from the Linux path).
+    static std::wstring BuildDirectory();
+
+  private:
+    using NameFunction = HRESULT(WINAPI*)(const wchar_t*);
+    using PlainFunction = HRESULT(WINAPI*)();
+
+    std::wstring dllPath_;
+    HMODULE module_ = nullptr;
+    NameFunction register_ = nullptr;
+    NameFunction unregister_ = nullptr;
+    PlainFunction unregisterAll_ = nullptr;
+    PlainFunction canUnloadNow_ = nullptr;
+    HRESULT lastResult_ = S_OK;
+};
+
+// Registers a camera for the length of a scope.
+class ScopedTestCamera {
+  public:
+    ScopedTestCamera(TestCameras& cameras, std::string friendlyName);
+    ~ScopedTestCamera();
+    ScopedTestCamera(const ScopedTestCamera&) = delete;
+    ScopedTestCamera& operator=(const ScopedTestCamera&) = delete;
+
+    bool registered() const { return registered_; }
+    const std::string& name() const { return name_; }
+
+  private:
+    TestCameras& cameras_;
+    std::string name_;
+    bool registered_;
+};
+
+std::wstring Widen(const std::string& text);  // ANSI code page
+std::string Narrow(const std::wstring& text); // ANSI code page
+
+} // namespace lumetra::test
