@@ -1,0 +1,47 @@
+#pragma once
+// Answers the message boxes of this process from a thread of its own: records each box's
+// caption, text and owner, then presses its OK button once it has been shown for a while.
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumetra::test {
+
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    HWND owner = nullptr;
+};
+
+class BoxWatcher {
+  public:
+    explicit BoxWatcher(std::chrono::milliseconds closeAfter = std::chrono::milliseconds(150));
+    ~BoxWatcher();
+    BoxWatcher(const BoxWatcher&) = delete;
+    BoxWatcher& operator=(const BoxWatcher&) = delete;
+
+    std::vector<SeenBox> Seen() const;
+
+  private:
+    struct OpenBox {
+        HWND window;
+        std::chrono::steady_clock::time_point firstSeen;
+    };
+    void Run();
+    void Poll();
+
+    std::chrono::milliseconds closeAfter_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<SeenBox> seen_;
+    std::vector<OpenBox> open_;
+    std::thread thread_;
+};
+
+} // namespace lumetra::test

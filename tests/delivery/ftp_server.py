@@ -1,0 +1,35 @@
+"""FTP server for the upload tests: pyftpdlib on 127.0.0.1.
+
+Usage: ftp_server.py PORT ROOT USER PASSWORD STOPFILE
+Serves ROOT to USER with full rights until STOPFILE exists (or two minutes have passed), so a
+test started under Wine, which holds no handle to this process, can end it.
+"""
+import os
+import sys
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    port, root, user, password, stop_file = sys.argv[1:6]
+    # The test's output pipes must not be held open by this process.
+    null = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(null, fd)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(user, password, root, perm="elradfmwMT")
+    handler = FTPHandler
+    handler.authorizer = authorizer
+    handler.auth_failed_timeout = 0.1
+    server = FTPServer(("127.0.0.1", int(port)), handler)
+    deadline = time.monotonic() + 120
+    while not os.path.exists(stop_file) and time.monotonic() < deadline:
+        server.serve_forever(timeout=0.1, blocking=False)
+    server.close_all()
+
+
+if __name__ == "__main__":
+    main()
