@@ -1,0 +1,29 @@
+#pragma once
+// Turns one grabbed RGB24 frame into a JPEG file, with the camera's text and watermark drawn in.
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <cstdint>
+
+#include "imaging/OverlaySettings.h"
+
+namespace lumetra {
+
+// Index of the first installed image encoder whose MIME type is exactly `mimeType`, its CLSID
+// written to `clsid`; -1 (and `clsid` untouched) when there is none.
+int FindEncoderClsid(const WCHAR* mimeType, CLSID* clsid);
+
+// Bytes of a bottom-up RGB24 frame of the given size with rows padded to 4 bytes;
+// 0 for a non-positive size.
+uint64_t Rgb24FrameBytes(int frameWidth, int frameHeight);
+
+// Composes the frame (24-bit RGB, rows bottom-up, each padded to 4 bytes) with the overlays and
+// saves it as a JPEG at quality 100 to `targetPath` (ANSI), replacing an existing file.
+// Nothing is written for a null or short frame, a non-positive size, or a path that cannot be
+// written; nothing is ever reported. `sampleTime` is not used. Always returns 0.
+// GDI+ must have been started by the caller.
+int ComposeAndSaveFrame(double sampleTime, const BYTE* pixels, uint32_t byteCount, int frameWidth,
+                        int frameHeight, const char* targetPath, const OverlaySettings& overlay);
+
+} // namespace lumetra

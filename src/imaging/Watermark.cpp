@@ -1,0 +1,137 @@
+#include "imaging/Watermark.h"
+
+#include <cmath>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "imaging/GdiplusObjects.h"
+
+namespace lumetra {
+
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+// The polygon dialog offers 3 to 21 sides; a stored count beyond this is corrupt and draws nothing.
+constexpr int MaxPolygonSides = 4096;
+// One turn as the polygon has always been laid out with (slightly short of 2 pi).
+constexpr double FullTurn = 6.283185306;
+
+struct Picture {
+    GpImageOwner image;
+    UINT width = 0;
+    UINT height = 0;
+};
+
+Picture LoadPicture(const std::string& path) {
+    Picture picture;
+    const std::wstring widePath = AnsiToWide(path);
+    if (widePath.empty())
+        return picture;
+    Gdiplus::GpImage* image = nullptr;
+    if (GdipLoadImageFromFile(widePath.c_str(), &image) != Gdiplus::Ok)
+        return picture;
+    picture.image.reset(image);
+    GdipGetImageWidth(image, &picture.width);
+    GdipGetImageHeight(image, &picture.height);
+    return picture;
+}
+
+GpImageAttributesOwner CreateColourKey(const OverlaySettings& overlay) {
+    Gdiplus::GpImageAttributes* attributes = nullptr;
+    if (GdipCreateImageAttributes(&attributes) != Gdiplus::Ok)
+        return {};
+    GpImageAttributesOwner owner(attributes);
+    const Gdiplus::ARGB low = Gdiplus::Color::MakeARGB(255, overlay.LOR, overlay.LOG, overlay.LOB);
+    const Gdiplus::ARGB high = Gdiplus::Color::MakeARGB(255, overlay.HIR, overlay.HIG, overlay.HIB);
+    if (GdipSetImageAttributesColorKeys(attributes, Gdiplus::ColorAdjustTypeBitmap, TRUE, low, high) !=
+        Gdiplus::Ok)
+        return {};
+    return owner;
+}
+
+bool HasDesiredSize(const OverlaySettings& overlay) {
+    return overlay.WID != 0 && overlay.WHI != 0;
+}
+
+void DrawPlain(Gdiplus::GpGraphics* graphics, const Picture& picture, Gdiplus::GpImageAttributes* colourKey,
+               const OverlaySettings& overlay) {
+    // The destination's width and height are counted from the frame's corner, not from the offset.
+    const INT width = overlay.WXX + (HasDesiredSize(overlay) ? overlay.WID : static_cast<INT>(picture.width));
+    const INT height =
+        overlay.WYY + (HasDesiredSize(overlay) ? overlay.WHI : static_cast<INT>(picture.height));
+    GdipDrawImageRectRectI(graphics, picture.image.get(), overlay.WXX, overlay.WYY, width, height, 0, 0,
+                           static_cast<INT>(picture.width), static_cast<INT>(picture.height),
+                           Gdiplus::UnitPixel, colourKey, nullptr, nullptr);
+}
+
+// A regular polygon whose radius is half the average of the watermark's width and height, filled
+// with the picture tiled from the frame's corner.
+void DrawPolygon(Gdiplus::GpGraphics* graphics, const Picture& picture, Gdiplus::GpImageAttributes* colourKey,
+                 const OverlaySettings& overlay) {
+    const int sides = overlay.PLS;
+    if (sides < 3 || sides > MaxPolygonSides)
+        return;
+    std::unique_ptr<Gdiplus::PointF[]> vertices(new (std::nothrow) Gdiplus::PointF[sides]);
+    if (!vertices)
+        return;
+    const double step = FullTurn / sides;
+    const double sizeBase = HasDesiredSize(overlay) ? static_cast<double>(overlay.WID) + overlay.WHI
+                                                    : static_cast<double>(picture.width) + picture.height;
+    const double radius = sizeBase * 0.25;
+    for (int k = 0; k < sides; ++k) {
+        const double angle = k * step;
+        vertices[k].X = static_cast<float>(radius * std::cos(angle) + overlay.WXX + radius);
+        vertices[k].Y = static_cast<float>(radius * std::sin(angle) + overlay.WYY + radius);
+    }
+
+    GpTextureOwner brush;
+    Gdiplus::GpTexture* created = nullptr;
+    if (colourKey) {
+        if (GdipCreateTextureIAI(picture.image.get(), colourKey, 0, 0, static_cast<INT>(picture.width),
+                                 static_cast<INT>(picture.height), &created) != Gdiplus::Ok)
+            return;
+        brush.reset(created);
+        GdipSetTextureWrapMode(brush.get(), Gdiplus::WrapModeTile);
+    } else {
+        if (GdipCreateTexture(picture.image.get(), Gdiplus::WrapModeTile, &created) != Gdiplus::Ok)
+            return;
+        brush.reset(created);
+    }
+
+    if (HasDesiredSize(overlay)) {
+        Gdiplus::GpMatrix* matrix = nullptr;
+        if (GdipCreateMatrix(&matrix) != Gdiplus::Ok)
+            return;
+        GpMatrixOwner scale(matrix);
+        GdipScaleMatrix(matrix, static_cast<float>(static_cast<double>(overlay.WID) / picture.width),
+                        static_cast<float>(static_cast<double>(overlay.WHI) / picture.height),
+                        Gdiplus::MatrixOrderPrepend);
+        GdipSetTextureTransform(brush.get(), matrix);
+    }
+    GdipFillPolygon(graphics, brush.get(), vertices.get(), sides, Gdiplus::FillModeAlternate);
+}
+
+} // namespace
+
+void DrawWatermark(Gdiplus::GpGraphics* graphics, Gdiplus::GpBitmap* /*frame*/,
+                   const OverlaySettings& overlay) {
+    if (overlay.UWM != 1 || !graphics)
+        return;
+    const Picture picture = LoadPicture(overlay.WTP);
+    if (!picture.image || picture.width == 0 || picture.height == 0)
+        return;
+    GpImageAttributesOwner colourKey;
+    if (overlay.UTT) {
+        colourKey = CreateColourKey(overlay);
+        if (!colourKey)
+            return;
+    }
+    if (overlay.UPO)
+        DrawPolygon(graphics, picture, colourKey.get(), overlay);
+    else
+        DrawPlain(graphics, picture, colourKey.get(), overlay);
+}
+
+} // namespace lumetra

@@ -1,0 +1,304 @@
+// The watermark, read back from the saved JPEG: plain and polygon placement, colour key, order, files.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ImagingTestSupport.h"
+#include "imaging/ImageComposer.h"
+
+namespace lumetra::test {
+namespace {
+
+constexpr Rgb Frame_{40, 40, 40};
+constexpr Rgb Red{230, 20, 20};
+constexpr Rgb Blue{20, 40, 230};
+constexpr Rgb Green{20, 210, 40};
+constexpr Rgb Yellow{230, 220, 20};
+constexpr Rgb White{255, 255, 255};
+constexpr Rgb NearWhite{254, 254, 254};
+constexpr int Tolerance = 30;
+
+#define EXPECT_COLOUR(image, x, y, colour)                                                                   \
+    EXPECT_TRUE(Near((image).At(x, y), colour, Tolerance))                                                   \
+        << "at (" << (x) << ", " << (y) << ") " << Describe((image).At(x, y)) << " expected "                \
+        << Describe(colour)
+
+OverlaySettings WatermarkSettings(const std::string& picture) {
+    OverlaySettings overlay;
+    overlay.UWM = 1;
+    overlay.WTP = picture;
+    return overlay;
+}
+
+Image Compose(const OverlaySettings& overlay, const char* name, int width = 200, int height = 150) {
+    return ComposeAndRead(Frame(width, height, Frame_), overlay, TempPath(name));
+}
+
+// Left half red, right half blue.
+std::string SplitPicture() {
+    const std::string path = TempPath("split.png");
+    if (!FileExists(path))
+        WritePicture(path, 40, 30, [](int x, int) { return x < 20 ? Red : Blue; });
+    return path;
+}
+
+TEST(Watermark, PlainAtNaturalSizeAndOnlyWhenSwitchedOn) {
+    OverlaySettings overlay = WatermarkSettings(SplitPicture());
+    const Image image = Compose(overlay, "wm-natural.jpg");
+    EXPECT_COLOUR(image, 5, 5, Red);
+    EXPECT_COLOUR(image, 15, 25, Red);
+    EXPECT_COLOUR(image, 25, 5, Blue);
+    EXPECT_COLOUR(image, 36, 26, Blue);
+    EXPECT_COLOUR(image, 44, 15, Frame_);
+    EXPECT_COLOUR(image, 15, 34, Frame_);
+
+    // Only exactly 1 switches it on; a desired size with one side 0 is ignored.
+    overlay.UWM = 2;
+    EXPECT_EQ(CountPixels(Compose(overlay, "wm-off.jpg"), [](Rgb c) { return !Near(c, Frame_, Tolerance); }),
+              0);
+    overlay.UWM = 1;
+    overlay.WID = 100;
+    const Image ignoredSize = Compose(overlay, "wm-half-size.jpg");
+    EXPECT_COLOUR(ignoredSize, 36, 26, Blue);
+    EXPECT_COLOUR(ignoredSize, 44, 15, Frame_);
+}
+
+TEST(Watermark, PlainRectangleCountsItsSizeFromTheFramesCorner) {
+    OverlaySettings overlay = WatermarkSettings(SplitPicture());
+    overlay.WXX = 10;
+    overlay.WYY = 20;
+    overlay.WID = 100;
+    overlay.WHI = 50;
+    const Image image = Compose(overlay, "wm-rect.jpg");
+    // Drawn into (10, 20) .. (120, 90): 110 x 70, split in the middle at x = 65.
+    EXPECT_COLOUR(image, 13, 23, Red);
+    EXPECT_COLOUR(image, 61, 86, Red);
+    EXPECT_COLOUR(image, 69, 23, Blue);
+    EXPECT_COLOUR(image, 116, 86, Blue);
+    EXPECT_COLOUR(image, 6, 50, Frame_);
+    EXPECT_COLOUR(image, 60, 16, Frame_);
+    EXPECT_COLOUR(image, 124, 50, Frame_);
+    EXPECT_COLOUR(image, 60, 94, Frame_);
+    // Clearly covered pixels only: JPEG rings a little around the picture's edges.
+    const Box covered = FindPixels(image, [](Rgb c) { return !Near(c, Frame_, 100); });
+    EXPECT_NEAR(covered.left, 10, 2);
+    EXPECT_NEAR(covered.top, 20, 2);
+    EXPECT_NEAR(covered.Width(), 110, 3);
+    EXPECT_NEAR(covered.Height(), 70, 3);
+}
+
+// 120 x 80: top half green, bottom half yellow.
+std::string PolygonPicture() {
+    const std::string path = TempPath("poly.png");
+    if (!FileExists(path))
+        WritePicture(path, 120, 80, [](int, int y) { return y < 40 ? Green : Yellow; });
+    return path;
+}
+
+TEST(Watermark, PolygonIsADiamondTiledFromTheFramesCorner) {
+    OverlaySettings overlay = WatermarkSettings(PolygonPicture());
+    overlay.UPO = 1;
+    overlay.PLS = 4;
+    const Image image = Compose(overlay, "wm-diamond.jpg");
+    // Vertices (100, 50), (50, 100), (0, 50), (50, 0); tiles start at (0, 0), so below y = 80
+    // the picture's green top half begins again.
+    EXPECT_COLOUR(image, 50, 8, Green);
+    EXPECT_COLOUR(image, 50, 34, Green);
+    EXPECT_COLOUR(image, 12, 48, Yellow);
+    EXPECT_COLOUR(image, 88, 52, Yellow);
+    EXPECT_COLOUR(image, 50, 75, Yellow);
+    EXPECT_COLOUR(image, 50, 92, Green);
+    for (auto [x, y] : {std::pair{15, 15}, {85, 15}, {15, 85}, {85, 85}, {106, 50}, {50, 106}, {150, 50}})
+        EXPECT_COLOUR(image, x, y, Frame_);
+    const Box covered = FindPixels(image, [](Rgb c) { return !Near(c, Frame_, Tolerance); });
+    EXPECT_NEAR(covered.left, 0, 2);
+    EXPECT_NEAR(covered.top, 0, 2);
+    EXPECT_NEAR(covered.right, 100, 2);
+    EXPECT_NEAR(covered.bottom, 100, 2);
+
+    // Offsets move the polygon over the same tiling.
+    overlay.WXX = 60;
+    overlay.WYY = 30;
+    const Image moved = Compose(overlay, "wm-diamond-moved.jpg");
+    EXPECT_COLOUR(moved, 110, 36, Green);
+    EXPECT_COLOUR(moved, 110, 45, Yellow);
+    EXPECT_COLOUR(moved, 110, 90, Green);
+    EXPECT_COLOUR(moved, 110, 125, Yellow);
+    EXPECT_COLOUR(moved, 70, 40, Frame_);
+    EXPECT_COLOUR(moved, 50, 80, Frame_);
+}
+
+TEST(Watermark, PolygonWithDesiredSizeScalesRadiusAndTiles) {
+    OverlaySettings overlay = WatermarkSettings(PolygonPicture());
+    overlay.UPO = 1;
+    overlay.PLS = 4;
+    overlay.WXX = 30;
+    overlay.WYY = 30;
+    overlay.WID = 40;
+    overlay.WHI = 40;
+    const Image image = Compose(overlay, "wm-diamond-sized.jpg");
+    // r = 20, centre (50, 50); tiles 40 x 40: green rows 0-19, yellow 20-39, green 40-59, yellow 60-79.
+    EXPECT_COLOUR(image, 50, 35, Yellow);
+    EXPECT_COLOUR(image, 50, 46, Green);
+    EXPECT_COLOUR(image, 50, 55, Green);
+    EXPECT_COLOUR(image, 50, 65, Yellow);
+    EXPECT_COLOUR(image, 50, 75, Frame_);
+    EXPECT_COLOUR(image, 75, 50, Frame_);
+    EXPECT_COLOUR(image, 36, 36, Frame_);
+}
+
+TEST(Watermark, PolygonSideCounts) {
+    OverlaySettings overlay = WatermarkSettings(PolygonPicture());
+    overlay.UPO = 1;
+    const auto anythingDrawn = [](const Image& image) {
+        return CountPixels(image, [](Rgb c) { return !Near(c, Frame_, Tolerance); }) > 0;
+    };
+    for (int sides : {2, 0, -1, 1000000}) {
+        overlay.PLS = sides;
+        EXPECT_FALSE(anythingDrawn(Compose(overlay, "wm-sides.jpg"))) << sides << " sides";
+    }
+    // More sides than the dialog offers: close to a circle of radius 50 around (50, 50).
+    overlay.PLS = 40;
+    const Image circle = Compose(overlay, "wm-circle.jpg");
+    EXPECT_COLOUR(circle, 95, 50, Yellow);
+    EXPECT_COLOUR(circle, 50, 5, Green);
+    EXPECT_COLOUR(circle, 18, 18, Green);
+    EXPECT_COLOUR(circle, 10, 10, Frame_);
+    EXPECT_COLOUR(circle, 92, 92, Frame_);
+    // The dialog's default, a pentagon with its first vertex straight right of the centre.
+    overlay.PLS = 5;
+    const Image pentagon = Compose(overlay, "wm-pentagon.jpg");
+    EXPECT_COLOUR(pentagon, 96, 50, Yellow);
+    EXPECT_COLOUR(pentagon, 4, 50, Frame_);
+}
+
+// 80 x 80 in quadrants: white, nearly white / red, black.
+std::string KeyPicture() {
+    const std::string path = TempPath("key.png");
+    if (!FileExists(path))
+        WritePicture(path, 80, 80, [](int x, int y) {
+            if (y < 40)
+                return x < 40 ? White : NearWhite;
+            return x < 40 ? Red : Rgb{0, 0, 0};
+        });
+    return path;
+}
+
+void SetKey(OverlaySettings& overlay, Rgb low, Rgb high) {
+    overlay.UTT = 1;
+    overlay.LOR = static_cast<BYTE>(low.r);
+    overlay.LOG = static_cast<BYTE>(low.g);
+    overlay.LOB = static_cast<BYTE>(low.b);
+    overlay.HIR = static_cast<BYTE>(high.r);
+    overlay.HIG = static_cast<BYTE>(high.g);
+    overlay.HIB = static_cast<BYTE>(high.b);
+}
+
+TEST(Watermark, ColourKeyMakesExactlyTheKeyedPixelsTransparent) {
+    OverlaySettings overlay = WatermarkSettings(KeyPicture());
+    const Image unkeyed = Compose(overlay, "key-none.jpg");
+    EXPECT_COLOUR(unkeyed, 20, 20, White);
+
+    SetKey(overlay, White, White);
+    const Image white = Compose(overlay, "key-white.jpg");
+    EXPECT_COLOUR(white, 20, 20, Frame_);
+    EXPECT_COLOUR(white, 60, 20, NearWhite);
+    EXPECT_COLOUR(white, 20, 60, Red);
+    EXPECT_COLOUR(white, 60, 60, (Rgb{0, 0, 0}));
+
+    // Each component is checked against its own range.
+    SetKey(overlay, Rgb{200, 0, 0}, Rgb{255, 60, 60});
+    const Image red = Compose(overlay, "key-red.jpg");
+    EXPECT_COLOUR(red, 20, 20, White);
+    EXPECT_COLOUR(red, 20, 60, Frame_);
+    EXPECT_COLOUR(red, 60, 60, (Rgb{0, 0, 0}));
+
+    SetKey(overlay, Rgb{0, 0, 0}, White);
+    EXPECT_EQ(CountPixels(Compose(overlay, "key-all.jpg"), [](Rgb c) { return !Near(c, Frame_, Tolerance); }),
+              0);
+
+    // The same key in a polygon (r = 40 around (40, 40)).
+    overlay.UPO = 1;
+    overlay.PLS = 4;
+    SetKey(overlay, White, White);
+    const Image polygon = Compose(overlay, "key-polygon.jpg");
+    EXPECT_COLOUR(polygon, 25, 25, Frame_);
+    EXPECT_COLOUR(polygon, 55, 25, NearWhite);
+    EXPECT_COLOUR(polygon, 25, 55, Red);
+    EXPECT_COLOUR(polygon, 55, 55, (Rgb{0, 0, 0}));
+}
+
+TEST(Watermark, CoversTheTextWhereTheyOverlap) {
+    const std::string picture = TempPath("cover.png");
+    WritePicture(picture, 60, 40, [](int, int) { return Blue; });
+    OverlaySettings overlay = TextSettings("MMMMMMMM", "Tahoma", 24, RGB(255, 0, 0), 0, 0);
+    overlay.UWM = 1;
+    overlay.WTP = picture;
+    const Image image = ComposeAndRead(Frame(300, 100, Rgb{0, 0, 0}), overlay, TempPath("cover.jpg"));
+    int redUnder = 0, redBeside = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 300; ++x) {
+            if (!IsRedInk(image.At(x, y)))
+                continue;
+            if (x < 57 && y < 37)
+                ++redUnder;
+            else if (x > 63)
+                ++redBeside;
+        }
+    EXPECT_EQ(redUnder, 0);
+    EXPECT_GT(redBeside, 100);
+    EXPECT_COLOUR(image, 30, 20, Blue);
+}
+
+TEST(Watermark, MissingPictureLeavesTheFrameAndTheText) {
+    OverlaySettings overlay = TextSettings("Still here", "Tahoma", 16, RGB(255, 0, 0), 10, 10);
+    const Image textOnly = Compose(overlay, "wm-text-only.jpg");
+    EXPECT_GT(CountPixels(textOnly, IsRedInk), 30);
+    const std::string notAPicture = TempPath("not-a-picture.png");
+    WriteFileBytes(notAPicture, "this is text, not an image");
+    overlay.UWM = 1;
+    for (int polygon : {0, 1}) {
+        overlay.UPO = polygon;
+        for (const std::string& path : {std::string(), TempPath("missing.png"), notAPicture}) {
+            overlay.WTP = path;
+            EXPECT_EQ(Compose(overlay, "wm-missing.jpg").pixels, textOnly.pixels)
+                << path << " polygon " << polygon;
+        }
+    }
+}
+
+TEST(Watermark, PictureIsReadAgainForEveryImage) {
+    const std::string path = TempPath("swap.png");
+    WritePicture(path, 30, 30, [](int, int) { return Red; });
+    const OverlaySettings overlay = WatermarkSettings(path);
+    EXPECT_COLOUR(Compose(overlay, "swap-1.jpg"), 15, 15, Red);
+    WritePicture(path, 30, 30, [](int, int) { return Blue; });
+    EXPECT_COLOUR(Compose(overlay, "swap-2.jpg"), 15, 15, Blue);
+}
+
+TEST(Watermark, LongAndNonAsciiPathsAreUsedWhole) {
+    // A picture path of 258 characters, over the old limit of 255.
+    std::string folder = TempFolder();
+    while (folder.size() < 200) {
+        folder += "\\" + std::string(40, 'd');
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+    }
+    std::string path = folder + "\\" + std::string(258 - folder.size() - 1 - 4, 'w') + ".png";
+    ASSERT_EQ(path.size(), 258u);
+    WritePicture(path, 30, 30, [](int, int) { return Blue; });
+    ASSERT_TRUE(FileExists(path));
+    EXPECT_COLOUR(Compose(WatermarkSettings(path), "wm-long.jpg"), 15, 15, Blue);
+
+    char euro[8] = {};
+    BOOL defaulted = FALSE;
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, L"\u20AC", 1, euro, sizeof euro, nullptr, &defaulted);
+    if (length <= 0 || defaulted)
+        GTEST_SKIP() << "the ANSI code page " << ::GetACP() << " has no euro sign";
+    const std::string euroPath = TempPath("mark " + std::string(euro, length) + ".png");
+    WritePicture(euroPath, 30, 30, [](int, int) { return Green; });
+    EXPECT_COLOUR(Compose(WatermarkSettings(euroPath), "wm-euro.jpg"), 15, 15, Green);
+}
+
+} // namespace
+} // namespace lumetra::test
