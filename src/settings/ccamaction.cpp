@@ -1,0 +1,467 @@
+#include "settings/ccamaction.h"
+
+#include "app/CameraListDialog.h"
+#include "capture/CameraSlots.h"
+#include "dialogs/SpecialWatermark.h"
+#include "framework/DataExchange.h"
+#include "imaging/OverlaySettings.h"
+#include "resources/resource.h"
+#include "session/camview.h"
+#include "settings/Pickers.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace lumetra {
+
+namespace ids = cam_action_ids;
+
+namespace {
+struct GraphicsDeleter {
+    void operator()(Gdiplus::GpGraphics* graphics) const {
+        Gdiplus::DllExports::GdipDeleteGraphics(graphics);
+    }
+};
+using GraphicsOwner = std::unique_ptr<Gdiplus::GpGraphics, GraphicsDeleter>;
+} // namespace
+
+ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
+    : Dialog(IDD_CAM_ACTION), owner_(owner), imagePaths_(std::move(clock)) {
+    SetNotifications({
+        {ids::SaveCurrentImage, BN_CLICKED, [this] { this->SaveCurrentImage(); }},
+        {ids::FtpLastImage, BN_CLICKED, [this] { OnFtpLastImage(); }},
+        {ids::FtpAuto, BN_CLICKED, [this] { OnFtpAuto(); }},
+        {ids::AppendTime, BN_CLICKED, [this] { TakeValues(); }},
+        {ids::ViewAfterSaving, BN_CLICKED, [this] { OnViewAfterSaving(); }},
+        {ids::SaveAuto, BN_CLICKED, [this] { OnSaveAuto(); }},
+        {ids::Browse, BN_CLICKED, [this] { OnBrowse(); }},
+        {ids::UseWatermark, BN_CLICKED, [this] { PublishOverlay(); }},
+        {ids::UseTransparent, BN_CLICKED, [this] { PublishOverlay(); }},
+        {ids::SelectWatermark, BN_CLICKED, [this] { OnSelectWatermark(); }},
+        {ids::HighColour, BN_CLICKED, [this] { OnTransparentColour(true); }},
+        {ids::LowColour, BN_CLICKED, [this] { OnTransparentColour(false); }},
+        {ids::ChooseFont, BN_CLICKED, [this] { OnChooseFont(); }},
+        // The change handlers take the values once, inside PublishOverlay, so a bad entry shows
+        // its message once.
+        {ids::TextX, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::WatermarkX, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::WatermarkY, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::TextY, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::Polygon, BN_CLICKED, [this] { OnPolygon(); }},
+        {ids::VerticalText, BN_CLICKED, [this] { OnCheckThenPublish(); }},
+        {ids::UseBox, BN_CLICKED, [this] { OnCheckThenPublish(); }},
+        {ids::BoxWidth, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::BoxDepth, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::FontColour, BN_CLICKED, [this] { OnFontColour(); }},
+        {ids::HighRed, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::HighGreen, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::HighBlue, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::LowRed, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::LowGreen, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::LowBlue, EN_CHANGE, [this] { PublishOverlay(); }},
+        {ids::EmailLastImage, BN_CLICKED, [this] { OnEmailLastImage(); }},
+        {ids::EmailAuto, BN_CLICKED, [this] { OnEmailAutoClicked(); }},
+        {ids::MirrorToHttp, BN_CLICKED, [this] { OnMirrorToHttp(); }},
+    });
+    Create(nullptr);
+    RECT swatchRect{};
+    ::GetClientRect(Item(ids::ColourSwatch), &swatchRect);
+    Gdiplus::GpBitmap* swatch = nullptr;
+    Gdiplus::DllExports::GdipCreateBitmapFromScan0(std::max<LONG>(swatchRect.right, 1),
+                                                   std::max<LONG>(swatchRect.bottom, 1), 0,
+                                                   PixelFormat32bppARGB, nullptr, &swatch);
+    ColorSwatch.reset(swatch);
+    FillSwatch(settings_.FontColor);
+}
+
+ccamaction::~ccamaction() {
+    if (session_) {
+        camview* session = session_;
+        session_ = nullptr;
+        session->DetachActionDialog();
+        session->Cancel();
+    }
+}
+
+void ccamaction::DoDataExchange(DataExchange& exchange) {
+    CameraSettings& s = settings_;
+    exchange.Text(ids::CameraName, s.CAM, 256);
+    exchange.Check(ids::SaveAuto, s.AUS);
+    exchange.Check(ids::ViewAfterSaving, s.ATI);
+    exchange.Text(ids::SaveSeconds, s.OFS);
+    exchange.Text(ids::FileName, s.FIN, 256);
+    exchange.Check(ids::AppendTime, s.AVI);
+    exchange.Check(ids::FtpAuto, s.AFT);
+    exchange.Text(ids::FtpUrl, s.FTP, 256);
+    exchange.Text(ids::FtpSeconds, s.FTO);
+    exchange.Text(ids::Directory, s.FIL, 255);
+    exchange.Text(ids::FtpPassword, s.FtpPassword);
+    exchange.Text(ids::FtpUser, s.FTU);
+    exchange.Text(ids::FtpPath, s.FTD);
+    exchange.Int(ids::WatermarkX, s.WXX);
+    exchange.Int(ids::WatermarkY, s.WYY);
+    exchange.Int(ids::WatermarkWidth, s.WID);
+    exchange.Int(ids::WatermarkHeight, s.WHI);
+    exchange.Text(ids::WatermarkPath, s.WTP);
+    exchange.Byte(ids::HighRed, s.HIR);
+    exchange.Byte(ids::HighGreen, s.HIG);
+    exchange.Byte(ids::HighBlue, s.HIB);
+    exchange.Byte(ids::LowRed, s.LOR);
+    exchange.Byte(ids::LowGreen, s.LOG);
+    exchange.Byte(ids::LowBlue, s.LOB);
+    exchange.Int(ids::TextX, s.TXX);
+    exchange.Int(ids::TextY, s.TXY);
+    exchange.Check(ids::UseWatermark, s.UWM);
+    exchange.Check(ids::UseTransparent, s.UTT);
+    exchange.Control(ids::WatermarkPath, watermarkPathEdit_);
+    exchange.Control(ids::FontFace, fontFaceEdit_);
+    exchange.Control(ids::Text, textEdit_);
+    exchange.Check(ids::Polygon, s.UPO);
+    exchange.Check(ids::VerticalText, s.UVT);
+    exchange.Check(ids::UseBox, s.WTX);
+    exchange.Int(ids::BoxWidth, s.WTW);
+    exchange.Int(ids::BoxDepth, s.WTH);
+    exchange.Check(ids::EmailAuto, s.EmailAuto);
+    exchange.Int(ids::EmailSeconds, s.ETL);
+    exchange.Text(ids::EmailAddresses, s.EML);
+    exchange.Check(ids::MirrorToHttp, s.MirrorToHttp);
+}
+
+BOOL ccamaction::OnInitDialog() {
+    Dialog::OnInitDialog();
+    return TRUE;
+}
+
+// Enter closes nothing: a modeless settings window is left with Escape or the close box, which save.
+void ccamaction::OnOK() {}
+
+void ccamaction::OnCancel() {
+    SaveSettings();
+    DestroyWindow();
+}
+
+bool ccamaction::TakeValues() {
+    // A validation box of a running exchange is open (a timer tick can arrive inside it): taking
+    // values again would only stack another box on the same control.
+    if (IsExchanging())
+        return false;
+    return UpdateData(true);
+}
+
+std::string ccamaction::TextOfEdit() const {
+    HWND edit = Item(ids::Text);
+    const int length = ::GetWindowTextLengthA(edit);
+    std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
+    const int copied = ::GetWindowTextA(edit, buffer.data(), length + 1);
+    return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+}
+
+// --- Session, camera and the settings' life ---
+
+void ccamaction::SetSession(camview* session) {
+    session_ = session;
+    Refresh();
+}
+
+void ccamaction::ClearSession() {
+    session_ = nullptr;
+}
+
+void ccamaction::SetCameraIndex(int cameraIndex) {
+    cameraIndex_ = cameraIndex;
+}
+
+void ccamaction::SetCameraName(const std::string& name) {
+    cameraName_ = name;
+    settings_.CAM = name;
+    LoadSettings();
+    settings_.CAM = name; // a stored CAM never renames the camera
+    Refresh();
+    PublishOverlay();
+}
+
+void ccamaction::LoadSettings() {
+    const LoadOutcome outcome = LoadSettingsFromRegistry(settings_);
+    if (outcome.viewAfterSaving && session_)
+        session_->ViewAfterSavingOn = true;
+    if (outcome.text)
+        ::SetWindowTextA(Item(ids::Text), outcome.text->c_str());
+    if (outcome.fontRestored)
+        RestoreFont();
+    if (outcome.fontRestored || settings_.FontColor != 0)
+        FillSwatch(settings_.FontColor);
+    Refresh();
+}
+
+void ccamaction::SaveSettings() {
+    TakeValues();
+    settings_.UTX = TextOfEdit();
+    SaveSettingsToRegistry(settings_);
+}
+
+OverlaySettings ccamaction::CurrentOverlay() const {
+    const CameraSettings& s = settings_;
+    OverlaySettings overlay;
+    overlay.WXX = s.WXX;
+    overlay.WYY = s.WYY;
+    overlay.WID = s.WID;
+    overlay.WHI = s.WHI;
+    overlay.WTP = s.WTP;
+    overlay.LOR = s.LOR;
+    overlay.LOG = s.LOG;
+    overlay.LOB = s.LOB;
+    overlay.HIR = s.HIR;
+    overlay.HIG = s.HIG;
+    overlay.HIB = s.HIB;
+    overlay.TXX = s.TXX;
+    overlay.TXY = s.TXY;
+    overlay.UWM = s.UWM;
+    overlay.UTT = s.UTT;
+    overlay.LFN = s.LFN;
+    overlay.FontColor = s.FontColor;
+    const std::string text = TextOfEdit();
+    const size_t length = std::min(text.size(), static_cast<size_t>(OverlayTextCapacity - 1));
+    std::memcpy(overlay.text, text.data(), length);
+    overlay.text[length] = '\0';
+    overlay.UPO = s.UPO;
+    overlay.PLS = s.PLS;
+    overlay.UVT = s.UVT;
+    overlay.WTX = s.WTX;
+    overlay.WTW = s.WTW;
+    overlay.WTH = s.WTH;
+    return overlay;
+}
+
+void ccamaction::PublishOverlay() {
+    TakeValues();
+    if (IsValidCameraIndex(cameraIndex_))
+        CameraSlotAt(cameraIndex_).callback.overlay = CurrentOverlay();
+}
+
+// --- Accessors for the schedule and delivery ---
+
+int ccamaction::SaveSeconds() const {
+    return settings_.OFS.empty() ? 0 : LeadingInteger(settings_.OFS);
+}
+int ccamaction::FtpSeconds() const {
+    return settings_.FTO.empty() ? 0 : LeadingInteger(settings_.FTO);
+}
+int ccamaction::EmailSeconds() const {
+    return settings_.ETL;
+}
+
+std::string ccamaction::BuildImagePath(std::string& bareName) {
+    TakeValues();
+    return imagePaths_.BuildImagePath(settings_.FIL, settings_.FIN, settings_.AVI, bareName);
+}
+
+void ccamaction::GetFtpFields(std::string& url, std::string& path, std::string& user,
+                              std::string& password) const {
+    url = settings_.FTP;
+    path = settings_.FTD;
+    user = settings_.FTU;
+    password = settings_.FtpPassword;
+}
+
+// --- Manual actions and switches ---
+
+void ccamaction::SaveCurrentImage() {
+    std::string bareName;
+    BuildImagePath(bareName);
+    const std::string path = LastImagePath();
+    if (session_)
+        session_->SaveSnapshot(path);
+    if (owner_) {
+        owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
+        owner_->MirrorImagePath(path);
+    }
+}
+
+void ccamaction::OnFtpLastImage() {
+    TakeValues();
+    if (!session_)
+        return;
+    camview* session = session_;
+    std::string url, path, user, password;
+    GetFtpFields(url, path, user, password);
+    const std::string localPath = LastImagePath();
+    const std::string remoteName = LastImageName();
+    // The file of the last request may not be written yet.
+    session->WaitForRequestedImage();
+    session->UploadByFtp(localPath, remoteName, url, path, user, password);
+}
+
+void ccamaction::OnEmailLastImage() {
+    TakeValues();
+    if (session_)
+        session_->MailLastSavedImage();
+}
+
+void ccamaction::OnFtpAuto() {
+    TakeValues();
+    if (session_)
+        session_->FtpAutoOn = settings_.AFT != 0;
+}
+
+void ccamaction::OnViewAfterSaving() {
+    TakeValues();
+    if (session_)
+        session_->ViewAfterSavingOn = settings_.ATI != 0;
+}
+
+void ccamaction::OnSaveAuto() {
+    TakeValues();
+    if (owner_)
+        owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
+    if (session_)
+        session_->SaveAutoOn = settings_.AUS != 0;
+}
+
+void ccamaction::OnEmailAutoClicked() {
+    TakeValues();
+    if (session_)
+        session_->EmailAutoOn = settings_.EmailAuto != 0;
+}
+
+void ccamaction::OnMirrorToHttp() {
+    TakeValues();
+    if (owner_)
+        owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
+}
+
+// --- Pickers ---
+
+void ccamaction::OnBrowse() {
+    const std::optional<std::string> chosen = ChooseSaveLocation();
+    if (!chosen)
+        return;
+    TakeValues(); // what was typed elsewhere survives the refresh
+    settings_.FIL = DirectoryOfChosenPath(*chosen);
+    Refresh();
+}
+
+void ccamaction::OnSelectWatermark() {
+    const std::optional<std::string> chosen = ChooseWatermarkFile();
+    if (!chosen)
+        return;
+    settings_.WTP = *chosen;
+    SetReadOnlyText(ids::WatermarkPath, settings_.WTP);
+    PublishOverlay();
+}
+
+void ccamaction::OnTransparentColour(bool high) {
+    TakeValues();
+    if (const std::optional<COLORREF> colour = ChooseColour()) {
+        (high ? settings_.HIR : settings_.LOR) = GetRValue(*colour);
+        (high ? settings_.HIG : settings_.LOG) = GetGValue(*colour);
+        (high ? settings_.HIB : settings_.LOB) = GetBValue(*colour);
+    }
+    Refresh();
+    PublishOverlay();
+}
+
+void ccamaction::OnFontColour() {
+    TakeValues();
+    if (const std::optional<COLORREF> colour = ChooseColour()) {
+        settings_.FontColor = *colour;
+        FillSwatch(settings_.FontColor);
+        DrawSwatch();
+    }
+    Refresh();
+    PublishOverlay();
+}
+
+void ccamaction::OnChooseFont() {
+    const std::optional<ChosenFont> chosen = ChooseTextFont();
+    if (!chosen)
+        return; // the previous font stays
+    settings_.LFN = chosen->font;
+    settings_.FontColor = chosen->colour;
+    FillSwatch(settings_.FontColor);
+    RestoreFont();
+    PublishOverlay();
+}
+
+void ccamaction::OnPolygon() {
+    // Taking values first keeps what was typed elsewhere; UPO then holds the box's new state.
+    TakeValues();
+    if (settings_.UPO == 0) {
+        PublishOverlay();
+        return;
+    }
+    SpecialWatermark polygon;
+    polygon.check = 1;
+    polygon.sides = settings_.PLS;
+    if (polygon.DoModal() == IDOK) {
+        settings_.PLS = polygon.sides;
+        settings_.UPO = polygon.check;
+    } else {
+        settings_.UPO = 0;
+    }
+    Refresh();
+    PublishOverlay();
+}
+
+// "Vertical text" and "Use Box": the flag follows the box's new state, taken with the other values.
+void ccamaction::OnCheckThenPublish() {
+    TakeValues();
+    Refresh();
+    PublishOverlay();
+}
+
+// --- Text font and colour swatch ---
+
+void ccamaction::RestoreFont() {
+    UniqueFont font(::CreateFontIndirectA(&settings_.LFN));
+    ::SendMessageA(Item(ids::Text), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    textFont_ = std::move(font); // the old font goes only after the edit has let go of it
+    FontFace = settings_.LFN.lfFaceName;
+    SetReadOnlyText(ids::FontFace, FontFace);
+}
+
+void ccamaction::SetReadOnlyText(int id, const std::string& text) {
+    HWND edit = Item(id);
+    ::SendMessageA(edit, EM_SETREADONLY, FALSE, 0);
+    ::SetWindowTextA(edit, text.c_str());
+    ::SendMessageA(edit, EM_SETREADONLY, TRUE, 0);
+}
+
+void ccamaction::FillSwatch(COLORREF colour) {
+    if (!ColorSwatch)
+        return;
+    const Gdiplus::ARGB argb = 0xFF000000u | (static_cast<Gdiplus::ARGB>(GetRValue(colour)) << 16) |
+                               (static_cast<Gdiplus::ARGB>(GetGValue(colour)) << 8) | GetBValue(colour);
+    Gdiplus::GpGraphics* graphics = nullptr;
+    if (Gdiplus::DllExports::GdipGetImageGraphicsContext(ColorSwatch.get(), &graphics) != Gdiplus::Ok)
+        return;
+    GraphicsOwner owner(graphics);
+    Gdiplus::DllExports::GdipGraphicsClear(graphics, argb);
+}
+
+void ccamaction::DrawSwatch() {
+    HWND control = Item(ids::ColourSwatch);
+    if (!control || !ColorSwatch)
+        return;
+    ::UpdateWindow(control); // the control's own painting first, then the swatch over it
+    UINT width = 0, height = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(ColorSwatch.get(), &width);
+    Gdiplus::DllExports::GdipGetImageHeight(ColorSwatch.get(), &height);
+    WindowDC dc(control);
+    Gdiplus::GpGraphics* graphics = nullptr;
+    if (!dc.get() || Gdiplus::DllExports::GdipCreateFromHDC(dc.get(), &graphics) != Gdiplus::Ok)
+        return;
+    GraphicsOwner owner(graphics);
+    Gdiplus::DllExports::GdipDrawImageRectI(graphics, ColorSwatch.get(), 0, 0, static_cast<INT>(width),
+                                            static_cast<INT>(height));
+}
+
+bool ccamaction::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message != WM_PAINT)
+        return false;
+    result = CallDefault(message, wParam, lParam);
+    DrawSwatch();
+    return true;
+}
+
+} // namespace lumetra

@@ -1,0 +1,167 @@
+#pragma once
+// The camera's action dialog "CAM ACTION" and, at the same time, the camera's settings.
+
+#include "delivery/ImagePath.h"
+#include "framework/Dialog.h"
+#include "framework/Handles.h"
+#include "settings/CameraSettings.h"
+
+#include <gdiplus.h>
+
+#include <memory>
+#include <string>
+
+namespace lumetra {
+
+class CameraListDialog;
+class camview;
+struct OverlaySettings;
+
+namespace cam_action_ids {
+constexpr int Text = 1008;
+constexpr int ChooseFont = 1010;
+constexpr int FontFace = 1012;
+constexpr int TextX = 1013;
+constexpr int Directory = 1014;
+constexpr int SaveSeconds = 1015;
+constexpr int FileName = 1016;
+constexpr int SaveAuto = 1017;
+constexpr int ViewAfterSaving = 1018;
+constexpr int FtpAuto = 1019;
+constexpr int FtpUrl = 1020;
+constexpr int FtpSeconds = 1021;
+constexpr int FtpLastImage = 1022;
+constexpr int SaveCurrentImage = 1023;
+constexpr int AppendTime = 1024;
+constexpr int CameraName = 1025;
+constexpr int SelectWatermark = 1026;
+constexpr int UseWatermark = 1027;
+constexpr int WatermarkX = 1028;
+constexpr int WatermarkY = 1029;
+constexpr int Browse = 1030;
+constexpr int FtpUser = 1031;
+constexpr int FtpPath = 1032;
+constexpr int FtpPassword = 1033;
+constexpr int WatermarkPath = 1034;
+constexpr int HighRed = 1035;
+constexpr int HighGreen = 1036;
+constexpr int HighBlue = 1037;
+constexpr int LowRed = 1038;
+constexpr int LowGreen = 1039;
+constexpr int LowBlue = 1040;
+constexpr int HighColour = 1041;
+constexpr int LowColour = 1042;
+constexpr int UseTransparent = 1043;
+constexpr int WatermarkWidth = 1044;
+constexpr int WatermarkHeight = 1045;
+constexpr int TextY = 1046;
+constexpr int Polygon = 1047;
+constexpr int VerticalText = 1048;
+constexpr int UseBox = 1049;
+constexpr int BoxWidth = 1050;
+constexpr int BoxDepth = 1051;
+constexpr int FontColour = 1052;
+constexpr int ColourSwatch = 1053;
+constexpr int EmailLastImage = 1055;
+constexpr int EmailAddresses = 1056;
+constexpr int EmailSeconds = 1057;
+constexpr int EmailAuto = 1058;
+constexpr int MirrorToHttp = 1060;
+} // namespace cam_action_ids
+
+class ccamaction : public Dialog {
+    struct BitmapDisposer {
+        void operator()(Gdiplus::GpBitmap* bitmap) const { Gdiplus::DllExports::GdipDisposeImage(bitmap); }
+    };
+
+  public:
+    // Creates the window at once, hidden, top-level without an owner window. `clock` names the
+    // images when the time is appended.
+    explicit ccamaction(CameraListDialog* owner, SecondsClock clock = SecondsSince1970);
+    ~ccamaction() override;
+
+    void SetSession(camview* session);
+    void ClearSession();
+    void SetCameraIndex(int cameraIndex);
+    // Loads the camera's stored settings, shows them and publishes the overlay.
+    void SetCameraName(const std::string& name);
+    // The Cancel command (Escape, close box): saves the settings and destroys the window.
+    void Cancel() { OnCancel(); }
+
+    void LoadSettings();
+    void SaveSettings();
+    // Takes the controls' values and copies the watermark and text settings to the camera's slot.
+    void PublishOverlay();
+    // The button "Save Current Image".
+    void SaveCurrentImage();
+
+    // Schedule accessors: the members as of the last exchange.
+    int SaveSeconds() const;
+    int FtpSeconds() const;
+    int EmailSeconds() const;
+    // Takes the controls' values; returns the full path of the next image (empty: none) and its name.
+    std::string BuildImagePath(std::string& bareName);
+    void GetFtpFields(std::string& url, std::string& path, std::string& user, std::string& password) const;
+    const std::string& EmailAddresses() const { return settings_.EML; }
+    const std::string& LastImagePath() const { return imagePaths_.LastImagePath(); }
+    const std::string& LastImageName() const { return imagePaths_.LastImageName(); }
+
+    // What the dialog holds (tests and the session read it).
+    const CameraSettings& Settings() const { return settings_; }
+    const std::string& CameraName() const { return cameraName_; }
+    int CameraIndex() const { return cameraIndex_; }
+    // The overlay as PublishOverlay would publish it now, without taking values.
+    OverlaySettings CurrentOverlay() const;
+
+  protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void DoDataExchange(DataExchange& exchange) override;
+    void PostNcDestroy() override { delete this; }
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+  private:
+    // Takes the controls' values unless an exchange is already running (its message box is open).
+    bool TakeValues();
+    void Refresh() { UpdateData(false); }
+    std::string TextOfEdit() const;
+
+    void OnFtpLastImage();
+    void OnEmailLastImage();
+    void OnFtpAuto();
+    void OnEmailAutoClicked();
+    void OnViewAfterSaving();
+    void OnSaveAuto();
+    void OnMirrorToHttp();
+    void OnBrowse();
+    void OnSelectWatermark();
+    void OnTransparentColour(bool high);
+    void OnFontColour();
+    void OnChooseFont();
+    void OnPolygon();
+    void OnCheckThenPublish();
+
+    void RestoreFont();
+    void ShowFontFace();
+    void SetReadOnlyText(int id, const std::string& text);
+    void FillSwatch(COLORREF colour);
+    void DrawSwatch();
+
+    CameraListDialog* owner_;
+    camview* session_ = nullptr;
+    int cameraIndex_ = -1;
+    std::string cameraName_;
+    CameraSettings settings_;
+    ImagePathBuilder imagePaths_;
+    std::string FontFace;
+    UniqueFont textFont_;
+    std::unique_ptr<Gdiplus::GpBitmap, BitmapDisposer>
+        ColorSwatch; // the text colour, shown beside its button
+    // Controls bound by the exchange as windows.
+    HWND watermarkPathEdit_ = nullptr;
+    HWND fontFaceEdit_ = nullptr;
+    HWND textEdit_ = nullptr;
+};
+
+} // namespace lumetra
