@@ -176,9 +176,15 @@ void FrameCollector::ReleaseHeldSamples() {
 }
 
 HRESULT GrabberGraph::Build(const std::wstring& cameraName, FrameCollector& collector, long callbackKind) {
-    camera = BindCamera(cameraName);
-    if (!camera)
+    ComPtr<IBaseFilter> bound = BindCamera(cameraName);
+    if (!bound)
         return VFW_E_NOT_FOUND;
+    return BuildWith(bound, collector, callbackKind);
+}
+
+HRESULT GrabberGraph::BuildWith(ComPtr<IBaseFilter> boundCamera, FrameCollector& collector,
+                                long callbackKind) {
+    camera = std::move(boundCamera);
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph));
     if (SUCCEEDED(hr))
         hr = graph.As(&control);

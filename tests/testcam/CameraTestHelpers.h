@@ -77,8 +77,9 @@ struct GrabberGraph {
     ComPtr<ISampleGrabber> grabber;
     ComPtr<IBaseFilter> renderer;
 
-    // useSampleCallback: 0 = SampleCB, 1 = BufferCB.
+    // callbackKind: 0 = SampleCB, 1 = BufferCB.
     HRESULT Build(const std::wstring& cameraName, FrameCollector& collector, long callbackKind = 1);
+    HRESULT BuildWith(ComPtr<IBaseFilter> boundCamera, FrameCollector& collector, long callbackKind = 1);
     HRESULT Run(); // waits until running
     HRESULT Stop();
     void Release();
