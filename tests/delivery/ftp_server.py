@@ -1,9 +1,11 @@
 """FTP server for the upload tests: pyftpdlib on 127.0.0.1.
 
-Usage: ftp_server.py PORT ROOT USER PASSWORD STOPFILE
+Usage: ftp_server.py PORT ROOT USER PASSWORD STOPFILE LOGFILE
 Serves ROOT to USER with full rights until STOPFILE exists (or two minutes have passed), so a
-test started under Wine, which holds no handle to this process, can end it.
+test started under Wine, which holds no handle to this process, can end it. Every command the
+clients send is written to LOGFILE.
 """
+import logging
 import os
 import sys
 import time
@@ -14,11 +16,12 @@ from pyftpdlib.servers import FTPServer
 
 
 def main():
-    port, root, user, password, stop_file = sys.argv[1:6]
+    port, root, user, password, stop_file, log_file = sys.argv[1:7]
     # The test's output pipes must not be held open by this process.
     null = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):
         os.dup2(null, fd)
+    logging.basicConfig(filename=log_file, level=logging.DEBUG, format="%(message)s")
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
     handler = FTPHandler
