@@ -36,6 +36,8 @@ std::wstring AnsiToWide(const char* text, size_t length) {
 }
 
 int FindEncoderClsid(const WCHAR* mimeType, CLSID* clsid) {
+    if (!mimeType || !clsid)
+        return -1;
     UINT encoderCount = 0;
     UINT arrayBytes = 0;
     if (GdipGetImageEncodersSize(&encoderCount, &arrayBytes) != Gdiplus::Ok || arrayBytes == 0)

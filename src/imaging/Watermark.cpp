@@ -1,6 +1,8 @@
 #include "imaging/Watermark.h"
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
@@ -58,12 +60,15 @@ bool HasDesiredSize(const OverlaySettings& overlay) {
 void DrawPlain(Gdiplus::GpGraphics* graphics, const Picture& picture, Gdiplus::GpImageAttributes* colourKey,
                const OverlaySettings& overlay) {
     // The destination's width and height are counted from the frame's corner, not from the offset.
-    const INT width = overlay.WXX + (HasDesiredSize(overlay) ? overlay.WID : static_cast<INT>(picture.width));
-    const INT height =
-        overlay.WYY + (HasDesiredSize(overlay) ? overlay.WHI : static_cast<INT>(picture.height));
-    GdipDrawImageRectRectI(graphics, picture.image.get(), overlay.WXX, overlay.WYY, width, height, 0, 0,
-                           static_cast<INT>(picture.width), static_cast<INT>(picture.height),
-                           Gdiplus::UnitPixel, colourKey, nullptr, nullptr);
+    const int64_t width =
+        int64_t{overlay.WXX} + (HasDesiredSize(overlay) ? int64_t{overlay.WID} : int64_t{picture.width});
+    const int64_t height =
+        int64_t{overlay.WYY} + (HasDesiredSize(overlay) ? int64_t{overlay.WHI} : int64_t{picture.height});
+    if (width < INT_MIN || width > INT_MAX || height < INT_MIN || height > INT_MAX)
+        return;
+    GdipDrawImageRectRectI(graphics, picture.image.get(), overlay.WXX, overlay.WYY, static_cast<INT>(width),
+                           static_cast<INT>(height), 0, 0, static_cast<INT>(picture.width),
+                           static_cast<INT>(picture.height), Gdiplus::UnitPixel, colourKey, nullptr, nullptr);
 }
 
 // A regular polygon whose radius is half the average of the watermark's width and height, filled

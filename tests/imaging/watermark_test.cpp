@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 
 #include "ImagingTestSupport.h"
@@ -86,6 +87,25 @@ TEST(Watermark, PlainRectangleCountsItsSizeFromTheFramesCorner) {
     EXPECT_NEAR(covered.top, 20, 2);
     EXPECT_NEAR(covered.Width(), 110, 3);
     EXPECT_NEAR(covered.Height(), 70, 3);
+}
+
+TEST(Watermark, ExtremeOffsetsAndSizesStillSave) {
+    OverlaySettings overlay = WatermarkSettings(SplitPicture());
+    overlay.WXX = INT_MAX - 10;
+    overlay.WYY = 5;
+    overlay.WID = 100;
+    overlay.WHI = 50;
+    const auto untouched = [](const Image& image) {
+        return CountPixels(image, [](Rgb c) { return !Near(c, Frame_, Tolerance); }) == 0;
+    };
+    EXPECT_TRUE(untouched(Compose(overlay, "wm-far.jpg")));
+    overlay.WXX = INT_MIN;
+    EXPECT_TRUE(untouched(Compose(overlay, "wm-far.jpg")));
+    overlay.UPO = 1;
+    overlay.WXX = 0;
+    overlay.WID = INT_MAX;
+    overlay.WHI = INT_MAX;
+    EXPECT_EQ(Compose(overlay, "wm-huge.jpg").width, 200);
 }
 
 // 120 x 80: top half green, bottom half yellow.
