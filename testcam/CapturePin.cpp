@@ -202,8 +202,10 @@ STDMETHODIMP CapturePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
     if (filter_.state() != State_Stopped)
         return VFW_E_NOT_STOPPED;
 
-    // A complete type asked for by the caller is tried as it is.
-    if (type && type->pbFormat && IsSupportedType(*type)) {
+    // A complete type asked for by the caller is tried as it is, or not at all.
+    if (type && type->formattype != GUID_NULL && type->pbFormat) {
+        if (!IsSupportedType(*type))
+            return VFW_E_TYPE_NOT_ACCEPTED;
         MediaType wanted;
         CopyMediaType(wanted.get(), *type);
         return TryConnect(receivePin, wanted.get());

@@ -188,6 +188,48 @@ TEST_F(TestCameraStream, ConfiguredSizeAndRateAreDelivered) {
     EXPECT_EQ(static_cast<size_t>(Rgb24Stride(1280) * 720), collector.latestFrame().size());
 }
 
+TEST_F(TestCameraStream, SetFormatOnAConnectedPinReconnectsWithTheNewSize) {
+    FrameCollector collector;
+    GrabberGraph graph;
+    ASSERT_TRUE(SUCCEEDED(graph.Build(L"Stream Cam", collector)));
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_TRUE(SUCCEEDED(FirstPin(graph.camera.Get(), PINDIR_OUTPUT).As(&config)));
+    AM_MEDIA_TYPE hd{};
+    ASSERT_TRUE(SUCCEEDED(MakeVideoType(hd, 1280, 720, 10'000'000 / 15)));
+    const HRESULT hr = config->SetFormat(&hd);
+    FreeMediaType(hd);
+    ASSERT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
+
+    AM_MEDIA_TYPE connected{};
+    ASSERT_TRUE(SUCCEEDED(graph.grabber->GetConnectedMediaType(&connected)));
+    EXPECT_EQ(1280, reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat)->bmiHeader.biWidth);
+    FreeMediaType(connected);
+    ASSERT_EQ(S_OK, graph.Run());
+    ASSERT_TRUE(collector.WaitForFrames(2, 3000));
+    EXPECT_EQ(static_cast<size_t>(Rgb24Stride(1280) * 720), collector.latestFrame().size());
+    graph.Stop();
+}
+
+TEST_F(TestCameraStream, ConnectingWithAnUnofferedCompleteTypeFails) {
+    ComPtr<IBaseFilter> bound = BindCamera(L"Stream Cam");
+    ASSERT_TRUE(bound);
+    FrameCollector collector;
+    GrabberGraph graph;
+    ASSERT_TRUE(SUCCEEDED(graph.BuildWith(bound, collector)));
+    ComPtr<IPin> cameraOut = FirstPin(bound.Get(), PINDIR_OUTPUT);
+    ComPtr<IPin> grabberIn;
+    ASSERT_TRUE(SUCCEEDED(cameraOut->ConnectedTo(&grabberIn)));
+    ASSERT_TRUE(SUCCEEDED(graph.graph->Disconnect(cameraOut.Get())));
+    ASSERT_TRUE(SUCCEEDED(graph.graph->Disconnect(grabberIn.Get())));
+
+    AM_MEDIA_TYPE odd{};
+    ASSERT_TRUE(SUCCEEDED(MakeVideoType(odd, 1024, 768, 10'000'000 / 15)));
+    EXPECT_TRUE(FAILED(cameraOut->Connect(grabberIn.Get(), &odd)));
+    FreeMediaType(odd);
+    ComPtr<IPin> peer;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, cameraOut->ConnectedTo(&peer));
+}
+
 TEST_F(TestCameraStream, PreviewPathThroughTheCaptureGraphBuilder) {
     ComPtr<IGraphBuilder> graph;
     ASSERT_TRUE(
