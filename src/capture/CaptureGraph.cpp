@@ -22,6 +22,11 @@ constexpr CLSID SampleGrabberClass = {
 constexpr CLSID NullRendererClass = {
     0xC1F400A4, 0x3F08, 0x11d3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
+// MinGW's headers give no __uuidof for several DirectShow interfaces: query by IID.
+template <typename Interface> HRESULT QueryAs(IUnknown* object, REFIID iid, ComPtr<Interface>& result) {
+    return object->QueryInterface(iid, reinterpret_cast<void**>(result.ReleaseAndGetAddressOf()));
+}
+
 void ShowCaptureError(const char* message) {
     ::MessageBoxA(nullptr, message, "Error!", MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);
 }
@@ -103,7 +108,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     ComPtr<IBaseFilter> grabberFilter;
     if (FAILED(::CoCreateInstance(SampleGrabberClass, nullptr, AnyClassContext, IID_ISampleGrabber,
                                   reinterpret_cast<void**>(grabber_.GetAddressOf()))) ||
-        FAILED(grabber_.As(&grabberFilter))) {
+        FAILED(QueryAs(grabber_.Get(), IID_IBaseFilter, grabberFilter))) {
         ShowCaptureError("::qedit.dll?)");
         return false;
     }
@@ -193,7 +198,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
 
     // 12. The preview inside the host control.
     ComPtr<IVideoWindow> videoWindow;
-    if (FAILED(graph_.As(&videoWindow))) {
+    if (FAILED(QueryAs(graph_.Get(), IID_IVideoWindow, videoWindow))) {
         ShowCaptureError("Could not get video window interface");
         return false;
     }
@@ -207,10 +212,13 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     videoWindow->put_Height(host.bottom - host.top);
     videoWindow->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS);
     videoWindow->put_Visible(OATRUE);
+    // Wine's renderer mixes screen coordinates into put_Left/put_Top of an owned window; placing it
+    // once more as a whole puts it where the calls above meant.
+    videoWindow->SetWindowPosition(0, 0, host.right - host.left, host.bottom - host.top);
 
     // 13. Run; S_FALSE means the change completes later.
     ComPtr<IMediaControl> mediaControl;
-    if (FAILED(graph_.As(&mediaControl)) || FAILED(mediaControl->Run())) {
+    if (FAILED(QueryAs(graph_.Get(), IID_IMediaControl, mediaControl)) || FAILED(mediaControl->Run())) {
         ShowCaptureError("Could not run graph");
         return false;
     }
@@ -224,11 +232,11 @@ void CaptureGraph::TearDown() {
         return;
     }
     ComPtr<IMediaControl> mediaControl;
-    if (SUCCEEDED(graph_.As(&mediaControl)))
+    if (SUCCEEDED(QueryAs(graph_.Get(), IID_IMediaControl, mediaControl)))
         mediaControl->Stop();
     // The video window must leave its owner before the owner goes.
     ComPtr<IVideoWindow> videoWindow;
-    if (SUCCEEDED(graph_.As(&videoWindow))) {
+    if (SUCCEEDED(QueryAs(graph_.Get(), IID_IVideoWindow, videoWindow))) {
         videoWindow->put_Visible(OAFALSE);
         videoWindow->put_Owner(0);
     }
@@ -253,7 +261,7 @@ void CaptureGraph::ResizeVideo() {
     if (!graph_)
         return;
     ComPtr<IVideoWindow> videoWindow;
-    if (FAILED(graph_.As(&videoWindow)))
+    if (FAILED(QueryAs(graph_.Get(), IID_IVideoWindow, videoWindow)))
         return;
     RECT client{};
     ::GetClientRect(videoHost_, &client);
