@@ -2,10 +2,9 @@
 // the graph do not pull the composer in.
 #include "capture/CameraSlots.h"
 
-namespace lumetra {
+#include "imaging/ImageComposer.h"
 
-int ComposeAndSaveFrame(double sampleTime, const BYTE* pixels, uint32_t byteCount, int frameWidth,
-                        int frameHeight, const char* targetPath, const OverlaySettings& overlay);
+namespace lumetra {
 
 int FrameGrabberCallback::ComposeAndSaveFrame(double sampleTime, BYTE* pixels, uint32_t byteCount) {
     return lumetra::ComposeAndSaveFrame(sampleTime, pixels, byteCount, frameWidth, frameHeight, targetPath,
