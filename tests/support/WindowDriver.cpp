@@ -59,6 +59,18 @@ HWND WaitForWindow(const std::string& caption, DWORD timeoutMs, bool anyProcess)
     }
 }
 
+HWND WaitForDialogWithItem(const std::string& caption, int itemId, DWORD timeoutMs, bool anyProcess) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        for (HWND window : Collect(caption, anyProcess))
+            if (::GetDlgItem(window, itemId))
+                return window;
+        if (::GetTickCount() - start >= timeoutMs)
+            return nullptr;
+        ::Sleep(20);
+    }
+}
+
 bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     while (::IsWindow(window) && ::IsWindowVisible(window)) {
@@ -110,7 +122,7 @@ void PressKey(HWND control, UINT virtualKey) {
 }
 
 std::string AnswerMessageBox(const std::string& caption, DWORD timeoutMs, int command) {
-    HWND box = WaitForWindow(caption, timeoutMs);
+    HWND box = WaitForDialogWithItem(caption, 0xFFFF, timeoutMs); // the message text
     if (!box)
         return {};
     std::string text = MessageBoxText(box);

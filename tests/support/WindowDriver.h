@@ -14,6 +14,10 @@ namespace lumetra::test {
 // Waits for a visible top-level window with this caption (any thread of this process unless
 // `anyProcess`); returns null after the timeout.
 HWND WaitForWindow(const std::string& caption, DWORD timeoutMs = 5000, bool anyProcess = false);
+// Waits for a dialog with this caption that has a control `itemId` (tells a main window from a
+// message box of the same caption).
+HWND WaitForDialogWithItem(const std::string& caption, int itemId, DWORD timeoutMs = 5000,
+                           bool anyProcess = false);
 // Waits until the window is gone.
 bool WaitForWindowGone(HWND window, DWORD timeoutMs = 5000);
 // All visible top-level windows of this process with this caption.

@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs Lumetra with the test-pattern camera registered.
+# With a display it starts Lumetra there; without one it runs a short demonstration under Xvfb
+# and leaves screenshots and saved images in out/.
+set -e
+cd "$(dirname "$0")/.."
+BUILD="${LUMETRA_BUILD:-build}"
+scripts/install-deps.sh
+scripts/build.sh
+PREFIX="$PWD/$BUILD/wineprefix"
+scripts/prepare-prefix.sh "$PREFIX" "$PWD/$BUILD/testcam/lumetra_testcam.dll"
+export WINEPREFIX="$PREFIX" WINEDEBUG=-all
+
+if [ -n "$DISPLAY" ]; then
+    echo "Starting Lumetra: pick \"Lumetra Test Camera\" and press Open Cam."
+    exec wine "$BUILD/src/lumetra.exe"
+fi
+
+exec scripts/demo.sh "$BUILD"
