@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -285,11 +286,15 @@ TEST_F(FtpUpload, SecondUploadWhileTheFirstIsOpenIsRefused) {
         uploader.UploadByFtp(owner_, local_ + ".missing", "first.jpg", "127.0.0.1", "", kUser, kPassword);
         seen = watcher.Seen();
     }
+    // Both boxes may be found by the same look, in either order.
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].caption, " Send Error");
-    EXPECT_EQ(seen[1].caption, " Duplicate");
-    EXPECT_EQ(seen[1].text, "Previus connection running");
-    EXPECT_EQ(seen[1].owner, owner_);
+    const auto duplicate = std::find_if(seen.begin(), seen.end(),
+                                        [](const SeenBox& box) { return box.caption == " Duplicate"; });
+    ASSERT_NE(duplicate, seen.end());
+    const SeenBox& first = seen[duplicate == seen.begin() ? 1 : 0];
+    EXPECT_EQ(first.caption, " Send Error");
+    EXPECT_EQ(duplicate->text, "Previus connection running");
+    EXPECT_EQ(duplicate->owner, owner_);
     EXPECT_FALSE(FileExists(server->Root() + "\\second.jpg"));
     EXPECT_FALSE(uploader.IsBusy());
 
