@@ -27,7 +27,7 @@ class TestDialog : public Dialog {
     int applyRuns = 0;
     bool lastExchangeOk = true;
     int applyRunsAfterExchange = 0;
-    HWND focusAfterFailure = nullptr;
+    int focusIdAfterFailure = 0;
     DWORD selectionAfterFailure = 0;
     int watchedChanges = 0;
     int okCount = 0;
@@ -63,8 +63,9 @@ class TestDialog : public Dialog {
         ++applyRuns;
         lastExchangeOk = UpdateData(true);
         if (!lastExchangeOk) {
-            focusAfterFailure = ::GetFocus();
-            selectionAfterFailure = static_cast<DWORD>(::SendMessageA(focusAfterFailure, EM_GETSEL, 0, 0));
+            HWND focus = ::GetFocus();
+            focusIdAfterFailure = ::GetDlgCtrlID(focus);
+            selectionAfterFailure = static_cast<DWORD>(::SendMessageA(focus, EM_GETSEL, 0, 0));
         }
         // The handler goes on after a failed exchange.
         ++applyRunsAfterExchange;

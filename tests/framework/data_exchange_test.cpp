@@ -97,7 +97,7 @@ TEST(DataExchange, LettersInAnIntegerEditStopTheExchangeThereButNotTheHandler) {
     EXPECT_EQ(dialog.number, 7);     // kept
     EXPECT_EQ(dialog.byteValue, 12); // later rows not taken
     EXPECT_EQ(dialog.applyRunsAfterExchange, 1);
-    EXPECT_EQ(::GetDlgCtrlID(dialog.focusAfterFailure), IDC_NUMBER);
+    EXPECT_EQ(dialog.focusIdAfterFailure, IDC_NUMBER);
     EXPECT_EQ(LOWORD(dialog.selectionAfterFailure), 0);
     EXPECT_EQ(HIWORD(dialog.selectionAfterFailure), 3);
 }
@@ -116,7 +116,7 @@ TEST(DataExchange, ByteAbove255IsRefusedAndKeepsTheOldByte) {
     typed.byteText = "256";
     EXPECT_EQ(RunApply(dialog, typed, true), "Please enter an integer between 0 and 255.");
     EXPECT_EQ(dialog.byteValue, 12);
-    EXPECT_EQ(::GetDlgCtrlID(dialog.focusAfterFailure), IDC_BYTE);
+    EXPECT_EQ(dialog.focusIdAfterFailure, IDC_BYTE);
 }
 
 TEST(DataExchange, NegativeByteIsRefused) {
