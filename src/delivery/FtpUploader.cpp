@@ -78,6 +78,7 @@ void FtpUploader::UploadByFtp(HWND owner, const std::string& localPath, const st
         return;
     }
     const std::string remoteDirectory = directory.empty() ? std::string("./") : directory;
+    const std::shared_ptr<bool> alive = alive_;
 
     UniqueInternet internet(::InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!internet) {
@@ -92,7 +93,8 @@ void FtpUploader::UploadByFtp(HWND owner, const std::string& localPath, const st
     if (!connection) {
         const std::string text = FtpErrorText(::GetLastError());
         ::MessageBoxA(owner, text.c_str(), "Error", kBoxStyle);
-        ftpInternet_ = nullptr;
+        if (*alive)
+            ftpInternet_ = nullptr;
         return;
     }
     ftpConnection_ = connection.get();
@@ -102,6 +104,8 @@ void FtpUploader::UploadByFtp(HWND owner, const std::string& localPath, const st
                            ftpContext_)) {
             const std::string text = FtpErrorText(::GetLastError());
             ::MessageBoxA(owner, text.c_str(), " Send Error", kBoxStyle);
+            if (!*alive)
+                return;
         }
     }
     connection.reset();

@@ -6,6 +6,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace lumetra {
@@ -14,6 +15,7 @@ class FtpUploader {
   public:
     // The port is fixed at 21 in the program; tests point it at a server of their own.
     explicit FtpUploader(INTERNET_PORT port = INTERNET_DEFAULT_FTP_PORT);
+    ~FtpUploader() { *alive_ = false; }
     FtpUploader(const FtpUploader&) = delete;
     FtpUploader& operator=(const FtpUploader&) = delete;
 
@@ -33,6 +35,9 @@ class FtpUploader {
     HINTERNET ftpInternet_ = nullptr;
     HINTERNET ftpConnection_ = nullptr;
     DWORD_PTR ftpContext_ = 0;
+    // Cleared when the uploader goes while one of its boxes is open (its session closed from
+    // that box's message loop); the running call then only releases its own handles.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // Text for a WinINet or system error code: the system's text, or for WinINet's own codes
