@@ -1,0 +1,323 @@
+// Every change of a watermark or text control reaches the overlay the camera's slot publishes;
+// the pickers' cancel paths and confirmed choices; the pair with a real camera session.
+#include "ActionDialogHarness.h"
+#include "session/camview.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace lumetra;
+using namespace lumetra::test;
+namespace ids = lumetra::cam_action_ids;
+
+namespace {
+
+struct EditField {
+    int id;
+    int OverlaySettings::*field;
+};
+const EditField IntEdits[] = {
+    {ids::WatermarkX, &OverlaySettings::WXX}, {ids::WatermarkY, &OverlaySettings::WYY},
+    {ids::TextX, &OverlaySettings::TXX},      {ids::TextY, &OverlaySettings::TXY},
+    {ids::BoxWidth, &OverlaySettings::WTW},   {ids::BoxDepth, &OverlaySettings::WTH},
+};
+struct ByteField {
+    int id;
+    BYTE OverlaySettings::*field;
+};
+const ByteField ByteEdits[] = {
+    {ids::HighRed, &OverlaySettings::HIR},  {ids::HighGreen, &OverlaySettings::HIG},
+    {ids::HighBlue, &OverlaySettings::HIB}, {ids::LowRed, &OverlaySettings::LOR},
+    {ids::LowGreen, &OverlaySettings::LOG}, {ids::LowBlue, &OverlaySettings::LOB},
+};
+struct CheckField {
+    int id;
+    int OverlaySettings::*field;
+};
+const CheckField CheckBoxes[] = {
+    {ids::UseWatermark, &OverlaySettings::UWM},
+    {ids::UseTransparent, &OverlaySettings::UTT},
+    {ids::VerticalText, &OverlaySettings::UVT},
+    {ids::UseBox, &OverlaySettings::WTX},
+};
+
+// A click as the user makes it: the auto check box toggles, then notifies.
+void ClickCheck(HWND window, int id) {
+    ::CheckDlgButton(window, id, IsChecked(window, id) ? BST_UNCHECKED : BST_CHECKED);
+    Click(window, id);
+    PumpMessages(30);
+}
+
+} // namespace
+
+TEST(Overlay, EveryChangeOfAnOverlayEditIsPublishedAtOnce) {
+    ScopedCameraKey camera("edits");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    int value = 21;
+    for (const EditField& edit : IntEdits) {
+        SetItemText(window, edit.id, std::to_string(value));
+        EXPECT_EQ(Published().*edit.field, value) << "edit " << edit.id;
+        // Negative offsets and sizes are taken as typed.
+        SetItemText(window, edit.id, std::to_string(-value));
+        EXPECT_EQ(Published().*edit.field, -value) << "edit " << edit.id;
+        ++value;
+    }
+    for (const ByteField& edit : ByteEdits) {
+        SetItemText(window, edit.id, std::to_string(value * 3));
+        EXPECT_EQ(Published().*edit.field, value * 3) << "edit " << edit.id;
+        ++value;
+    }
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("WXX").Dword(), static_cast<DWORD>(-21));
+}
+
+TEST(Overlay, EditsWithoutAChangeHandlerArriveWithTheNextPublish) {
+    ScopedCameraKey camera("later");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    SetItemText(window, ids::WatermarkWidth, "320");
+    SetItemText(window, ids::WatermarkHeight, "240");
+    SetItemText(window, ids::WatermarkPath, "C:\\marks\\typed.bmp");
+    SetItemText(window, ids::Text, "Garage");
+    EXPECT_EQ(Published().WID, 0);
+    EXPECT_STREQ(Published().text, "");
+    SetItemText(window, ids::TextX, "5");
+    EXPECT_EQ(Published().WID, 320);
+    EXPECT_EQ(Published().WHI, 240);
+    EXPECT_EQ(Published().WTP, "C:\\marks\\typed.bmp");
+    EXPECT_STREQ(Published().text, "Garage");
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(Overlay, CheckBoxesPublishTheirNewStateAndKeepWhatWasTyped) {
+    ScopedCameraKey camera("checks");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    for (const CheckField& check : CheckBoxes) {
+        // Typed into an edit without a change handler just before the click.
+        const std::string typed = std::to_string(100 + check.id % 100);
+        SetItemText(window, ids::WatermarkWidth, typed);
+        ClickCheck(window, check.id);
+        EXPECT_EQ(Published().*check.field, 1) << "check " << check.id;
+        EXPECT_TRUE(IsChecked(window, check.id));
+        EXPECT_EQ(Item(window, ids::WatermarkWidth), typed) << "the refresh kept the typed width";
+        EXPECT_EQ(Published().WID, std::stoi(typed));
+        ClickCheck(window, check.id);
+        EXPECT_EQ(Published().*check.field, 0) << "check " << check.id;
+        EXPECT_FALSE(IsChecked(window, check.id));
+    }
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(Overlay, TheTextIsPublishedCutTo299Characters) {
+    ScopedCameraKey camera("text");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    const std::string text(350, 'q');
+    SetItemText(window, ids::Text, text);
+    SetItemText(window, ids::TextY, "1");
+    EXPECT_EQ(std::strlen(Published().text), 299u);
+    EXPECT_EQ(std::string(Published().text), text.substr(0, 299));
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(Overlay, ARestoredFontAndColourArePublishedWhenTheCameraOpens) {
+    ScopedCameraKey camera("font");
+    LOGFONTA font{};
+    font.lfHeight = -24;
+    font.lfWeight = FW_BOLD;
+    std::strcpy(font.lfFaceName, "Tahoma");
+    ASSERT_TRUE(camera.Write("LFN", REG_BINARY, &font, sizeof font));
+    ASSERT_TRUE(camera.WriteDword("FCO", RGB(200, 10, 20)));
+
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    EXPECT_EQ(Published().LFN.lfHeight, -24);
+    EXPECT_STREQ(Published().LFN.lfFaceName, "Tahoma");
+    EXPECT_EQ(Published().FontColor, RGB(200, 10, 20));
+    EXPECT_EQ(Item(window, ids::FontFace), "Tahoma");
+    EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(window, ids::FontFace), GWL_STYLE) & ES_READONLY);
+    // The text edit shows the restored font.
+    HFONT shown = reinterpret_cast<HFONT>(::SendDlgItemMessageA(window, ids::Text, WM_GETFONT, 0, 0));
+    LOGFONTA shownFont{};
+    ASSERT_NE(shown, nullptr);
+    ASSERT_EQ(::GetObjectA(shown, sizeof shownFont, &shownFont), static_cast<int>(sizeof shownFont));
+    EXPECT_EQ(shownFont.lfHeight, -24);
+    EXPECT_STREQ(shownFont.lfFaceName, "Tahoma");
+
+    // A cancelled font picker keeps the previous font.
+    EXPECT_TRUE(ClickAndAnswer(window, ids::ChooseFont, [] {
+        HWND picker = WaitForWindow("Font");
+        ASSERT_NE(picker, nullptr);
+        Answer(picker, IDCANCEL);
+        WaitForWindowGone(picker);
+    }));
+    EXPECT_STREQ(dialog->Settings().LFN.lfFaceName, "Tahoma");
+    EXPECT_STREQ(Published().LFN.lfFaceName, "Tahoma");
+    EXPECT_EQ(Item(window, ids::FontFace), "Tahoma");
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("FCO").Dword(), static_cast<DWORD>(RGB(200, 10, 20)));
+    EXPECT_EQ(camera.Read("LFN").data.size(), 60u);
+}
+
+TEST(Overlay, ColourPickersCancelledKeepTheColourAndStillPublish) {
+    ScopedCameraKey camera("pickcancel");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    SetItemText(window, ids::HighRed, "12");
+    SetItemText(window, ids::LowGreen, "34");
+    // Typed without a change handler: taken before the picker opens, published after it.
+    SetItemText(window, ids::WatermarkWidth, "77");
+    for (int button : {ids::HighColour, ids::LowColour, ids::FontColour}) {
+        EXPECT_TRUE(ClickAndAnswer(window, button, [] {
+            HWND picker = WaitForWindow("Color");
+            ASSERT_NE(picker, nullptr);
+            Answer(picker, IDCANCEL);
+            WaitForWindowGone(picker);
+        }));
+        EXPECT_EQ(Published().HIR, 12);
+        EXPECT_EQ(Published().LOG, 34);
+        EXPECT_EQ(Published().WID, 77);
+        EXPECT_EQ(Published().FontColor, 0u);
+        EXPECT_EQ(Item(window, ids::WatermarkWidth), "77");
+    }
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(Overlay, AChosenColourFillsTheThreeBytesOrTheTextColour) {
+    ScopedCameraKey camera("pickok");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    auto choose = [](const char* red, const char* green, const char* blue) {
+        return [=] {
+            HWND picker = WaitForWindow("Color");
+            ASSERT_NE(picker, nullptr);
+            // The colour dialog's red, green and blue edits.
+            SetItemText(picker, 706, red);
+            SetItemText(picker, 707, green);
+            SetItemText(picker, 708, blue);
+            Answer(picker, IDOK);
+            WaitForWindowGone(picker);
+        };
+    };
+    ASSERT_TRUE(ClickAndAnswer(window, ids::HighColour, choose("200", "100", "50")));
+    EXPECT_EQ(Item(window, ids::HighRed), "200");
+    EXPECT_EQ(Item(window, ids::HighGreen), "100");
+    EXPECT_EQ(Item(window, ids::HighBlue), "50");
+    EXPECT_EQ(Published().HIR, 200);
+    EXPECT_EQ(Published().HIG, 100);
+    EXPECT_EQ(Published().HIB, 50);
+
+    ASSERT_TRUE(ClickAndAnswer(window, ids::LowColour, choose("1", "2", "3")));
+    EXPECT_EQ(Published().LOR, 1);
+    EXPECT_EQ(Published().LOG, 2);
+    EXPECT_EQ(Published().LOB, 3);
+
+    ASSERT_TRUE(ClickAndAnswer(window, ids::FontColour, choose("10", "20", "30")));
+    EXPECT_EQ(dialog->Settings().FontColor, RGB(10, 20, 30));
+    EXPECT_EQ(Published().FontColor, RGB(10, 20, 30));
+    // The swatch beside the button shows the colour.
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    PumpMessages(50);
+    HWND swatch = ::GetDlgItem(window, ids::ColourSwatch);
+    RECT rect{};
+    ::GetClientRect(swatch, &rect);
+    HDC dc = ::GetDC(swatch);
+    const COLORREF pixel = ::GetPixel(dc, rect.right / 2, rect.bottom / 2);
+    ::ReleaseDC(swatch, dc);
+    EXPECT_EQ(pixel, RGB(10, 20, 30));
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("FCO").Dword(), static_cast<DWORD>(RGB(10, 20, 30)));
+}
+
+TEST(Pickers, BrowseTakesTheDirectoryOfTheChosenPathAndCancelChangesNothing) {
+    ScopedCameraKey camera("browse");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    SetItemText(window, ids::Directory, "C:\\before");
+    SetItemText(window, ids::FileName, "typed");
+    auto answer = [](int command, const char* fileName) {
+        return [=] {
+            HWND picker = WaitForWindow("Image Save Location");
+            ASSERT_NE(picker, nullptr);
+            if (fileName)
+                SetItemText(picker, 0x47C, fileName); // the file name box
+            Answer(picker, command);
+            WaitForWindowGone(picker);
+        };
+    };
+    ASSERT_TRUE(ClickAndAnswer(window, ids::Browse, answer(IDCANCEL, nullptr)));
+    EXPECT_EQ(Item(window, ids::Directory), "C:\\before");
+
+    ASSERT_TRUE(ClickAndAnswer(window, ids::Browse, answer(IDOK, "C:\\windows\\my own name.jpg")));
+    EXPECT_EQ(Item(window, ids::Directory), "C:\\windows");
+    EXPECT_EQ(dialog->Settings().FIL, "C:\\windows");
+    EXPECT_EQ(Item(window, ids::FileName), "typed") << "the refresh kept the typed file name";
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("FIL").Text(), "C:\\windows");
+}
+
+TEST(Pickers, SelectWatermarkShowsThePathReadOnlyAndPublishesIt) {
+    ScopedCameraKey camera("watermark");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    auto answer = [](int command, const char* fileName) {
+        return [=] {
+            HWND picker = WaitForWindow("Open");
+            ASSERT_NE(picker, nullptr);
+            if (fileName)
+                SetItemText(picker, 0x47C, fileName);
+            Answer(picker, command);
+            WaitForWindowGone(picker);
+        };
+    };
+    ASSERT_TRUE(ClickAndAnswer(window, ids::SelectWatermark, answer(IDCANCEL, nullptr)));
+    EXPECT_EQ(Item(window, ids::WatermarkPath), "");
+    EXPECT_FALSE(::GetWindowLongA(::GetDlgItem(window, ids::WatermarkPath), GWL_STYLE) & ES_READONLY);
+
+    ASSERT_TRUE(ClickAndAnswer(window, ids::SelectWatermark, answer(IDOK, "C:\\windows\\win.ini")));
+    EXPECT_EQ(Item(window, ids::WatermarkPath), "C:\\windows\\win.ini");
+    EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(window, ids::WatermarkPath), GWL_STYLE) & ES_READONLY);
+    EXPECT_EQ(Published().WTP, "C:\\windows\\win.ini");
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(Session, SwitchesReachTheSessionAndThePairClosesTogether) {
+    ScopedCameraKey camera("session");
+    ASSERT_TRUE(camera.WriteDword("ATI", 1));
+    ASSERT_TRUE(camera.WriteDword("AFT", 1));
+    auto* session = new camview(nullptr);
+    HWND liveView = session->GetSafeHwnd();
+    ASSERT_NE(liveView, nullptr);
+    ccamaction* dialog = OpenCamera(camera.Name(), nullptr, session);
+    session->SetActionDialog(dialog);
+    HWND window = dialog->GetSafeHwnd();
+
+    EXPECT_TRUE(session->ViewAfterSavingOn) << "a stored ATI arms the session at once";
+    EXPECT_TRUE(IsChecked(window, ids::FtpAuto));
+    EXPECT_FALSE(session->FtpAutoOn) << "a stored AFT does not";
+    ClickCheck(window, ids::FtpAuto);
+    EXPECT_FALSE(session->FtpAutoOn);
+    ClickCheck(window, ids::FtpAuto);
+    EXPECT_TRUE(session->FtpAutoOn);
+    ClickCheck(window, ids::SaveAuto);
+    EXPECT_TRUE(session->SaveAutoOn);
+    ClickCheck(window, ids::EmailAuto);
+    EXPECT_TRUE(session->EmailAutoOn);
+    ClickCheck(window, ids::ViewAfterSaving);
+    EXPECT_FALSE(session->ViewAfterSavingOn);
+
+    SetItemText(window, ids::FtpPath, "by escape");
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(liveView); }, 5000)) << "the live view closes with it";
+    EXPECT_EQ(camera.Read("FTD").Text(), "by escape");
+}
+
+TEST(Session, ClosingTheLiveViewFirstSavesAndClosesTheDialog) {
+    ScopedCameraKey camera("liveview");
+    auto* session = new camview(nullptr);
+    HWND liveView = session->GetSafeHwnd();
+    ccamaction* dialog = OpenCamera(camera.Name(), nullptr, session);
+    session->SetActionDialog(dialog);
+    HWND window = dialog->GetSafeHwnd();
+    SetItemText(window, ids::FtpPath, "by live view");
+    session->Cancel();
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window) && !::IsWindow(liveView); }, 5000));
+    EXPECT_EQ(camera.Read("FTD").Text(), "by live view");
+}

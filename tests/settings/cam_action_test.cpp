@@ -1,0 +1,347 @@
+// The CAM ACTION dialog through its real window and the test prefix's registry: opening, saving,
+// reopening, validation, keys, accessors and the owner's mirror switch.
+#include "ActionDialogHarness.h"
+#include "app/CameraListDialog.h"
+#include "framework/DataExchange.h"
+#include "session/camview.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace lumetra;
+using namespace lumetra::test;
+namespace ids = lumetra::cam_action_ids;
+
+namespace {
+
+const int EditsShowingZero[] = {ids::WatermarkX, ids::WatermarkY, ids::WatermarkWidth, ids::WatermarkHeight,
+                                ids::HighRed,    ids::HighGreen,  ids::HighBlue,       ids::LowRed,
+                                ids::LowGreen,   ids::LowBlue,    ids::TextX,          ids::TextY,
+                                ids::BoxWidth,   ids::BoxDepth,   ids::EmailSeconds};
+const int EmptyEdits[] = {ids::SaveSeconds, ids::FileName, ids::FtpUrl,        ids::Directory,
+                          ids::FtpPassword, ids::FtpUser,  ids::FtpPath,       ids::WatermarkPath,
+                          ids::Text,        ids::FontFace, ids::EmailAddresses};
+const int Checks[] = {ids::SaveAuto,     ids::ViewAfterSaving, ids::AppendTime,  ids::FtpAuto,
+                      ids::UseWatermark, ids::UseTransparent,  ids::Polygon,     ids::VerticalText,
+                      ids::UseBox,       ids::EmailAuto,       ids::MirrorToHttp};
+
+struct TypedValue {
+    int id;
+    const char* text;
+};
+// A value for every edit, each different from its default.
+const TypedValue EveryEdit[] = {
+    {ids::SaveSeconds, "15"},
+    {ids::FileName, "door"},
+    {ids::FtpUrl, "127.0.0.1"},
+    {ids::FtpSeconds, "45"},
+    {ids::Directory, "C:\\cams"},
+    {ids::FtpPassword, "secret"},
+    {ids::FtpUser, "watcher"},
+    {ids::FtpPath, "incoming"},
+    {ids::WatermarkX, "-12"},
+    {ids::WatermarkY, "34"},
+    {ids::WatermarkWidth, "160"},
+    {ids::WatermarkHeight, "120"},
+    {ids::WatermarkPath, "C:\\marks\\logo.bmp"},
+    {ids::HighRed, "250"},
+    {ids::HighGreen, "251"},
+    {ids::HighBlue, "252"},
+    {ids::LowRed, "1"},
+    {ids::LowGreen, "2"},
+    {ids::LowBlue, "3"},
+    {ids::TextX, "7"},
+    {ids::TextY, "-8"},
+    {ids::BoxWidth, "200"},
+    {ids::BoxDepth, "60"},
+    {ids::EmailSeconds, "300"},
+    {ids::EmailAddresses, "a@example.com;b@example.com"},
+    {ids::Text, "Front door\r\nsecond line"},
+};
+
+} // namespace
+
+TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
+    ScopedCameraKey camera("first");
+    ASSERT_FALSE(camera.Exists());
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(GetText(window), "CAM ACTION");
+    EXPECT_TRUE(camera.Exists());
+    EXPECT_EQ(camera.ValueCount(), 0);
+
+    EXPECT_EQ(Item(window, ids::CameraName), camera.Name());
+    EXPECT_EQ(Item(window, ids::FtpSeconds), "30");
+    for (int id : EditsShowingZero)
+        EXPECT_EQ(Item(window, id), "0") << "edit " << id;
+    for (int id : EmptyEdits)
+        EXPECT_EQ(Item(window, id), "") << "edit " << id;
+    for (int id : Checks)
+        EXPECT_FALSE(IsChecked(window, id)) << "check " << id;
+    EXPECT_EQ(dialog->Settings().PLS, 5);
+    EXPECT_EQ(Published().PLS, 5);
+    EXPECT_EQ(Published().FontColor, 0u);
+    EXPECT_EQ(dialog->SaveSeconds(), 0);
+    EXPECT_EQ(dialog->FtpSeconds(), 30);
+    EXPECT_EQ(dialog->EmailSeconds(), 0);
+
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.ValueCount(), 38);
+    EXPECT_EQ(camera.Read("FTO").Text(), "30");
+    EXPECT_EQ(camera.Read("PLS").Dword(), 5u);
+}
+
+TEST(CamAction, EverySettingSurvivesEscapeAndReopenExceptTheSessionOnlyOnes) {
+    ScopedCameraKey camera("every");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    for (const TypedValue& value : EveryEdit)
+        SetItemText(window, value.id, value.text);
+    // Checked without their click handlers (the polygon box would open its dialog).
+    for (int id : Checks)
+        ::CheckDlgButton(window, id, BST_CHECKED);
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("AUS").Dword(), 1u);
+    // A CAM stored under the key never renames the camera opened with this name.
+    ASSERT_TRUE(camera.WriteText("CAM", "Somebody else"));
+
+    ccamaction* reopened = OpenCamera(camera.Name());
+    window = reopened->GetSafeHwnd();
+    EXPECT_EQ(Item(window, ids::CameraName), camera.Name());
+    EXPECT_EQ(reopened->Settings().CAM, camera.Name());
+    for (const TypedValue& value : EveryEdit) {
+        if (value.id == ids::FtpPassword)
+            EXPECT_EQ(Item(window, value.id), "") << "the password is never stored";
+        else
+            EXPECT_EQ(Item(window, value.id), value.text) << "edit " << value.id;
+    }
+    for (int id : Checks) {
+        const bool sessionOnly = id == ids::EmailAuto || id == ids::MirrorToHttp || id == ids::SaveAuto;
+        EXPECT_EQ(IsChecked(window, id), !sessionOnly) << "check " << id;
+    }
+    EXPECT_EQ(reopened->SaveSeconds(), 15);
+    EXPECT_EQ(reopened->FtpSeconds(), 45);
+    EXPECT_EQ(reopened->EmailSeconds(), 300);
+    EXPECT_EQ(reopened->EmailAddresses(), "a@example.com;b@example.com");
+    std::string url, path, user, password;
+    reopened->GetFtpFields(url, path, user, password);
+    EXPECT_EQ(url, "127.0.0.1");
+    EXPECT_EQ(path, "incoming");
+    EXPECT_EQ(user, "watcher");
+    EXPECT_EQ(password, "");
+    // Opening publishes the restored overlay at once.
+    const OverlaySettings& overlay = Published();
+    EXPECT_EQ(overlay.WXX, -12);
+    EXPECT_EQ(overlay.WHI, 120);
+    EXPECT_EQ(overlay.WTP, "C:\\marks\\logo.bmp");
+    EXPECT_EQ(overlay.HIB, 252);
+    EXPECT_EQ(overlay.LOR, 1);
+    EXPECT_EQ(overlay.TXY, -8);
+    EXPECT_EQ(overlay.UWM, 1);
+    EXPECT_EQ(overlay.UTT, 1);
+    EXPECT_EQ(overlay.UPO, 1);
+    EXPECT_EQ(overlay.UVT, 1);
+    EXPECT_EQ(overlay.WTX, 1);
+    EXPECT_EQ(overlay.WTW, 200);
+    EXPECT_EQ(overlay.WTH, 60);
+    EXPECT_STREQ(overlay.text, "Front door\r\nsecond line");
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("CAM").Text(), camera.Name());
+}
+
+TEST(CamAction, RenamingInTheNameEditSavesUnderTheNewName) {
+    ScopedCameraKey oldName("old");
+    ScopedCameraKey newName("new");
+    HWND window = OpenCamera(oldName.Name())->GetSafeHwnd();
+    SetItemText(window, ids::FileName, "alpha");
+    ASSERT_TRUE(CloseWithEscape(window));
+
+    window = OpenCamera(oldName.Name())->GetSafeHwnd();
+    SetItemText(window, ids::CameraName, newName.Name());
+    SetItemText(window, ids::FileName, "beta");
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(oldName.Read("FIN").Text(), "alpha");
+    EXPECT_EQ(newName.Read("FIN").Text(), "beta");
+    EXPECT_EQ(newName.Read("CAM").Text(), newName.Name());
+
+    window = OpenCamera(oldName.Name())->GetSafeHwnd();
+    EXPECT_EQ(Item(window, ids::FileName), "alpha");
+    ASSERT_TRUE(CloseWithEscape(window));
+    window = OpenCamera(newName.Name())->GetSafeHwnd();
+    EXPECT_EQ(Item(window, ids::FileName), "beta");
+    EXPECT_EQ(Item(window, ids::CameraName), newName.Name());
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(CamAction, ALongDirectoryAndALongTextSurviveAReopen) {
+    ScopedCameraKey camera("long");
+    const std::string directory = "C:\\" + std::string(197, 'd');
+    std::string text;
+    for (int i = 0; i < 40; ++i)
+        text += "line " + std::to_string(i % 10) + "...";
+    text.resize(400, '#');
+    ASSERT_EQ(directory.size(), 200u);
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    SetItemText(window, ids::Directory, directory);
+    SetItemText(window, ids::Text, text);
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("UTX").data.size(), 401u);
+
+    ccamaction* reopened = OpenCamera(camera.Name());
+    window = reopened->GetSafeHwnd();
+    EXPECT_EQ(Item(window, ids::Directory), directory);
+    EXPECT_EQ(Item(window, ids::Text), text);
+    EXPECT_EQ(reopened->Settings().FIL, directory);
+    // The composer gets the text cut to 299 characters.
+    EXPECT_EQ(std::string(Published().text), text.substr(0, 299));
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("UTX").Text(), text);
+}
+
+TEST(CamAction, AColourAbove255IsRefusedWhileTypingAndTheOldByteStays) {
+    ScopedCameraKey camera("colour");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    SetItemText(window, ids::HighGreen, "12");
+    EXPECT_EQ(Published().HIG, 12);
+    EXPECT_EQ(TypeExpectingBox(window, ids::HighGreen, "256"), "Please enter an integer between 0 and 255.");
+    EXPECT_EQ(dialog->Settings().HIG, 12);
+    EXPECT_EQ(Published().HIG, 12);
+    SetItemText(window, ids::HighGreen, "13");
+    EXPECT_EQ(Published().HIG, 13);
+    EXPECT_EQ(TypeExpectingBox(window, ids::LowBlue, "-1"), "Please enter an integer between 0 and 255.");
+    EXPECT_EQ(dialog->Settings().LOB, 0);
+    SetItemText(window, ids::LowBlue, "4");
+    EXPECT_EQ(Published().LOB, 4);
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("HIG").Dword(), 13u);
+}
+
+TEST(CamAction, ClearingAnIntegerEditShowsTheIntegerMessageAtOnce) {
+    ScopedCameraKey camera("integer");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    SetItemText(window, ids::WatermarkX, "40");
+    EXPECT_EQ(TypeExpectingBox(window, ids::WatermarkX, ""), "Please enter an integer.");
+    EXPECT_EQ(dialog->Settings().WXX, 40);
+    EXPECT_EQ(Published().WXX, 40);
+    SetItemText(window, ids::WatermarkX, "41");
+    EXPECT_EQ(TypeExpectingBox(window, ids::BoxDepth, "12x"), "Please enter an integer.");
+    EXPECT_EQ(Published().WXX, 41) << "the values before the failing edit are taken";
+    SetItemText(window, ids::BoxDepth, "9");
+    EXPECT_EQ(Published().WXX, 41);
+    EXPECT_EQ(Published().WTH, 9);
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(CamAction, EnterClosesNothingAndMakesANewLineInTheText) {
+    ScopedCameraKey camera("enter");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    for (int id : {ids::FileName, ids::CameraName, ids::WatermarkX}) {
+        HWND edit = ::GetDlgItem(window, id);
+        ::SetFocus(edit);
+        PressKey(edit, VK_RETURN);
+        PumpMessages(150);
+        ASSERT_TRUE(::IsWindow(window)) << "Enter in edit " << id;
+        EXPECT_TRUE(::IsWindowVisible(window));
+    }
+    EXPECT_EQ(camera.ValueCount(), 0) << "Enter saves nothing";
+
+    HWND text = ::GetDlgItem(window, ids::Text);
+    SetItemText(window, ids::Text, "ab");
+    ::SetFocus(text);
+    ::SendMessageA(text, EM_SETSEL, 2, 2);
+    PressKey(text, VK_RETURN);
+    PumpMessages(150);
+    ASSERT_TRUE(::IsWindow(window));
+    EXPECT_EQ(Item(window, ids::Text), "ab\r\n");
+
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("UTX").Text(), "ab\r\n");
+}
+
+TEST(CamAction, TheCloseBoxSavesAndCloses) {
+    ScopedCameraKey camera("closebox");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    SetItemText(window, ids::FtpUser, "closer");
+    ::PostMessageA(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !::IsWindow(window); }, 5000));
+    EXPECT_EQ(camera.Read("FTU").Text(), "closer");
+}
+
+TEST(CamAction, AccessorsReturnTheMembersOfTheLastExchange) {
+    ScopedCameraKey camera("accessors");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    SetItemText(window, ids::SaveSeconds, "15abc");
+    SetItemText(window, ids::FtpSeconds, " -3");
+    SetItemText(window, ids::Directory, "C:\\cams");
+    EXPECT_EQ(dialog->SaveSeconds(), 0) << "typing alone does not reach the members";
+    EXPECT_EQ(dialog->FtpSeconds(), 30);
+
+    std::string bareName = "untouched";
+    EXPECT_EQ(dialog->BuildImagePath(bareName), "C:\\cams\\image.jpg");
+    EXPECT_EQ(bareName, "image.jpg");
+    EXPECT_EQ(dialog->SaveSeconds(), 15);
+    EXPECT_EQ(dialog->FtpSeconds(), -3);
+
+    SetItemText(window, ids::FileName, "door");
+    ::CheckDlgButton(window, ids::AppendTime, BST_CHECKED);
+    EXPECT_EQ(dialog->BuildImagePath(bareName), "C:\\cams\\door1000000000.jpg");
+    EXPECT_EQ(bareName, "door1000000000.jpg");
+    EXPECT_EQ(dialog->LastImagePath(), "C:\\cams\\door1000000000.jpg");
+    EXPECT_EQ(dialog->LastImageName(), "door1000000000.jpg");
+
+    // Without a directory no new name is made: the last one is returned again.
+    SetItemText(window, ids::Directory, "");
+    SetItemText(window, ids::FileName, "other");
+    std::string untouched;
+    EXPECT_EQ(dialog->BuildImagePath(untouched), "C:\\cams\\door1000000000.jpg");
+    EXPECT_EQ(untouched, "");
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+TEST(CamAction, MirrorSwitchFollowsTheDialogThatWroteItLast) {
+    CameraListDialog owner;
+    ScopedCameraKey first("mirror1");
+    ScopedCameraKey second("mirror2");
+    HWND one = OpenCamera(first.Name(), &owner, nullptr, 12)->GetSafeHwnd();
+    HWND two = OpenCamera(second.Name(), &owner, nullptr, 13)->GetSafeHwnd();
+
+    ::CheckDlgButton(one, ids::MirrorToHttp, BST_CHECKED);
+    Click(one, ids::MirrorToHttp); // the posted click toggles nothing itself: the state stays checked
+    PumpMessages(50);
+    EXPECT_TRUE(owner.mirrorEnabled);
+    Click(two, ids::SaveAuto); // "Save Auto" copies its own dialog's mirror check too
+    PumpMessages(50);
+    EXPECT_FALSE(owner.mirrorEnabled);
+
+    // "Save Current Image" copies the switch as well, with or without a session.
+    SetItemText(one, ids::Directory, "C:\\cams");
+    Click(one, ids::SaveCurrentImage);
+    PumpMessages(50);
+    EXPECT_TRUE(owner.mirrorEnabled);
+    ASSERT_TRUE(CloseWithEscape(one));
+    ASSERT_TRUE(CloseWithEscape(two));
+}
+
+TEST(CamAction, SaveCurrentImagePublishesThePathThroughTheMirror) {
+    CameraListDialog owner;
+    ASSERT_TRUE(owner.httpMirror.Open());
+    ScopedCameraKey camera("publish");
+    HWND window = OpenCamera(camera.Name(), &owner)->GetSafeHwnd();
+    SetItemText(window, ids::Directory, "C:\\cams");
+    ::CheckDlgButton(window, ids::MirrorToHttp, BST_CHECKED);
+    Click(window, ids::SaveCurrentImage);
+    PumpMessages(50);
+
+    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, "lumetramem");
+    ASSERT_NE(mapping, nullptr);
+    const auto* block = static_cast<const wchar_t*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 8192));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::wstring(block), L"PATH=C:\\cams\\image.jpg\n");
+    ::UnmapViewOfFile(block);
+    ::CloseHandle(mapping);
+    ASSERT_TRUE(CloseWithEscape(window));
+}
