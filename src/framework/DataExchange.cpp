@@ -113,23 +113,7 @@ void DataExchange::Text(int id, std::string& value, int maxChars) {
     value = std::move(text);
 }
 
-void DataExchange::Int(int id, int& value) {
-    if (failed_)
-        return;
-    HWND control = Control(id);
-    if (!control)
-        return;
-    if (!saving_) {
-        ::SetWindowTextA(control, std::to_string(value).c_str());
-        return;
-    }
-    long long parsed = 0;
-    if (!ParseInt(ReadText(control), parsed)) {
-        Fail(control, IntegerMessage());
-        return;
-    }
-    value = static_cast<int>(parsed);
-}
+void DataExchange::Int(int id, int& value) { IntRange(id, value, INT_MIN, INT_MAX); }
 
 void DataExchange::IntRange(int id, int& value, int minimum, int maximum) {
     if (failed_)
