@@ -1,0 +1,140 @@
+#pragma once
+// Drives lumetra.exe from another process the way a user would, through window messages only:
+// finds its windows by caption, types into edits, presses buttons, clicks check boxes and
+// answers message boxes. Texts cross the process boundary only through WM_GETTEXT/WM_SETTEXT,
+// which the system marshals.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lumetra::e2e {
+
+// Control ids of the program's windows, as a user sees them.
+namespace ids {
+// Camera list "Lumetra"
+constexpr int Exit = IDOK;
+constexpr int CamEdit = 1000;
+constexpr int OpenCam = 1001;
+constexpr int DeviceList = 1038;
+// Live View
+constexpr int LiveViewName = 1008;
+constexpr int VideoHost = 1003;
+// CAM ACTION
+constexpr int Text = 1008;
+constexpr int TextX = 1013;
+constexpr int Directory = 1014;
+constexpr int SaveSeconds = 1015;
+constexpr int FileName = 1016;
+constexpr int SaveAuto = 1017;
+constexpr int ViewAfterSaving = 1018;
+constexpr int FtpAuto = 1019;
+constexpr int FtpUrl = 1020;
+constexpr int FtpSeconds = 1021;
+constexpr int FtpLastImage = 1022;
+constexpr int SaveCurrentImage = 1023;
+constexpr int AppendTime = 1024;
+constexpr int CameraName = 1025;
+constexpr int UseWatermark = 1027;
+constexpr int WatermarkX = 1028;
+constexpr int WatermarkY = 1029;
+constexpr int FtpUser = 1031;
+constexpr int FtpPath = 1032;
+constexpr int FtpPassword = 1033;
+constexpr int WatermarkPath = 1034;
+constexpr int HighRed = 1035;
+constexpr int HighGreen = 1036;
+constexpr int HighBlue = 1037;
+constexpr int LowRed = 1038;
+constexpr int LowGreen = 1039;
+constexpr int LowBlue = 1040;
+constexpr int WatermarkWidth = 1044;
+constexpr int WatermarkHeight = 1045;
+constexpr int TextY = 1046;
+constexpr int EmailLastImage = 1055;
+constexpr int EmailAddresses = 1056;
+constexpr int EmailSeconds = 1057;
+constexpr int EmailAuto = 1058;
+constexpr int MirrorToHttp = 1060;
+} // namespace ids
+
+// Windows path of the build directory (from %LUMETRA_BUILD_DIR%).
+std::string BuildDirectory();
+
+// One run of lumetra.exe.
+class LumetraProcess {
+  public:
+    LumetraProcess() = default;
+    ~LumetraProcess(); // ends the process if it still runs
+    LumetraProcess(const LumetraProcess&) = delete;
+    LumetraProcess& operator=(const LumetraProcess&) = delete;
+
+    // Starts `exePath` with the current environment plus `extraEnvironment` (NAME, value).
+    bool Start(const std::string& exePath,
+               const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {});
+    DWORD Id() const { return info_.dwProcessId; }
+    bool Running() const;
+    // Waits for the process to end; true when it did within the time.
+    bool WaitForExit(DWORD timeoutMs);
+    DWORD ExitCode() const;
+    void Kill();
+
+  private:
+    PROCESS_INFORMATION info_{};
+};
+
+// Visible top-level windows of process `pid` with this caption.
+std::vector<HWND> WindowsOf(DWORD pid, const std::string& caption);
+// Waits for a visible top-level window of `pid` with this caption that has control `itemId`.
+HWND WaitForWindow(DWORD pid, const std::string& caption, int itemId, DWORD timeoutMs = 10000);
+// Waits until the window is gone (destroyed or hidden).
+bool WaitForGone(HWND window, DWORD timeoutMs = 10000);
+
+// The camera's pair of windows, found by the name they show.
+struct CameraWindows {
+    HWND liveView = nullptr;
+    HWND camAction = nullptr;
+};
+CameraWindows WaitForCamera(DWORD pid, const std::string& cameraName, DWORD timeoutMs = 15000);
+
+std::string WindowText(HWND window);
+std::string ItemText(HWND dialog, int id);
+// Types `text` into an edit (WM_SETTEXT: the edit tells its dialog as typing does). Returns false
+// when the dialog had not handled it after `waitMs` (its handler opened a message box).
+bool Type(HWND dialog, int id, const std::string& text, DWORD waitMs = 10000);
+// Presses a push button and waits until its handler has returned. False after `waitMs` (the
+// handler is still running, for instance inside a message box).
+bool Press(HWND dialog, int id, DWORD waitMs = 30000);
+// Presses a push button without waiting (for buttons that open modal windows).
+void PressLater(HWND dialog, int id);
+bool IsChecked(HWND dialog, int id);
+// Clicks a check box until it shows `checked` (one click when it differs), the way a mouse click
+// does: the box toggles and its dialog's click handler runs.
+bool SetChecked(HWND dialog, int id, bool checked, DWORD waitMs = 10000);
+// Enter (IDOK) or Escape (IDCANCEL) as the dialog manager turns the keys into commands.
+void SendCommandLater(HWND dialog, int command);
+
+// A message box of the program.
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    std::string caption;
+    std::string text;
+};
+// Waits for a message box (a dialog with the message text in static 0xFFFF that is none of the
+// program's own windows) of process `pid`.
+std::optional<MessageBoxSeen> WaitForMessageBox(DWORD pid, DWORD timeoutMs = 10000);
+// Presses `command` on the box and waits until it is gone.
+bool AnswerBox(const MessageBoxSeen& box, int command = IDOK);
+// Answers every box that shows up within `quietMs` of the last one; returns them in order.
+std::vector<MessageBoxSeen> AnswerAllBoxes(DWORD pid, DWORD quietMs);
+
+// Names in the camera list, read by selecting each entry and reading the CAM edit (list texts
+// do not cross processes). Leaves the CAM edit showing the last entry.
+std::vector<std::string> ListedCameras(HWND cameraList);
+// Selects the entry whose text is `name` (as a click on it does); false when there is none.
+bool SelectCamera(HWND cameraList, const std::string& name);
+
+} // namespace lumetra::e2e

@@ -1,0 +1,423 @@
+#include <winsock2.h>
+
+#include "Evidence.h"
+
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+
+namespace lumetra::e2e {
+
+namespace {
+
+using namespace Gdiplus::DllExports;
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                             0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
+                          nullptr, nullptr);
+    return narrow;
+}
+
+bool EncoderFor(const wchar_t* mimeType, CLSID& clsid) {
+    UINT count = 0, bytes = 0;
+    if (GdipGetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0)
+        return false;
+    std::vector<BYTE> storage(bytes);
+    auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(storage.data());
+    if (GdipGetImageEncoders(count, bytes, encoders) != Gdiplus::Ok)
+        return false;
+    for (UINT i = 0; i < count; ++i)
+        if (std::wcscmp(encoders[i].MimeType, mimeType) == 0) {
+            clsid = encoders[i].Clsid;
+            return true;
+        }
+    return false;
+}
+
+struct ImageDisposer {
+    void operator()(Gdiplus::GpImage* image) const { GdipDisposeImage(image); }
+};
+using ImageOwner = std::unique_ptr<Gdiplus::GpImage, ImageDisposer>;
+
+std::string ToWindowsPath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+sockaddr_in Loopback21() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    address.sin_port = ::htons(21);
+    return address;
+}
+
+class Winsock {
+  public:
+    Winsock() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~Winsock() { ::WSACleanup(); }
+};
+
+// Unquotes a field of the mail log (see tests/mapistub/MapiStub.cpp).
+std::string Unquote(const std::string& value) {
+    if (value.size() < 2 || value.front() != '"')
+        return value;
+    std::string out;
+    for (size_t i = 1; i + 1 < value.size(); ++i) {
+        if (value[i] == '\\' && i + 2 < value.size()) {
+            const char next = value[++i];
+            out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
+std::map<std::string, std::string> Fields(const std::string& line) {
+    std::map<std::string, std::string> fields;
+    size_t start = line.find('\t');
+    while (start != std::string::npos) {
+        const size_t end = line.find('\t', start + 1);
+        const std::string field = line.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+        const size_t equals = field.find('=');
+        if (equals != std::string::npos)
+            fields[field.substr(0, equals)] = Unquote(field.substr(equals + 1));
+        start = end;
+    }
+    return fields;
+}
+
+std::string CameraKey(const std::string& cameraName) {
+    return "Software\\_ORVANE\\Lumetra\\" + cameraName;
+}
+
+} // namespace
+
+GdiplusSession::GdiplusSession() {
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+}
+GdiplusSession::~GdiplusSession() {
+    Gdiplus::GdiplusShutdown(token_);
+}
+
+void Picture::Mean(int x, int y, int w, int h, double& r, double& g, double& b) const {
+    r = g = b = 0;
+    int count = 0;
+    for (int row = y; row < y + h && row < height; ++row)
+        for (int column = x; column < x + w && column < width; ++column, ++count) {
+            const std::uint32_t pixel = At(column, row);
+            r += (pixel >> 16) & 0xFF;
+            g += (pixel >> 8) & 0xFF;
+            b += pixel & 0xFF;
+        }
+    if (count > 0) {
+        r /= count;
+        g /= count;
+        b /= count;
+    }
+}
+
+std::optional<Picture> LoadPicture(const std::string& path) {
+    const std::vector<char> bytes = ReadWholeFile(path);
+    if (bytes.empty())
+        return std::nullopt;
+    Picture picture;
+    picture.isJpeg = bytes.size() > 4 && static_cast<BYTE>(bytes[0]) == 0xFF &&
+                     static_cast<BYTE>(bytes[1]) == 0xD8 && static_cast<BYTE>(bytes[2]) == 0xFF;
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(Widen(path).c_str(), &bitmap) != Gdiplus::Ok)
+        return std::nullopt;
+    ImageOwner owner(bitmap);
+    GUID format{};
+    GdipGetImageRawFormat(bitmap, &format);
+    picture.isJpeg = picture.isJpeg && format == Gdiplus::ImageFormatJPEG;
+    UINT width = 0, height = 0;
+    GdipGetImageWidth(bitmap, &width);
+    GdipGetImageHeight(bitmap, &height);
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    Gdiplus::Rect rect(0, 0, picture.width, picture.height);
+    Gdiplus::BitmapData data{};
+    if (GdipBitmapLockBits(bitmap, &rect, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) !=
+        Gdiplus::Ok)
+        return std::nullopt;
+    picture.argb.resize(static_cast<size_t>(width) * height);
+    for (UINT row = 0; row < height; ++row)
+        std::memcpy(&picture.argb[static_cast<size_t>(row) * width],
+                    static_cast<BYTE*>(data.Scan0) + row * data.Stride, width * 4);
+    GdipBitmapUnlockBits(bitmap, &data);
+    return picture;
+}
+
+bool WriteFlatBitmap(const std::string& path, int width, int height, BYTE r, BYTE g, BYTE b) {
+    const int rowBytes = (width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(rowBytes * height);
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + info.biSizeImage;
+    std::vector<BYTE> pixels(info.biSizeImage, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            BYTE* pixel = &pixels[static_cast<size_t>(y) * rowBytes + x * 3];
+            pixel[0] = b;
+            pixel[1] = g;
+            pixel[2] = r;
+        }
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+    return out.good();
+}
+
+bool SaveScreenshot(HWND window, const std::string& pngPath) {
+    RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    if (window && !::GetWindowRect(window, &area))
+        return false;
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    if (width <= 0 || height <= 0)
+        return false;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    const bool copied =
+        ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY | CAPTUREBLT);
+    ::SelectObject(memory, old);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+
+    bool saved = false;
+    Gdiplus::GpBitmap* image = nullptr;
+    CLSID png;
+    if (copied && EncoderFor(L"image/png", png) &&
+        GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Gdiplus::Ok) {
+        ImageOwner owner(image);
+        saved = GdipSaveImageToFile(image, Widen(pngPath).c_str(), &png, nullptr) == Gdiplus::Ok;
+    }
+    ::DeleteObject(bitmap);
+    return saved;
+}
+
+std::optional<std::string> ReadMirror() {
+    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, "lumetramem");
+    if (!mapping)
+        return std::nullopt;
+    std::optional<std::string> text;
+    if (const auto* view = static_cast<const wchar_t*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 8192))) {
+        text = Narrow(std::wstring(view, ::wcsnlen(view, 4096)));
+        ::UnmapViewOfFile(view);
+    }
+    ::CloseHandle(mapping);
+    return text;
+}
+
+std::vector<RecordedMail> ReadMailLog(const std::string& logPath) {
+    const std::vector<char> bytes = ReadWholeFile(logPath);
+    std::vector<RecordedMail> mails;
+    size_t start = 0;
+    const std::string text(bytes.begin(), bytes.end());
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        auto fields = Fields(line);
+        if (line.rfind("SEND\t", 0) == 0) {
+            mails.push_back({fields["subject"], fields["note"], {}, {}});
+        } else if (line.rfind("RECIP\t", 0) == 0 && !mails.empty()) {
+            mails.back().recipients.push_back(fields["name"]);
+        } else if (line.rfind("FILE\t", 0) == 0 && !mails.empty()) {
+            mails.back().attachments.push_back(fields["path"]);
+        }
+    }
+    return mails;
+}
+
+std::vector<std::string> FilesIn(const std::string& directory, const std::string& wildcard) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((directory + "\\" + wildcard).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<char> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::string& directory) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((directory + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = directory + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                ::DeleteFileA(path.c_str());
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryA(directory.c_str());
+}
+
+bool MakeEmptyDirectory(const std::string& directory) {
+    RemoveTree(directory);
+    return ::CreateDirectoryA(directory.c_str(), nullptr) != FALSE;
+}
+
+// --- FTP ---
+
+bool FtpServer21::PortCanBeBound() {
+    Winsock winsock;
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = Loopback21();
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::closesocket(s);
+    return bound;
+}
+
+bool FtpServer21::Listening() {
+    Winsock winsock;
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = Loopback21();
+    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::closesocket(s);
+    return connected;
+}
+
+FtpServer21::FtpServer21(const std::string& scriptPath, const std::string& user,
+                         const std::string& password) {
+    base_ = "/tmp/lumetra-e2e-ftp";
+    const std::string windowsBase = ToWindowsPath(base_);
+    RemoveTree(windowsBase);
+    ::CreateDirectoryA(windowsBase.c_str(), nullptr);
+    root_ = windowsBase + "\\root";
+    ::CreateDirectoryA(root_.c_str(), nullptr);
+    stopFile_ = base_ + "/stop";
+    logFile_ = base_ + "/commands.log";
+    std::string commandLine = "Z:\\usr\\bin\\python3 " + scriptPath + " 21 " + base_ + "/root " + user + " " +
+                              password + " " + stopFile_ + " " + logFile_;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &startup, &process) != FALSE;
+    if (process.hThread)
+        ::CloseHandle(process.hThread);
+    if (process.hProcess)
+        ::CloseHandle(process.hProcess);
+    for (int i = 0; started && i < 200 && !Listening(); ++i)
+        ::Sleep(50);
+    ready_ = started && Listening();
+}
+
+FtpServer21::~FtpServer21() {
+    std::ofstream(ToWindowsPath(stopFile_)).put('x');
+    for (int i = 0; i < 100 && Listening(); ++i)
+        ::Sleep(50);
+    RemoveTree(ToWindowsPath(base_));
+}
+
+std::string FtpServer21::Transcript() const {
+    const std::vector<char> log = ReadWholeFile(ToWindowsPath(logFile_));
+    return {log.begin(), log.end()};
+}
+
+// --- Registry ---
+
+void ForgetCamera(const std::string& cameraName) {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str());
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str());
+}
+
+std::optional<std::string> StoredText(const std::string& cameraName, const std::string& valueName) {
+    char data[4096] = {};
+    DWORD size = sizeof data - 1;
+    if (::RegGetValueA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str(), valueName.c_str(), RRF_RT_REG_SZ,
+                       nullptr, data, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::string(data);
+}
+
+std::optional<DWORD> StoredNumber(const std::string& cameraName, const std::string& valueName) {
+    DWORD value = 0, size = sizeof value;
+    if (::RegGetValueA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str(), valueName.c_str(), RRF_RT_REG_DWORD,
+                       nullptr, &value, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
+bool StoreBinary(const std::string& cameraName, const std::string& valueName, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                          nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const bool stored = ::RegSetValueExA(key, valueName.c_str(), 0, REG_BINARY,
+                                         static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+    ::RegCloseKey(key);
+    return stored;
+}
+
+LOGFONTA TextFont(int height) {
+    LOGFONTA font{};
+    font.lfHeight = -height;
+    font.lfWeight = FW_BOLD;
+    font.lfCharSet = DEFAULT_CHARSET;
+    std::strcpy(font.lfFaceName, "Tahoma");
+    return font;
+}
+
+} // namespace lumetra::e2e

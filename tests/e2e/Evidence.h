@@ -1,0 +1,97 @@
+#pragma once
+// What the program leaves behind, read back by the end-to-end tests and the demo: image files,
+// screenshots, the shared-memory mirror, the recording mail provider's log, FTP uploads through
+// a local server, and the camera settings in the registry.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumetra::e2e {
+
+// Starts GDI+ for the life of the object.
+class GdiplusSession {
+  public:
+    GdiplusSession();
+    ~GdiplusSession();
+    GdiplusSession(const GdiplusSession&) = delete;
+    GdiplusSession& operator=(const GdiplusSession&) = delete;
+
+  private:
+    ULONG_PTR token_ = 0;
+};
+
+// A decoded image (GDI+ must be running).
+struct Picture {
+    bool isJpeg = false; // the file starts with a JPEG header and GDI+ reads it as JPEG
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> argb; // top-down rows
+
+    std::uint32_t At(int x, int y) const { return argb[static_cast<size_t>(y) * width + x]; }
+    // Mean red, green and blue over a rectangle.
+    void Mean(int x, int y, int w, int h, double& r, double& g, double& b) const;
+};
+std::optional<Picture> LoadPicture(const std::string& path);
+
+// Writes a bitmap file of one flat colour.
+bool WriteFlatBitmap(const std::string& path, int width, int height, BYTE r, BYTE g, BYTE b);
+// Captures what the screen shows of `window` (the whole screen when null) into a PNG file.
+bool SaveScreenshot(HWND window, const std::string& pngPath);
+
+// The text of the shared-memory block "lumetramem" (up to the first U+0000), converted to the
+// ANSI code page; nullopt when no such block exists.
+std::optional<std::string> ReadMirror();
+
+// One message recorded by the MAPI32.DLL of tests/mapistub.
+struct RecordedMail {
+    std::string subject;
+    std::string note;
+    std::vector<std::string> recipients;  // addresses as resolved
+    std::vector<std::string> attachments; // path names
+};
+std::vector<RecordedMail> ReadMailLog(const std::string& logPath);
+
+// Files in `directory` (names only, sorted) whose names match the wildcard.
+std::vector<std::string> FilesIn(const std::string& directory, const std::string& wildcard = "*");
+std::vector<char> ReadWholeFile(const std::string& path);
+bool FileExists(const std::string& path);
+void RemoveTree(const std::string& directory);
+// Creates a fresh, empty directory.
+bool MakeEmptyDirectory(const std::string& directory);
+
+// pyftpdlib on 127.0.0.1 port 21, where lumetra.exe always connects. Serves a fresh folder to one
+// user until destroyed.
+class FtpServer21 {
+  public:
+    FtpServer21(const std::string& scriptPath, const std::string& user, const std::string& password);
+    ~FtpServer21();
+    FtpServer21(const FtpServer21&) = delete;
+    FtpServer21& operator=(const FtpServer21&) = delete;
+
+    // Whether port 21 on the loopback could be bound at all (false when not run as root).
+    static bool PortCanBeBound();
+    static bool Listening();
+    bool Ready() const { return ready_; }
+    // Windows path of the served folder.
+    std::string Root() const { return root_; }
+    std::string Transcript() const;
+
+  private:
+    std::string base_, root_, stopFile_, logFile_;
+    bool ready_ = false;
+};
+
+// HKCU\Software\_ORVANE\Lumetra\<camera>
+void ForgetCamera(const std::string& cameraName);
+std::optional<std::string> StoredText(const std::string& cameraName, const std::string& valueName);
+std::optional<DWORD> StoredNumber(const std::string& cameraName, const std::string& valueName);
+bool StoreBinary(const std::string& cameraName, const std::string& valueName, const void* data, DWORD size);
+
+// A LOGFONT for the text overlay: the font a user would pick in "choose font".
+LOGFONTA TextFont(int height);
+
+} // namespace lumetra::e2e
