@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 
 using namespace lumetra;
@@ -343,5 +344,55 @@ TEST(CamAction, SaveCurrentImagePublishesThePathThroughTheMirror) {
     EXPECT_EQ(std::wstring(block), L"PATH=C:\\cams\\image.jpg\n");
     ::UnmapViewOfFile(block);
     ::CloseHandle(mapping);
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
+namespace {
+ccamaction* tickedDialog = nullptr;
+int ticksInsideBox = 0;
+std::atomic<bool> ticking{false};
+void CALLBACK TickLikeTheSchedule(HWND, UINT, UINT_PTR, DWORD) {
+    if (!ticking)
+        return;
+    std::string bareName;
+    tickedDialog->BuildImagePath(bareName);
+    ++ticksInsideBox;
+}
+} // namespace
+
+TEST(CamAction, ATickInsideAValidationBoxStacksNoFurtherBox) {
+    ScopedCameraKey camera("nested");
+    tickedDialog = OpenCamera(camera.Name());
+    HWND window = tickedDialog->GetSafeHwnd();
+    SetItemText(window, ids::Directory, "C:\\cams");
+    ticksInsideBox = 0;
+    ticking = true;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, TickLikeTheSchedule);
+    size_t boxesOpen = 0;
+    std::string boxText;
+    std::atomic<bool> answered{false};
+    Driver driver([&] {
+        HWND box = WaitForWindow("Lumetra");
+        ::Sleep(600); // several ticks run inside the box's message loop
+        boxesOpen = FindWindows("Lumetra").size();
+        boxText = MessageBoxText(box);
+        ticking = false;
+        // Answers every box, however many were stacked.
+        while (HWND open = WaitForWindow("Lumetra", 300)) {
+            Answer(open, IDOK);
+            WaitForWindowGone(open, 1000);
+        }
+        answered = true;
+    });
+    SetItemText(window, ids::HighRed, "300");
+    // The driver reads window texts, so this thread keeps answering messages until it is done.
+    PumpUntil([&] { return answered.load(); }, 10000);
+    driver.Join();
+    ::KillTimer(nullptr, timer);
+    EXPECT_GT(ticksInsideBox, 0);
+    EXPECT_EQ(boxesOpen, 1u);
+    EXPECT_EQ(boxText, "Please enter an integer between 0 and 255.");
+    EXPECT_EQ(tickedDialog->LastImagePath(), "C:\\cams\\image.jpg");
+    SetItemText(window, ids::HighRed, "30");
     ASSERT_TRUE(CloseWithEscape(window));
 }
