@@ -133,13 +133,12 @@ int main(int argc, char** argv) {
     setup.directory = out;
     setup.fileName = "lumetra-demo";
     setup.text = "Lumetra demo - front door";
-    setup.textX = 16;
-    setup.textY = 250;
+    setup.textX = 150;
+    setup.textY = 196;
+    // The drawn rectangle's size counts the offset too: a small offset keeps the badge's shape.
     setup.watermarkPath = badge;
-    setup.watermarkX = 464;
-    setup.watermarkY = 16;
-    setup.watermarkWidth = 160;
-    setup.watermarkHeight = 48;
+    setup.watermarkX = 8;
+    setup.watermarkY = 8;
     setup.useWatermark = true;
     if (!run.Configure(windows.camAction, setup))
         std::fprintf(stderr, "lumetra_demo: a setting did not take\n");
