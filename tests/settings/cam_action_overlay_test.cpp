@@ -321,3 +321,32 @@ TEST(Session, ClosingTheLiveViewFirstSavesAndClosesTheDialog) {
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window) && !::IsWindow(liveView); }, 5000));
     EXPECT_EQ(camera.Read("FTD").Text(), "by live view");
 }
+
+TEST(Pickers, AChosenFontIsShownUsedForTheTextAndPublished) {
+    ScopedCameraKey camera("fontok");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    EXPECT_FALSE(::GetWindowLongA(::GetDlgItem(window, ids::FontFace), GWL_STYLE) & ES_READONLY);
+    ASSERT_TRUE(ClickAndAnswer(window, ids::ChooseFont, [] {
+        HWND picker = WaitForWindow("Font");
+        ASSERT_NE(picker, nullptr);
+        // Picks "Tahoma" in the face name box, as a click in its list would.
+        HWND faces = ::GetDlgItem(picker, 0x470);
+        ::SendMessageA(faces, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("Tahoma"));
+        ::SendMessageA(picker, WM_COMMAND, MAKEWPARAM(0x470, CBN_SELCHANGE), reinterpret_cast<LPARAM>(faces));
+        Answer(picker, IDOK);
+        WaitForWindowGone(picker);
+    }));
+    EXPECT_STREQ(dialog->Settings().LFN.lfFaceName, "Tahoma");
+    EXPECT_STREQ(Published().LFN.lfFaceName, "Tahoma");
+    EXPECT_LT(Published().LFN.lfHeight, 0);
+    EXPECT_EQ(Item(window, ids::FontFace), "Tahoma");
+    EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(window, ids::FontFace), GWL_STYLE) & ES_READONLY);
+    HFONT shown = reinterpret_cast<HFONT>(::SendDlgItemMessageA(window, ids::Text, WM_GETFONT, 0, 0));
+    LOGFONTA shownFont{};
+    ASSERT_EQ(::GetObjectA(shown, sizeof shownFont, &shownFont), static_cast<int>(sizeof shownFont));
+    EXPECT_STREQ(shownFont.lfFaceName, "Tahoma");
+    EXPECT_EQ(shownFont.lfHeight, Published().LFN.lfHeight);
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(camera.Read("LFN").data.data()) + 28), "Tahoma");
+}
