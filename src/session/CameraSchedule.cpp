@@ -54,12 +54,16 @@ void camview::Tick() {
     if (Elapsed(tickTime, lastSaveTime) <= saveSeconds)
         return;
 
+    // Every step below that can run a message loop (a validation message, an upload's box) may
+    // close this session from inside it; after each, nothing of the session is touched if it went.
+    const std::shared_ptr<bool> alive = alive_;
     std::string bareName;
     const std::string fullPath = actionDialog_->BuildImagePath(bareName);
-    // The exchange inside may have shown a message: the session or its dialog may be gone.
-    if (fullPath.empty() || !actionDialog_)
+    if (!*alive || fullPath.empty() || !actionDialog_)
         return;
     SaveSnapshot(fullPath);
+    if (!*alive)
+        return;
     if (owner)
         owner->MirrorImagePath(fullPath);
 
@@ -71,8 +75,11 @@ void camview::Tick() {
                 std::string url, path, user, password;
                 actionDialog_->GetFtpFields(url, path, user, password);
                 WaitForRequestedImage();
+                const std::int32_t ftpTime = tickTime;
                 UploadByFtp(fullPath, bareName, url, path, user, password);
-                lastFtpTime = tickTime;
+                if (!*alive)
+                    return;
+                lastFtpTime = ftpTime;
             }
         }
     }
@@ -82,8 +89,11 @@ void camview::Tick() {
             mailTickTime = ScheduleNow();
             if (Elapsed(mailTickTime, lastMailTime) > emailSeconds) {
                 WaitForRequestedImage();
+                const std::int32_t mailTime = mailTickTime;
                 MailLastSavedImage();
-                lastMailTime = mailTickTime;
+                if (!*alive)
+                    return;
+                lastMailTime = mailTime;
             }
         }
     }

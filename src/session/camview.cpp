@@ -26,6 +26,7 @@ camview::camview(CameraListDialog* ownerDialog)
 }
 
 camview::~camview() {
+    *alive_ = false;
     if (slotHeld_) {
         ReleaseSlot(cameraIndex);
         slotHeld_ = false;
@@ -97,8 +98,13 @@ void camview::OnFrameReady() {
     if (!IsValidCameraIndex(cameraIndex))
         return;
     const std::uint64_t armedBefore = requestsArmed_;
-    if (HandleFrameReady(cameraIndex) != -1)
-        requestsServed_ = armedBefore;
+    if (HandleFrameReady(cameraIndex) == -1)
+        return;
+    requestsServed_ = armedBefore;
+    ++requestsWrittenCount_;
+    // The viewer may have painted before the file was there.
+    if (imageViewer)
+        imageViewer->SetImagePath(imageViewer->ImagePath());
 }
 
 void camview::SaveSnapshot(const std::string& path) {
@@ -113,7 +119,8 @@ void camview::WaitForRequestedImage() {
     const DWORD start = ::GetTickCount();
     MSG msg;
     // Only this window's frame messages are taken here, so no other handler runs nested.
-    while (requestsServed_ < requestsArmed_ && ::GetTickCount() - start < RequestedImageWaitMs) {
+    while (graph_.running() && requestsServed_ < requestsArmed_ &&
+           ::GetTickCount() - start < RequestedImageWaitMs) {
         if (::PeekMessageA(&msg, window, WM_FRAME_READY, WM_FRAME_READY, PM_REMOVE))
             ::DispatchMessageA(&msg);
         else
@@ -135,7 +142,12 @@ void camview::ShowInViewer(const std::string& path) {
 void camview::UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
                           const std::string& remotePath, const std::string& user,
                           const std::string& password) {
-    ftp_.UploadByFtp(nullptr, localPath, remoteName, url, remotePath, user, password);
+    ftp_->UploadByFtp(nullptr, localPath, remoteName, url, remotePath, user, password);
+}
+
+void camview::SetFtpPort(INTERNET_PORT port) {
+    if (!ftp_->IsBusy())
+        ftp_ = std::make_unique<FtpUploader>(port);
 }
 
 void camview::MailLastSavedImage() {

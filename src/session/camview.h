@@ -9,6 +9,7 @@
 #include "framework/Handles.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace lumetra {
@@ -46,8 +47,13 @@ class camview : public Dialog {
                      const std::string& remotePath, const std::string& user, const std::string& password);
     // Mails the action dialog's last image to its addresses.
     void MailLastSavedImage();
-    // Waits until the frame asked for by the last request is written (or about two seconds pass).
+    // Waits until the frame asked for by the last request is written (or about two seconds pass);
+    // returns at once when no graph runs, as no frame can come.
     void WaitForRequestedImage();
+    // The program uploads to port 21; tests point the session at a server of their own.
+    void SetFtpPort(INTERNET_PORT port);
+    // Frames this session has written (the WM_FRAME_READY messages that found a frame).
+    std::uint64_t ImagesWritten() const { return requestsWrittenCount_; }
 
     void ShowInViewer(const std::string& path);
     void ViewerDestroyed() { imageViewer = nullptr; }
@@ -94,12 +100,16 @@ class camview : public Dialog {
     int cameraIndex = -1;
     bool slotHeld_ = false;
     CaptureGraph graph_;
-    FtpUploader ftp_;
+    std::unique_ptr<FtpUploader> ftp_ = std::make_unique<FtpUploader>();
     MapiMailer mailer;
     UniqueIcon icon_;
     // Requests armed and frames written, to wait for the image of the last request.
     std::uint64_t requestsArmed_ = 0;
     std::uint64_t requestsServed_ = 0;
+    std::uint64_t requestsWrittenCount_ = 0;
+    // Cleared by the destructor: a caller that ran a message loop (a box of an upload, a
+    // validation message) learns whether the session was closed meanwhile.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace lumetra

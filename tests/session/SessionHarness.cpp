@@ -1,0 +1,314 @@
+#include "SessionHarness.h"
+
+#include "WindowDriver.h"
+#include "app/CameraApp.h"
+#include "delivery/HttpMirror.h"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <psapi.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace lumetra::test {
+
+namespace {
+CameraApp* program = nullptr;
+ULONG_PTR gdiplusToken = 0;
+
+bool JpegEncoder(CLSID& clsid) {
+    UINT count = 0, size = 0;
+    Gdiplus::DllExports::GdipGetImageEncodersSize(&count, &size);
+    std::vector<BYTE> buffer(size);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    if (size == 0 || Gdiplus::DllExports::GdipGetImageEncoders(count, size, codecs) != Gdiplus::Ok)
+        return false;
+    for (UINT i = 0; i < count; ++i)
+        if (std::wstring(codecs[i].MimeType) == L"image/jpeg") {
+            clsid = codecs[i].Clsid;
+            return true;
+        }
+    return false;
+}
+
+std::wstring Wide(const std::string& text) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(std::max(length, 1)), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// Wine's GetGuiResources is not implemented; there the process's GDI objects are counted in the
+// shared GDI handle table the PEB points at (24-byte entries, Type non-zero while in use).
+DWORD GdiObjectCount() {
+    const DWORD counted = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+    if (counted != 0)
+        return counted;
+    const auto* peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + 0xF8);
+    if (!table)
+        return 0;
+    struct Entry {
+        UINT64 object;
+        ULONG owner;
+        USHORT unique;
+        UCHAR type;
+        UCHAR flags;
+        UINT64 userPointer;
+    };
+    static_assert(sizeof(Entry) == 24);
+    const auto* entries = reinterpret_cast<const Entry*>(table);
+    DWORD inUse = 0;
+    for (int i = 0; i < 0x10000; ++i)
+        if (entries[i].type != 0)
+            ++inUse;
+    return inUse;
+}
+} // namespace
+
+void StartProgramLibraries() {
+    if (program)
+        return;
+    program = new CameraApp;
+    ::InitCommonControls();
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
+}
+
+MainWindow::MainWindow(bool keepTimer) {
+    theMainDialog = &dialog_;
+    dialog_.Create(nullptr);
+    ::ShowWindow(hwnd(), SW_SHOW);
+    if (!keepTimer)
+        ::KillTimer(hwnd(), camera_list_ids::CameraTimerId);
+}
+
+MainWindow::~MainWindow() {
+    if (!dialog_.openSessions.empty())
+        Exit();
+    PumpMessages(50);
+    theMainDialog = nullptr;
+}
+
+camview* MainWindow::Open(const std::string& name, bool expectErrorBox) {
+    const std::set<camview*> before(dialog_.openSessions.begin(), dialog_.openSessions.end());
+    ::SendMessageA(::GetDlgItem(hwnd(), camera_list_ids::CamEdit), WM_SETTEXT, 0,
+                   reinterpret_cast<LPARAM>(name.c_str()));
+    {
+        // The graph's "Error!" box runs its loop inside the press; another thread answers it.
+        Driver answer([expectErrorBox] {
+            if (expectErrorBox)
+                AnswerMessageBox("Error!", 10000);
+        });
+        ::SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(camera_list_ids::OpenCam, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(hwnd(), camera_list_ids::OpenCam)));
+        PumpUntil([&] { return true; }, 0);
+    }
+    for (camview* session : dialog_.openSessions)
+        if (!before.count(session))
+            return session;
+    return nullptr;
+}
+
+void MainWindow::Exit() {
+    ::SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(hwnd(), IDOK)));
+    PumpMessages(20);
+}
+
+void SetEdit(ccamaction* action, int id, const std::string& text) {
+    ::SendMessageA(action->Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void SetCheck(ccamaction* action, int id, bool checked) {
+    HWND box = action->Item(id);
+    ::SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(box));
+}
+
+void PressButton(ccamaction* action, int id) {
+    ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(action->Item(id)));
+}
+
+TempFolder::TempFolder(const std::string& name) {
+    char base[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, base);
+    path_ = std::string(base) + "lumetra-session-" + std::to_string(::GetCurrentProcessId()) + "-" + name;
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::create_directories(path_, ignored);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempFolder::Files() const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(path_, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::uintmax_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<std::uintmax_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool IsJpeg(const std::string& path) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BYTE head[3] = {};
+    DWORD read = 0;
+    ::ReadFile(file, head, sizeof head, &read, nullptr);
+    ::CloseHandle(file);
+    return read == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
+
+bool ImagePixel(const std::string& path, int x, int y, COLORREF& colour) {
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromFile(Wide(path).c_str(), &bitmap) != Gdiplus::Ok)
+        return false;
+    Gdiplus::ARGB argb = 0;
+    const bool read = Gdiplus::DllExports::GdipBitmapGetPixel(bitmap, x, y, &argb) == Gdiplus::Ok;
+    Gdiplus::DllExports::GdipDisposeImage(bitmap);
+    colour = RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
+    return read;
+}
+
+bool WriteSolidJpeg(const std::string& path, int width, int height, COLORREF colour) {
+    CLSID encoder{};
+    if (!JpegEncoder(encoder))
+        return false;
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromScan0(width, height, 0, PixelFormat24bppRGB, nullptr,
+                                                       &bitmap) != Gdiplus::Ok)
+        return false;
+    Gdiplus::GpGraphics* graphics = nullptr;
+    Gdiplus::DllExports::GdipGetImageGraphicsContext(bitmap, &graphics);
+    Gdiplus::DllExports::GdipGraphicsClear(graphics, 0xFF000000u | (GetRValue(colour) << 16) |
+                                                         (GetGValue(colour) << 8) | GetBValue(colour));
+    Gdiplus::DllExports::GdipDeleteGraphics(graphics);
+    const bool saved = Gdiplus::DllExports::GdipSaveImageToFile(bitmap, Wide(path).c_str(), &encoder,
+                                                                nullptr) == Gdiplus::Ok;
+    Gdiplus::DllExports::GdipDisposeImage(bitmap);
+    return saved;
+}
+
+bool Near(COLORREF a, COLORREF b, int tolerance) {
+    return std::abs(GetRValue(a) - GetRValue(b)) <= tolerance &&
+           std::abs(GetGValue(a) - GetGValue(b)) <= tolerance &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= tolerance;
+}
+
+COLORREF ClientPixel(HWND window, int x, int y) {
+    HDC dc = ::GetDC(window);
+    const COLORREF colour = ::GetPixel(dc, x, y);
+    ::ReleaseDC(window, dc);
+    return colour;
+}
+
+void DeleteCameraKey(const std::string& cameraName) {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\_ORVANE\\Lumetra\\" + cameraName).c_str());
+}
+
+std::string StoredString(const std::string& cameraName, const char* valueName) {
+    char value[1024] = {};
+    DWORD size = sizeof value;
+    if (::RegGetValueA(HKEY_CURRENT_USER, ("Software\\_ORVANE\\Lumetra\\" + cameraName).c_str(), valueName,
+                       RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return value;
+}
+
+std::string MirrorBlockText() {
+    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, kMirrorBlockName);
+    if (!mapping)
+        return {};
+    const auto* view =
+        static_cast<const wchar_t*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kMirrorBlockSize));
+    std::string text;
+    if (view) {
+        const size_t length = wcsnlen(view, kMirrorBlockSize / sizeof(wchar_t));
+        const int bytes =
+            ::WideCharToMultiByte(CP_ACP, 0, view, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        text.resize(static_cast<size_t>(bytes));
+        ::WideCharToMultiByte(CP_ACP, 0, view, static_cast<int>(length), text.data(), bytes, nullptr,
+                              nullptr);
+        ::UnmapViewOfFile(view);
+    }
+    ::CloseHandle(mapping);
+    return text;
+}
+
+namespace {
+BOOL CALLBACK CollectMessageBoxes(HWND window, LPARAM param) {
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    char className[16] = {};
+    ::GetClassNameA(window, className, sizeof className);
+    if (processId == ::GetCurrentProcessId() && ::lstrcmpA(className, "#32770") == 0 &&
+        ::IsWindowVisible(window) && ::GetDlgItem(window, 0xFFFF))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+} // namespace
+
+BoxAnswerer::BoxAnswerer()
+    : thread_([this] {
+          while (!stop_) {
+              std::vector<HWND> boxes;
+              ::EnumWindows(CollectMessageBoxes, reinterpret_cast<LPARAM>(&boxes));
+              for (HWND box : boxes) {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  if (std::find(answered_.begin(), answered_.end(), box) != answered_.end())
+                      continue;
+                  answered_.push_back(box);
+                  captions_.push_back(GetText(box));
+                  ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+              }
+              ::Sleep(20);
+          }
+      }) {}
+
+BoxAnswerer::~BoxAnswerer() {
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<std::string> BoxAnswerer::Captions() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return captions_;
+}
+
+ResourceCounts CurrentResources() {
+    ResourceCounts counts;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &counts.handles);
+    counts.gdiObjects = GdiObjectCount();
+    counts.userObjects = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                           sizeof memory);
+    counts.privateBytes = memory.PrivateUsage;
+    return counts;
+}
+
+} // namespace lumetra::test

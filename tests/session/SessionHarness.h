@@ -1,0 +1,109 @@
+#pragma once
+// What the session tests share: the program's libraries started as the program starts them, a camera
+// list run modelessly on the test thread, and readers for files, the registry and the screen.
+
+#include "app/CameraListDialog.h"
+#include "session/camview.h"
+#include "settings/ccamaction.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumetra::test {
+
+// The program's start-up once per test program: application object, common controls, GDI+.
+void StartProgramLibraries();
+
+// The camera list, created modelessly on the calling thread, which pumps its messages.
+class MainWindow {
+  public:
+    // keepTimer false: the camera timer is killed and the test ticks by itself.
+    explicit MainWindow(bool keepTimer = false);
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    CameraListDialog& dialog() { return dialog_; }
+    HWND hwnd() const { return dialog_.GetSafeHwnd(); }
+
+    // Types the name and presses Open Cam; returns the new session (null when none was made).
+    // Set expectErrorBox for a name that matches no device: its "Error!" box is answered.
+    camview* Open(const std::string& name, bool expectErrorBox = false);
+    // Exit (OK) of the camera list.
+    void Exit();
+
+  private:
+    CameraListDialog dialog_;
+};
+
+// Controls of a CAM ACTION window, as a user sets them (the dialog is told as it is by the user).
+void SetEdit(ccamaction* action, int id, const std::string& text);
+void SetCheck(ccamaction* action, int id, bool checked);
+void PressButton(ccamaction* action, int id);
+
+// A folder of its own under the prefix's temp folder, removed with what it holds.
+class TempFolder {
+  public:
+    explicit TempFolder(const std::string& name);
+    ~TempFolder();
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "\\" + name; }
+    std::vector<std::string> Files() const; // names, sorted
+
+  private:
+    std::string path_;
+};
+
+bool FileExists(const std::string& path);
+std::uintmax_t FileSize(const std::string& path);
+bool IsJpeg(const std::string& path);
+// Colour of one pixel of an image file (GDI+); false when it cannot be read.
+bool ImagePixel(const std::string& path, int x, int y, COLORREF& colour);
+// Writes a JPEG of one flat colour.
+bool WriteSolidJpeg(const std::string& path, int width, int height, COLORREF colour);
+// Whether two colours are within `tolerance` in every channel.
+bool Near(COLORREF a, COLORREF b, int tolerance);
+// A pixel of a window's client area as shown on the screen.
+COLORREF ClientPixel(HWND window, int x, int y);
+
+// The camera's registry key removed, and one of its string values read back.
+void DeleteCameraKey(const std::string& cameraName);
+std::string StoredString(const std::string& cameraName, const char* valueName);
+
+// The shared-memory block of the HTTP mirror, as the service reads it ("" when missing).
+std::string MirrorBlockText();
+
+// Answers this process's message boxes (dialogs with a message text, nothing else) from a thread
+// of its own, recording their captions.
+class BoxAnswerer {
+  public:
+    BoxAnswerer();
+    ~BoxAnswerer();
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+    std::vector<std::string> Captions() const;
+
+  private:
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::string> captions_;
+    std::vector<HWND> answered_;
+    std::thread thread_;
+};
+
+// Process-wide resource counts.
+struct ResourceCounts {
+    DWORD handles = 0;
+    DWORD gdiObjects = 0;
+    DWORD userObjects = 0;
+    SIZE_T privateBytes = 0;
+};
+ResourceCounts CurrentResources();
+
+} // namespace lumetra::test

@@ -1,0 +1,118 @@
+// Long runs on a real test camera: opening and closing a camera, and automatic saves, leave the
+// process's handles, GDI objects and private memory where they were.
+#include "SessionHarness.h"
+#include "TestCameras.h"
+#include "WindowDriver.h"
+#include "session/CameraSchedule.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+using namespace lumetra;
+using namespace lumetra::test;
+namespace ids = lumetra::cam_action_ids;
+
+namespace {
+
+const std::string kCamera = "Resource Cam";
+
+void Print(const char* what, const ResourceCounts& before, const ResourceCounts& after) {
+    std::printf("%s: handles %lu -> %lu, GDI objects %lu -> %lu, private bytes %zu -> %zu\n", what,
+                static_cast<unsigned long>(before.handles), static_cast<unsigned long>(after.handles),
+                static_cast<unsigned long>(before.gdiObjects), static_cast<unsigned long>(after.gdiObjects),
+                static_cast<size_t>(before.privateBytes), static_cast<size_t>(after.privateBytes));
+}
+
+class ResourceTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { StartProgramLibraries(); }
+    void SetUp() override {
+        ASSERT_TRUE(cameras.loaded());
+        ASSERT_TRUE(camera.registered());
+        DeleteCameraKey(kCamera);
+    }
+    void TearDown() override { SetScheduleClock(nullptr); }
+
+    TestCameras cameras;
+    ScopedTestCamera camera{cameras, kCamera};
+};
+
+TEST_F(ResourceTest, TheGdiObjectCountSeesObjectsComeAndGo) {
+    // The counter the tests below rely on (on Wine it reads the shared GDI handle table).
+    const DWORD before = CurrentResources().gdiObjects;
+    ASSERT_GT(before, 0u);
+    std::vector<HBRUSH> brushes;
+    for (int i = 0; i < 25; ++i)
+        brushes.push_back(::CreateSolidBrush(RGB(i, 0, 0)));
+    EXPECT_EQ(CurrentResources().gdiObjects, before + 25);
+    for (HBRUSH brush : brushes)
+        ::DeleteObject(brush);
+    EXPECT_EQ(CurrentResources().gdiObjects, before);
+}
+
+TEST_F(ResourceTest, OpeningAndClosingACamera200TimesLeavesHandlesAndGdiObjects) {
+    MainWindow main;
+    auto cycle = [&] {
+        camview* session = main.Open(kCamera);
+        ASSERT_NE(session, nullptr);
+        ASSERT_TRUE(session->Graph().running());
+        ::SendMessageA(session->GetSafeHwnd(), WM_CLOSE, 0, 0);
+        PumpMessages(5);
+    };
+    for (int i = 0; i < 10; ++i) // first-use allocations (COM classes, codecs, fonts)
+        cycle();
+    PumpMessages(200);
+    const ResourceCounts before = CurrentResources();
+    for (int i = 0; i < 200; ++i) {
+        cycle();
+        if (HasFatalFailure())
+            return;
+    }
+    PumpMessages(300);
+    const ResourceCounts after = CurrentResources();
+    Print("200 opens", before, after);
+    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_LE(after.handles, before.handles + 10);
+    EXPECT_LE(after.gdiObjects, before.gdiObjects + 10);
+}
+
+TEST_F(ResourceTest, AThousandAutomaticSavesLeaveHandlesGdiObjectsAndMemoryFlat) {
+    TempFolder folder("thousand");
+    std::int32_t now = 1'500'000'000;
+    SetScheduleClock([&] { return now; });
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    ccamaction* action = session->ActionDialog();
+    SetEdit(action, ids::Directory, folder.path());
+    SetEdit(action, ids::SaveSeconds, "1");
+    SetEdit(action, ids::Text, "Resource run");
+    SetEdit(action, ids::TextX, "10"); // publishes the overlay with the text
+    SetCheck(action, ids::SaveAuto, true);
+    auto save = [&] {
+        now += 2;
+        TickOpenSessions();
+        PumpMessages(0);
+    };
+    for (int i = 0; i < 50; ++i)
+        save();
+    PumpMessages(300);
+    const ResourceCounts before = CurrentResources();
+    const std::uint64_t writtenBefore = session->ImagesWritten();
+    for (int i = 0; i < 1000; ++i)
+        save();
+    PumpMessages(300);
+    const ResourceCounts after = CurrentResources();
+    Print("1000 saves", before, after);
+    const std::uint64_t written = session->ImagesWritten() - writtenBefore;
+    std::printf("images written during the run: %llu\n", static_cast<unsigned long long>(written));
+    EXPECT_GE(written, 500u);
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
+    EXPECT_LE(after.handles, before.handles + 10);
+    EXPECT_LE(after.gdiObjects, before.gdiObjects + 10);
+    EXPECT_LE(after.privateBytes, before.privateBytes + 4 * 1024 * 1024);
+}
+
+} // namespace

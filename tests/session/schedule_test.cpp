@@ -1,0 +1,365 @@
+// The automatic schedule on real test cameras with a clock of the test's own: what a tick saves,
+// uploads (to a local FTP server) and mails (through the recording MAPI32.DLL), and once on the
+// real camera timer.
+#include "SessionHarness.h"
+#include "TestCameras.h"
+#include "WindowDriver.h"
+#include "capture/CameraSlots.h"
+#include "session/CameraSchedule.h"
+
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace lumetra;
+using namespace lumetra::test;
+namespace ids = lumetra::cam_action_ids;
+
+namespace {
+
+const std::string kCamera = "Schedule Cam";
+const std::string kNoDevice = "Schedule Cam Nowhere";
+constexpr char kUser[] = "camuser";
+constexpr char kPassword[] = "s3cret";
+constexpr std::int32_t kStart = 1'000'000'000;
+
+std::string ToWindowsPath(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+bool CanConnect(unsigned short port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    address.sin_port = ::htons(port);
+    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::closesocket(s);
+    return connected;
+}
+
+unsigned short FreeLoopbackPort() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int length = sizeof(address);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::closesocket(s);
+    return ::ntohs(address.sin_port);
+}
+
+// pyftpdlib serving a folder of its own; stopped through a stop file (Wine gives no handle to it).
+class FtpServer {
+  public:
+    FtpServer() {
+        port_ = FreeLoopbackPort();
+        base_ = "/tmp/lumetra-session-ftp-" + std::to_string(port_);
+        ::CreateDirectoryA(ToWindowsPath(base_).c_str(), nullptr);
+        ::CreateDirectoryA(Root().c_str(), nullptr);
+        std::string commandLine = "Z:\\usr\\bin\\python3 " LUMETRA_FTP_SERVER_SCRIPT " " +
+                                  std::to_string(port_) + " " + base_ + "/root " + kUser + " " + kPassword +
+                                  " " + base_ + "/stop " + base_ + "/commands.log";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                              nullptr, nullptr, &startup, &process) != FALSE;
+        if (process.hThread)
+            ::CloseHandle(process.hThread);
+        if (process.hProcess)
+            ::CloseHandle(process.hProcess);
+        for (int i = 0; started && i < 300 && !CanConnect(port_); ++i)
+            ::Sleep(50);
+        ready_ = started && CanConnect(port_);
+    }
+    ~FtpServer() {
+        std::ofstream(ToWindowsPath(base_ + "/stop")).put('x');
+        for (int i = 0; i < 100 && CanConnect(port_); ++i)
+            ::Sleep(50);
+        std::error_code ignored;
+        std::filesystem::remove_all(ToWindowsPath(base_), ignored);
+    }
+    bool ready() const { return ready_; }
+    unsigned short port() const { return port_; }
+    std::string Root() const { return ToWindowsPath(base_ + "/root"); }
+    std::string Transcript() const { return ReadAll(ToWindowsPath(base_ + "/commands.log")); }
+
+  private:
+    std::string base_;
+    unsigned short port_ = 0;
+    bool ready_ = false;
+};
+
+class ScheduleTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        StartProgramLibraries();
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+        server = std::make_unique<FtpServer>();
+    }
+    static void TearDownTestSuite() {
+        server.reset();
+        ::WSACleanup();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(cameras.loaded());
+        ASSERT_TRUE(camera.registered());
+        ASSERT_TRUE(server->ready());
+        DeleteCameraKey(kCamera);
+        DeleteCameraKey(kNoDevice);
+        char directory[MAX_PATH] = {};
+        ::GetModuleFileNameA(nullptr, directory, MAX_PATH);
+        mailLog = std::string(directory).substr(0, std::string(directory).find_last_of('\\')) + "\\mapi_" +
+                  std::to_string(::GetCurrentProcessId()) + ".log";
+        ::DeleteFileA(mailLog.c_str());
+        ::SetEnvironmentVariableA("LUMETRA_MAPI_LOG", mailLog.c_str());
+        transcriptStart = server->Transcript().size();
+        now = kStart;
+        SetScheduleClock([this] { return now; });
+    }
+    void TearDown() override {
+        SetScheduleClock(nullptr);
+        ::DeleteFileA(mailLog.c_str());
+    }
+
+    size_t MailsSent() const { return Count(ReadAll(mailLog), "SEND\t"); }
+    // Uploads and logins of this test (the server serves the whole program).
+    size_t Uploads() const { return Count(server->Transcript().substr(transcriptStart), "STOR "); }
+    size_t Logins() const { return Count(server->Transcript().substr(transcriptStart), "USER camuser"); }
+
+    // Settings of a camera whose images go to folder, uploaded to the test server and mailed.
+    void Configure(camview* session, const TempFolder& folder, const std::string& saveSeconds) {
+        session->SetFtpPort(server->port());
+        ccamaction* action = session->ActionDialog();
+        SetEdit(action, ids::Directory, folder.path());
+        SetEdit(action, ids::SaveSeconds, saveSeconds);
+        SetEdit(action, ids::FtpUrl, "127.0.0.1");
+        SetEdit(action, ids::FtpUser, kUser);
+        SetEdit(action, ids::FtpPassword, kPassword);
+        SetEdit(action, ids::FtpSeconds, "1");
+        SetEdit(action, ids::EmailAddresses, "watch@example.com");
+        SetEdit(action, ids::EmailSeconds, "1");
+    }
+
+    // One tick of the camera timer, then the frame of a save is let in.
+    void Tick(DWORD pumpMs = 0) {
+        TickOpenSessions();
+        if (pumpMs)
+            PumpMessages(pumpMs);
+    }
+
+    TestCameras cameras;
+    ScopedTestCamera camera{cameras, kCamera};
+    std::string mailLog;
+    size_t transcriptStart = 0;
+    std::int32_t now = kStart;
+    static inline std::unique_ptr<FtpServer> server;
+};
+
+TEST_F(ScheduleTest, WithAnIntervalOfOneSecondImagesAreSavedInEverySecondWholeSecond) {
+    TempFolder folder("every");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    Configure(session, folder, "1");
+    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    std::vector<std::int32_t> saveSeconds;
+    for (int second = 0; second < 9; ++second) {
+        now = kStart + second;
+        for (int tick = 0; tick < 5; ++tick) { // 200 ms apart
+            const std::int32_t before = session->lastSaveTime;
+            Tick();
+            if (session->lastSaveTime != before)
+                saveSeconds.push_back(now - kStart);
+        }
+        PumpMessages(60);
+    }
+    EXPECT_EQ(saveSeconds, (std::vector<int>{0, 2, 4, 6, 8}));
+    EXPECT_TRUE(PumpUntil([&] { return session->ImagesWritten() >= 5; }, 3000));
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
+    EXPECT_EQ(Uploads(), 0u); // FTP Auto and Email Auto are off
+    EXPECT_EQ(MailsSent(), 0u);
+}
+
+TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAskedFor) {
+    TempFolder folder("deliver");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    Configure(session, folder, "3");
+    SetEdit(session->ActionDialog(), ids::FileName, "shot");
+    SetCheck(session->ActionDialog(), ids::FtpAuto, true);
+    SetCheck(session->ActionDialog(), ids::EmailAuto, true);
+    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    std::vector<int> uploadSeconds, mailSeconds;
+    for (int second = 0; second < 10; ++second) {
+        now = kStart + second;
+        const size_t uploadsBefore = Uploads(), mailsBefore = MailsSent();
+        Tick(20);
+        Tick(20);
+        PumpUntil([&] { return Uploads() != uploadsBefore; }, second % 4 == 0 ? 2000 : 50);
+        if (Uploads() != uploadsBefore)
+            uploadSeconds.push_back(second);
+        if (MailsSent() != mailsBefore)
+            mailSeconds.push_back(second);
+        if (second == 0) {
+            // The first upload already carries the new image: it waited until the file was written.
+            const std::string uploaded = ReadAll(server->Root() + "\\shot.jpg");
+            EXPECT_FALSE(uploaded.empty());
+            EXPECT_EQ(uploaded, ReadAll(folder.File("shot.jpg")));
+        }
+    }
+    EXPECT_EQ(uploadSeconds, (std::vector<int>{0, 4, 8}));
+    EXPECT_EQ(mailSeconds, (std::vector<int>{0, 4, 8}));
+    const std::string mails = ReadAll(mailLog);
+    EXPECT_NE(mails.find("watch@example.com"), std::string::npos);
+    EXPECT_NE(mails.find("shot.jpg"), std::string::npos);
+}
+
+TEST_F(ScheduleTest, ZeroOrEmptyIntervalsAndSaveAutoOffDoNothing) {
+    TempFolder folder("off");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    Configure(session, folder, "1");
+    ccamaction* action = session->ActionDialog();
+    SetCheck(action, ids::FtpAuto, true);
+    SetCheck(action, ids::EmailAuto, true);
+    auto runSeconds = [&](int seconds) {
+        for (int i = 0; i < seconds; ++i) {
+            ++now;
+            Tick();
+            Tick();
+        }
+        PumpMessages(200);
+    };
+
+    runSeconds(4); // Save Auto off: nothing, whatever FTP Auto and Email Auto say
+    EXPECT_EQ(session->lastSaveTime, 0);
+    for (const char* interval : {"0", "", "-3"}) {
+        SetEdit(action, ids::SaveSeconds, interval);
+        SetCheck(action, ids::SaveAuto, true);
+        runSeconds(4);
+        EXPECT_EQ(session->lastSaveTime, 0) << "save interval '" << interval << "'";
+    }
+    EXPECT_TRUE(folder.Files().empty());
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_EQ(MailsSent(), 0u);
+
+    // Saves on, with an empty FTP interval and an e-mail interval of 0.
+    SetEdit(action, ids::SaveSeconds, "1");
+    SetEdit(action, ids::FtpSeconds, "");
+    SetEdit(action, ids::EmailSeconds, "0");
+    SetCheck(action, ids::SaveAuto, true); // a click takes the typed values
+    runSeconds(5);
+    EXPECT_NE(session->lastSaveTime, 0);
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
+    SetEdit(action, ids::FtpSeconds, "0");
+    SetCheck(action, ids::FtpAuto, true);
+    runSeconds(3);
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_EQ(MailsSent(), 0u);
+}
+
+TEST_F(ScheduleTest, TheFirstTickAfterSwitchingOnSavesAtOnceAndSwitchingResetsNoTime) {
+    TempFolder folder("first");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    Configure(session, folder, "30");
+    Tick();
+    EXPECT_EQ(session->lastSaveTime, 0);
+    now += 7;
+    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    Tick(0);
+    EXPECT_EQ(session->lastSaveTime, now);
+    EXPECT_TRUE(PumpUntil([&] { return session->ImagesWritten() == 1; }, 3000));
+    const std::int32_t saved = now;
+    SetCheck(session->ActionDialog(), ids::SaveAuto, false);
+    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    now += 5;
+    Tick();
+    EXPECT_EQ(session->lastSaveTime, saved);
+}
+
+TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingMirrorsUploadsAndMails) {
+    TempFolder folder("nowhere");
+    MainWindow main;
+    camview* session = main.Open(kNoDevice, true);
+    ASSERT_NE(session, nullptr);
+    BoxAnswerer boxes; // the upload's error boxes
+    Configure(session, folder, "1");
+    ccamaction* action = session->ActionDialog();
+    SetCheck(action, ids::MirrorToHttp, true);
+    SetCheck(action, ids::FtpAuto, true);
+    SetCheck(action, ids::EmailAuto, true);
+    SetCheck(action, ids::SaveAuto, true);
+    const std::string path = folder.File("image.jpg");
+    for (int round = 0; round < 2; ++round) {
+        const DWORD start = ::GetTickCount();
+        Tick(300);
+        EXPECT_LT(::GetTickCount() - start, 1500u) << "a tick waited for a frame that cannot come";
+        now += 2;
+    }
+    EXPECT_TRUE(main.dialog().HasSession(session));
+    EXPECT_EQ(MirrorBlockText(), "PATH=" + path + "\n");
+    EXPECT_EQ(Logins(), 2u);
+    EXPECT_EQ(MailsSent(), 2u);
+    EXPECT_TRUE(folder.Files().empty());
+    EXPECT_EQ(CameraSlotAt(session->CameraIndex()).frameWanted.load(), 1);
+    size_t sendErrors = 0;
+    for (const std::string& caption : boxes.Captions())
+        sendErrors += caption == " Send Error";
+    EXPECT_EQ(sendErrors, 2u); // the file to upload was never written
+}
+
+TEST_F(ScheduleTest, TheRealCameraTimerSavesEverySecondSecond) {
+    SetScheduleClock(nullptr);
+    TempFolder folder("real");
+    MainWindow main(true);
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    SetEdit(session->ActionDialog(), ids::Directory, folder.path());
+    SetEdit(session->ActionDialog(), ids::SaveSeconds, "1");
+    SetCheck(session->ActionDialog(), ids::AppendTime, true);
+    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    PumpMessages(4600);
+    const std::vector<std::string> files = folder.Files();
+    ASSERT_GE(files.size(), 2u);
+    ASSERT_LE(files.size(), 3u);
+    std::vector<long> stamps;
+    for (const std::string& name : files) {
+        EXPECT_TRUE(IsJpeg(folder.File(name)));
+        stamps.push_back(std::stol(name.substr(5, name.size() - 9))); // image<stamp>.jpg
+    }
+    for (size_t i = 1; i < stamps.size(); ++i)
+        EXPECT_EQ(stamps[i] - stamps[i - 1], 2);
+}
+
+} // namespace

@@ -1,0 +1,258 @@
+// A camera session on real test-pattern cameras: the Live View and CAM ACTION pair, the frame
+// request of a save, the slot a session holds, and the preview's size.
+#include "SessionHarness.h"
+#include "TestCameras.h"
+#include "TestPattern.h"
+#include "WindowDriver.h"
+#include "capture/CameraSlots.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace lumetra;
+using namespace lumetra::test;
+namespace ids = lumetra::cam_action_ids;
+
+namespace {
+
+const std::string kCamera = "Session Cam";
+const std::string kSecondCamera = "Session Cam Two";
+const std::string kNoDevice = "Session Cam Nowhere";
+
+class SessionTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { StartProgramLibraries(); }
+    void SetUp() override {
+        ASSERT_TRUE(cameras.loaded());
+        ASSERT_TRUE(camera.registered());
+        DeleteCameraKey(kCamera);
+        DeleteCameraKey(kSecondCamera);
+        DeleteCameraKey(kNoDevice);
+    }
+    // Waits until the session has written `count` images in all.
+    static bool WaitForImages(camview* session, std::uint64_t count, DWORD timeoutMs = 5000) {
+        return PumpUntil([&] { return session->ImagesWritten() >= count; }, timeoutMs);
+    }
+
+    TestCameras cameras;
+    ScopedTestCamera camera{cameras, kCamera};
+};
+
+TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    ccamaction* action = session->ActionDialog();
+    ASSERT_NE(action, nullptr);
+    HWND liveView = session->GetSafeHwnd();
+    HWND actionWindow = action->GetSafeHwnd();
+    EXPECT_TRUE(session->Graph().running());
+    SetEdit(action, ids::SaveSeconds, "7");
+    SetEdit(action, ids::FileName, "door");
+
+    ::SendMessageA(liveView, WM_CLOSE, 0, 0); // the close box
+    PumpMessages(50);
+    EXPECT_FALSE(::IsWindow(liveView));
+    EXPECT_FALSE(::IsWindow(actionWindow));
+    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_EQ(StoredString(kCamera, "OFS"), "7");
+    EXPECT_EQ(StoredString(kCamera, "FIN"), "door");
+}
+
+TEST_F(SessionTest, EscapeInCamActionClosesTheLiveViewAndSaves) {
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    ccamaction* action = session->ActionDialog();
+    HWND liveView = session->GetSafeHwnd();
+    HWND actionWindow = action->GetSafeHwnd();
+    SetEdit(action, ids::FileName, "porch");
+
+    PressKey(action->Item(ids::FileName), VK_ESCAPE);
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(actionWindow); }, 3000));
+    PumpMessages(50);
+    EXPECT_FALSE(::IsWindow(liveView));
+    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_EQ(StoredString(kCamera, "FIN"), "porch");
+}
+
+TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGraphs) {
+    ScopedTestCamera second(cameras, kSecondCamera);
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Exit");
+        MainWindow main;
+        camview* first = main.Open(kCamera);
+        camview* other = main.Open(kSecondCamera);
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(other, nullptr);
+        EXPECT_NE(first->CameraIndex(), other->CameraIndex());
+        EXPECT_TRUE(first->Graph().running());
+        EXPECT_TRUE(other->Graph().running());
+        EXPECT_NE(cameras.CanUnloadNow(), S_OK); // two filters of the camera DLL are alive
+        const std::string seconds = closeBox ? "11" : "12";
+        SetEdit(first->ActionDialog(), ids::SaveSeconds, seconds);
+        SetEdit(other->ActionDialog(), ids::FileName, "other" + seconds);
+        const int firstIndex = first->CameraIndex();
+
+        if (closeBox) {
+            ::SendMessageA(main.hwnd(), WM_CLOSE, 0, 0); // posts its Cancel command
+            PumpMessages(100);
+        } else
+            main.Exit();
+        EXPECT_TRUE(main.dialog().openSessions.empty());
+        EXPECT_TRUE(FindWindows("Live View").empty());
+        EXPECT_TRUE(FindWindows("CAM ACTION").empty());
+        EXPECT_EQ(StoredString(kCamera, "OFS"), seconds);
+        EXPECT_EQ(StoredString(kSecondCamera, "FIN"), "other" + seconds);
+        // The graphs are down: no object of the camera DLL is left and no slot is held.
+        EXPECT_TRUE(PumpUntil([&] { return cameras.CanUnloadNow() == S_OK; }, 3000));
+        EXPECT_EQ(CameraSlotAt(firstIndex).sessionWindow.load(), nullptr);
+        EXPECT_FALSE(CameraSlotAt(firstIndex).held);
+    }
+}
+
+TEST_F(SessionTest, SaveCurrentImageWritesTheCurrentFrameAsJpeg) {
+    TempFolder folder("save");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    ccamaction* action = session->ActionDialog();
+    SetEdit(action, ids::Directory, folder.path());
+    SetEdit(action, ids::FileName, "snap");
+    PressButton(action, ids::SaveCurrentImage);
+    ASSERT_TRUE(WaitForImages(session, 1));
+    const std::string path = folder.File("snap.jpg");
+    ASSERT_TRUE(IsJpeg(path));
+    for (const testcam::ReferencePatch& patch : testcam::ReferencePatches()) {
+        COLORREF colour = 0;
+        ASSERT_TRUE(ImagePixel(path, patch.x + patch.size / 2, patch.y + patch.size / 2, colour));
+        EXPECT_TRUE(Near(colour, RGB(patch.r, patch.g, patch.b), 24))
+            << "patch at " << patch.x << "," << patch.y << " reads " << std::hex << colour;
+    }
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"snap.jpg"});
+}
+
+TEST_F(SessionTest, TwoRequestsBeforeAFrameGiveOneFileUnderTheSecondPath) {
+    TempFolder folder("two");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    ASSERT_TRUE(WaitForImages(session, 0));
+    // Back to back: no frame can come in between.
+    ASSERT_TRUE(RequestFrame(session->CameraIndex(), folder.File("first.jpg").c_str()));
+    ASSERT_TRUE(RequestFrame(session->CameraIndex(), folder.File("second.jpg").c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(folder.File("second.jpg")); }, 3000));
+    PumpMessages(400);
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"second.jpg"});
+    EXPECT_TRUE(IsJpeg(folder.File("second.jpg")));
+
+    // Two snapshots without the frame-ready message being handled in between.
+    const std::uint64_t before = session->ImagesWritten();
+    session->SaveSnapshot(folder.File("third.jpg"));
+    session->SaveSnapshot(folder.File("fourth.jpg"));
+    ASSERT_TRUE(WaitForImages(session, before + 1));
+    PumpMessages(400);
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"fourth.jpg", "second.jpg"}));
+}
+
+TEST_F(SessionTest, ARequestLeftPendingByAClosedSessionIsNotServedToTheNextOnItsSlot) {
+    TempFolder folder("pending");
+    MainWindow main;
+    camview* nowhere = main.Open(kNoDevice, true);
+    ASSERT_NE(nowhere, nullptr);
+    EXPECT_FALSE(nowhere->Graph().running());
+    const int slot = nowhere->CameraIndex();
+    nowhere->SaveSnapshot(folder.File("old.jpg"));
+    EXPECT_EQ(CameraSlotAt(slot).frameWanted.load(), 1); // never answered
+    ::SendMessageA(nowhere->GetSafeHwnd(), WM_CLOSE, 0, 0);
+    PumpMessages(50);
+    EXPECT_EQ(CameraSlotAt(slot).frameWanted.load(), 0);
+    EXPECT_EQ(CameraSlotAt(slot).callback.targetPath[0], '\0');
+
+    camview* next = main.Open(kCamera);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->CameraIndex(), slot);
+    PumpMessages(1000);
+    EXPECT_FALSE(FileExists(folder.File("old.jpg")));
+    EXPECT_EQ(next->ImagesWritten(), 0u);
+}
+
+TEST_F(SessionTest, ANameThatMatchesNoDeviceStaysOpenAndItsRequestsAreNeverAnswered) {
+    TempFolder folder("nowhere");
+    MainWindow main;
+    camview* session = main.Open(kNoDevice, true);
+    ASSERT_NE(session, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(session->GetSafeHwnd()));
+    EXPECT_TRUE(::IsWindowVisible(session->ActionDialog()->GetSafeHwnd()));
+    EXPECT_TRUE(main.dialog().HasSession(session));
+    SetEdit(session->ActionDialog(), ids::Directory, folder.path());
+    PressButton(session->ActionDialog(), ids::SaveCurrentImage);
+    PumpMessages(500);
+    EXPECT_EQ(CameraSlotAt(session->CameraIndex()).frameWanted.load(), 1);
+    EXPECT_TRUE(folder.Files().empty());
+    EXPECT_EQ(session->ImagesWritten(), 0u);
+    // Waiting for the image of a graph that never ran does not hold the user up.
+    const DWORD start = ::GetTickCount();
+    session->WaitForRequestedImage();
+    EXPECT_LT(::GetTickCount() - start, 500u);
+}
+
+TEST_F(SessionTest, APathOf260BytesOrMoreIsRefusedAndOneOf259Saved) {
+    TempFolder folder("long");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    const std::string directory = folder.path() + "\\";
+    const size_t nameLength = 259 - directory.size() - 4; // ".jpg"
+    const std::string fits = directory + std::string(nameLength, 'a') + ".jpg";
+    const std::string tooLong = directory + std::string(nameLength + 1, 'b') + ".jpg";
+    ASSERT_EQ(fits.size(), 259u);
+
+    session->SaveSnapshot(tooLong);
+    EXPECT_EQ(CameraSlotAt(session->CameraIndex()).frameWanted.load(), 0);
+    PumpMessages(400);
+    EXPECT_TRUE(folder.Files().empty());
+    EXPECT_EQ(session->ImagesWritten(), 0u);
+
+    session->SaveSnapshot(fits);
+    ASSERT_TRUE(WaitForImages(session, 1));
+    EXPECT_TRUE(IsJpeg(fits));
+}
+
+TEST_F(SessionTest, TheVideoFollowsTheLiveViewWhenTheUserResizesIt) {
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    HWND liveView = session->GetSafeHwnd();
+    HWND host = ::GetDlgItem(liveView, live_view_ids::VideoHost);
+    HWND video = ::GetWindow(host, GW_CHILD);
+    ASSERT_NE(video, nullptr);
+    RECT hostBefore{}, windowBefore{};
+    ::GetClientRect(host, &hostBefore);
+    ::GetWindowRect(liveView, &windowBefore);
+
+    ::SetWindowPos(liveView, nullptr, 0, 0, windowBefore.right - windowBefore.left + 200,
+                   windowBefore.bottom - windowBefore.top + 100, SWP_NOMOVE | SWP_NOZORDER);
+    PumpMessages(100);
+    RECT hostAfter{}, videoAfter{};
+    ::GetClientRect(host, &hostAfter);
+    ::GetClientRect(video, &videoAfter);
+    EXPECT_EQ(hostAfter.right, hostBefore.right + 200);
+    EXPECT_EQ(hostAfter.bottom, hostBefore.bottom + 100);
+    RECT videoWindow{};
+    ::GetWindowRect(video, &videoWindow);
+    EXPECT_EQ(videoWindow.right - videoWindow.left, hostAfter.right);
+    EXPECT_EQ(videoWindow.bottom - videoWindow.top, hostAfter.bottom);
+
+    ::SetWindowPos(liveView, nullptr, 0, 0, windowBefore.right - windowBefore.left - 100,
+                   windowBefore.bottom - windowBefore.top - 50, SWP_NOMOVE | SWP_NOZORDER);
+    PumpMessages(100);
+    ::GetWindowRect(video, &videoWindow);
+    ::GetClientRect(host, &hostAfter);
+    EXPECT_EQ(hostAfter.right, hostBefore.right - 100);
+    EXPECT_EQ(videoWindow.right - videoWindow.left, hostAfter.right);
+    EXPECT_EQ(videoWindow.bottom - videoWindow.top, hostAfter.bottom);
+}
+
+} // namespace
