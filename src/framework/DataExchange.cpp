@@ -51,8 +51,8 @@ bool ParseNumber(const std::string& text, bool allowMinus, long long& value) {
 }
 } // namespace
 
-DataExchange::DataExchange(Dialog& dialog, bool saveAndValidate)
-    : dialog_(dialog), saving_(saveAndValidate) {}
+DataExchange::DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure)
+    : dialog_(dialog), saving_(saveAndValidate), stopAtFirstFailure_(stopAtFirstFailure) {}
 
 std::string DataExchange::IntegerMessage() {
     return "Please enter an integer.";
@@ -84,6 +84,9 @@ std::string DataExchange::ReadText(HWND control) const {
 }
 
 void DataExchange::Fail(HWND control, const std::string& message) {
+    // When going on past a refused control, only the first refusal is shown.
+    if (failed_)
+        return;
     failed_ = true;
     AppMessageBox(dialog_.GetSafeHwnd(), message, MB_OK | MB_ICONEXCLAMATION);
     if (control) {
@@ -94,7 +97,7 @@ void DataExchange::Fail(HWND control, const std::string& message) {
 }
 
 void DataExchange::Text(int id, std::string& value, int maxChars) {
-    if (failed_)
+    if (Stopped())
         return;
     HWND control = Control(id);
     if (!control)
@@ -113,10 +116,12 @@ void DataExchange::Text(int id, std::string& value, int maxChars) {
     value = std::move(text);
 }
 
-void DataExchange::Int(int id, int& value) { IntRange(id, value, INT_MIN, INT_MAX); }
+void DataExchange::Int(int id, int& value) {
+    IntRange(id, value, INT_MIN, INT_MAX);
+}
 
 void DataExchange::IntRange(int id, int& value, int minimum, int maximum) {
-    if (failed_)
+    if (Stopped())
         return;
     HWND control = Control(id);
     if (!control)
@@ -138,7 +143,7 @@ void DataExchange::IntRange(int id, int& value, int minimum, int maximum) {
 }
 
 void DataExchange::Byte(int id, BYTE& value) {
-    if (failed_)
+    if (Stopped())
         return;
     HWND control = Control(id);
     if (!control)
@@ -156,7 +161,7 @@ void DataExchange::Byte(int id, BYTE& value) {
 }
 
 void DataExchange::Check(int id, int& value) {
-    if (failed_)
+    if (Stopped())
         return;
     HWND control = Control(id);
     if (!control)
@@ -168,7 +173,7 @@ void DataExchange::Check(int id, int& value) {
 }
 
 void DataExchange::Control(int id, HWND& control) {
-    if (failed_)
+    if (Stopped())
         return;
     control = Control(id);
 }

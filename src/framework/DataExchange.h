@@ -19,7 +19,9 @@ class Dialog;
 
 class DataExchange {
   public:
-    DataExchange(Dialog& dialog, bool saveAndValidate);
+    // stopAtFirstFailure false: every control that passes is taken, a refused one keeps its member,
+    // and only the first refusal is shown (for saving on close, where nothing typed may be lost).
+    DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure = true);
 
     bool Saving() const { return saving_; }
     bool Failed() const { return failed_; }
@@ -47,12 +49,14 @@ class DataExchange {
     static bool ParseInt(const std::string& text, long long& value);
 
   private:
+    bool Stopped() const { return failed_ && stopAtFirstFailure_; }
     HWND Control(int id) const;
     std::string ReadText(HWND control) const;
     void Fail(HWND control, const std::string& message);
 
     Dialog& dialog_;
     bool saving_;
+    bool stopAtFirstFailure_;
     bool failed_ = false;
 };
 

@@ -109,9 +109,17 @@ bool Dialog::DestroyWindow() {
 }
 
 bool Dialog::UpdateData(bool saveAndValidate) {
+    return RunExchange(saveAndValidate, true);
+}
+
+bool Dialog::UpdateDataKeepingValid() {
+    return RunExchange(true, false);
+}
+
+bool Dialog::RunExchange(bool saveAndValidate, bool stopAtFirstFailure) {
     const bool wasExchanging = exchanging_;
     exchanging_ = true;
-    DataExchange exchange(*this, saveAndValidate);
+    DataExchange exchange(*this, saveAndValidate, stopAtFirstFailure);
     DoDataExchange(exchange);
     exchanging_ = wasExchanging;
     return !exchange.Failed();

@@ -35,6 +35,9 @@ class Dialog {
     // Runs DoDataExchange: from the controls into the members with validation (true), or back
     // into the controls (false). Returns false when a validation failed.
     bool UpdateData(bool saveAndValidate = true);
+    // Takes every control that passes validation; a refused control keeps its member and the first
+    // refusal is shown. Returns false when something was refused.
+    bool UpdateDataKeepingValid();
 
     // Entry point for messages a caller pre-filters (Tab, Enter, Escape of modeless dialogs).
     static bool PreTranslate(MSG& msg);
@@ -67,6 +70,7 @@ class Dialog {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    bool RunExchange(bool saveAndValidate, bool stopAtFirstFailure);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool RouteCommand(int id, int code);
     void Attach(HWND hwnd);

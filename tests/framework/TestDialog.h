@@ -32,6 +32,7 @@ class TestDialog : public Dialog {
     int watchedChanges = 0;
     int okCount = 0;
     int cancelCount = 0;
+    bool keepValid = false; // Apply takes every valid control
     bool deleteOnDestroy = false;
     bool* destroyedFlag = nullptr;
 
@@ -61,7 +62,7 @@ class TestDialog : public Dialog {
   private:
     void OnApply() {
         ++applyRuns;
-        lastExchangeOk = UpdateData(true);
+        lastExchangeOk = keepValid ? UpdateDataKeepingValid() : UpdateData(true);
         if (!lastExchangeOk) {
             HWND focus = ::GetFocus();
             focusIdAfterFailure = ::GetDlgCtrlID(focus);

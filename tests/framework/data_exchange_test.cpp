@@ -151,6 +151,24 @@ TEST(DataExchange, RangeMessageFillsInTheBounds) {
     EXPECT_EQ(lowest.sides, 3);
 }
 
+TEST(DataExchange, KeepingValidTakesEveryPassingControlAndShowsOneMessage) {
+    TestDialog dialog;
+    dialog.keepValid = true;
+    Typed typed;
+    typed.name = "yard";
+    typed.number = "x1";
+    typed.byteText = "300";
+    typed.sides = "9";
+    EXPECT_EQ(RunApply(dialog, typed, true), "Please enter an integer.");
+    EXPECT_TRUE(FindWindows("Lumetra").empty()); // no second box for the refused byte
+    EXPECT_FALSE(dialog.lastExchangeOk);
+    EXPECT_EQ(dialog.name, "yard");
+    EXPECT_EQ(dialog.number, 7);
+    EXPECT_EQ(dialog.byteValue, 12);
+    EXPECT_EQ(dialog.sides, 9); // taken although an earlier control was refused
+    EXPECT_EQ(dialog.focusIdAfterFailure, IDC_NUMBER);
+}
+
 TEST(DataExchange, ParsingFollowsTheStandardRules) {
     long long value = 0;
     EXPECT_TRUE(DataExchange::ParseInt(" +8\t", value));
