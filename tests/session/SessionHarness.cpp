@@ -298,16 +298,51 @@ std::vector<std::string> BoxAnswerer::Captions() const {
     return captions_;
 }
 
-ResourceCounts CurrentResources() {
-    ResourceCounts counts;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &counts.handles);
-    counts.gdiObjects = GdiObjectCount();
-    counts.userObjects = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
+namespace {
+// Wine answers GetProcessHandleCount with 0; there the open handles are found by asking for each
+// handle value (kernel handles are multiples of 4).
+DWORD HandleCount() {
+    DWORD counted = 0;
+    if (::GetProcessHandleCount(::GetCurrentProcess(), &counted) && counted != 0)
+        return counted;
+    DWORD open = 0;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        DWORD flags = 0;
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            ++open;
+    }
+    return open;
+}
+
+// Wine reports no PrivateUsage; there the committed private memory is added up region by region.
+SIZE_T PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                           sizeof memory);
-    counts.privateBytes = memory.PrivateUsage;
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                               sizeof memory) &&
+        memory.PrivateUsage != 0)
+        return memory.PrivateUsage;
+    SIZE_T committed = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    const BYTE* address = nullptr;
+    while (::VirtualQuery(address, &region, sizeof region) == sizeof region) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            committed += region.RegionSize;
+        const BYTE* next = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+    return committed;
+}
+} // namespace
+
+ResourceCounts CurrentResources() {
+    ResourceCounts counts;
+    counts.handles = HandleCount();
+    counts.gdiObjects = GdiObjectCount();
+    counts.userObjects = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
+    counts.privateBytes = PrivateBytes();
     return counts;
 }
 

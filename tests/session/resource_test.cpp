@@ -39,8 +39,22 @@ class ResourceTest : public ::testing::Test {
     ScopedTestCamera camera{cameras, kCamera};
 };
 
-TEST_F(ResourceTest, TheGdiObjectCountSeesObjectsComeAndGo) {
-    // The counter the tests below rely on (on Wine it reads the shared GDI handle table).
+TEST_F(ResourceTest, TheCountersSeeObjectsComeAndGo) {
+    // The counters the tests below rely on (on Wine they are worked out by the harness).
+    const ResourceCounts start = CurrentResources();
+    ASSERT_GT(start.handles, 0u);
+    ASSERT_GT(start.privateBytes, 0u);
+    std::vector<HANDLE> events;
+    for (int i = 0; i < 25; ++i)
+        events.push_back(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    EXPECT_EQ(CurrentResources().handles, start.handles + 25);
+    for (HANDLE event : events)
+        ::CloseHandle(event);
+    EXPECT_EQ(CurrentResources().handles, start.handles);
+    void* block = ::VirtualAlloc(nullptr, 8 * 1024 * 1024, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    EXPECT_GE(CurrentResources().privateBytes, start.privateBytes + 8 * 1024 * 1024);
+    ::VirtualFree(block, 0, MEM_RELEASE);
+
     const DWORD before = CurrentResources().gdiObjects;
     ASSERT_GT(before, 0u);
     std::vector<HBRUSH> brushes;
@@ -94,7 +108,7 @@ TEST_F(ResourceTest, AThousandAutomaticSavesLeaveHandlesGdiObjectsAndMemoryFlat)
     auto save = [&] {
         now += 2;
         TickOpenSessions();
-        PumpMessages(0);
+        PumpMessages(1); // the frame-ready message of the save
     };
     for (int i = 0; i < 50; ++i)
         save();
