@@ -63,6 +63,10 @@ ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
         {ids::EmailLastImage, BN_CLICKED, [this] { OnEmailLastImage(); }},
         {ids::EmailAuto, BN_CLICKED, [this] { OnEmailAutoClicked(); }},
         {ids::MirrorToHttp, BN_CLICKED, [this] { OnMirrorToHttp(); }},
+        // The schedule reads the intervals without taking values: a typed interval counts at once.
+        {ids::SaveSeconds, EN_CHANGE, [this] { settings_.OFS = ItemText(ids::SaveSeconds); }},
+        {ids::FtpSeconds, EN_CHANGE, [this] { settings_.FTO = ItemText(ids::FtpSeconds); }},
+        {ids::EmailSeconds, EN_CHANGE, [this] { OnEmailSecondsTyped(); }},
     });
     Create(nullptr);
     RECT swatchRect{};
@@ -150,7 +154,11 @@ bool ccamaction::TakeValues() {
 }
 
 std::string ccamaction::TextOfEdit() const {
-    HWND edit = Item(ids::Text);
+    return ItemText(ids::Text);
+}
+
+std::string ccamaction::ItemText(int id) const {
+    HWND edit = Item(id);
     const int length = ::GetWindowTextLengthA(edit);
     std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
     const int copied = ::GetWindowTextA(edit, buffer.data(), length + 1);
@@ -195,7 +203,9 @@ void ccamaction::LoadSettings() {
 }
 
 void ccamaction::SaveSettings() {
-    TakeValues();
+    // A refused entry keeps its stored value; everything else typed is still saved.
+    if (!IsExchanging())
+        UpdateDataKeepingValid();
     settings_.UTX = TextOfEdit();
     SaveSettingsToRegistry(settings_);
 }
@@ -322,6 +332,13 @@ void ccamaction::OnEmailAutoClicked() {
     TakeValues();
     if (session_)
         session_->EmailAutoOn = settings_.EmailAuto != 0;
+}
+
+// Taken without a message: a refused entry is reported by the next exchange.
+void ccamaction::OnEmailSecondsTyped() {
+    long long seconds = 0;
+    if (DataExchange::ParseInt(ItemText(ids::EmailSeconds), seconds))
+        settings_.ETL = static_cast<int>(seconds);
 }
 
 void ccamaction::OnMirrorToHttp() {

@@ -126,6 +126,7 @@ class ccamaction : public Dialog {
     bool TakeValues();
     void Refresh() { UpdateData(false); }
     std::string TextOfEdit() const;
+    std::string ItemText(int id) const;
 
     void OnFtpLastImage();
     void OnEmailLastImage();
@@ -134,6 +135,7 @@ class ccamaction : public Dialog {
     void OnViewAfterSaving();
     void OnSaveAuto();
     void OnMirrorToHttp();
+    void OnEmailSecondsTyped();
     void OnBrowse();
     void OnSelectWatermark();
     void OnTransparentColour(bool high);

@@ -262,6 +262,30 @@ TEST(CamAction, EnterClosesNothingAndMakesANewLineInTheText) {
     EXPECT_EQ(camera.Read("UTX").Text(), "ab\r\n");
 }
 
+TEST(CamAction, ClosingWithARefusedEntrySavesEverythingElse) {
+    ScopedCameraKey camera("refused");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    SetItemText(window, ids::EmailSeconds, "120");
+    SetItemText(window, ids::FtpUser, "before");
+    // The first refused entry: letters in "Email seconds between"; the addresses come after it.
+    SetItemText(window, ids::EmailSeconds, "twelve");
+    SetItemText(window, ids::EmailAddresses, "x@example.com");
+    SetItemText(window, ids::FtpUser, "after");
+    std::string boxText;
+    std::atomic<bool> answered{false};
+    Driver driver([&] {
+        boxText = AnswerMessageBox("Lumetra");
+        answered = true;
+    });
+    ::PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return answered.load() && !::IsWindow(window); }, 5000));
+    driver.Join();
+    EXPECT_EQ(boxText, "Please enter an integer.");
+    EXPECT_EQ(camera.Read("ETL").Dword(), 120u);
+    EXPECT_EQ(camera.Read("EML").Text(), "x@example.com");
+    EXPECT_EQ(camera.Read("FTU").Text(), "after");
+}
+
 TEST(CamAction, TheCloseBoxSavesAndCloses) {
     ScopedCameraKey camera("closebox");
     HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
@@ -271,21 +295,34 @@ TEST(CamAction, TheCloseBoxSavesAndCloses) {
     EXPECT_EQ(camera.Read("FTU").Text(), "closer");
 }
 
-TEST(CamAction, AccessorsReturnTheMembersOfTheLastExchange) {
+TEST(CamAction, AccessorsReturnTheMembersOfTheLastExchangeAndTypedIntervals) {
     ScopedCameraKey camera("accessors");
     ccamaction* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
+    // The schedule sees a typed interval at once, without any other control being used.
     SetItemText(window, ids::SaveSeconds, "15abc");
     SetItemText(window, ids::FtpSeconds, " -3");
-    SetItemText(window, ids::Directory, "C:\\cams");
-    EXPECT_EQ(dialog->SaveSeconds(), 0) << "typing alone does not reach the members";
-    EXPECT_EQ(dialog->FtpSeconds(), 30);
+    SetItemText(window, ids::EmailSeconds, "90");
+    EXPECT_EQ(dialog->SaveSeconds(), 15);
+    EXPECT_EQ(dialog->FtpSeconds(), -3);
+    EXPECT_EQ(dialog->EmailSeconds(), 90);
+    SetItemText(window, ids::EmailSeconds, "9x"); // refused later, by the next exchange; kept until then
+    EXPECT_EQ(dialog->EmailSeconds(), 90);
+    SetItemText(window, ids::EmailSeconds, "");
+    EXPECT_EQ(dialog->EmailSeconds(), 90);
+    SetItemText(window, ids::EmailSeconds, "60");
+    EXPECT_EQ(dialog->EmailSeconds(), 60);
+    SetItemText(window, ids::SaveSeconds, "");
+    EXPECT_EQ(dialog->SaveSeconds(), 0);
+    SetItemText(window, ids::SaveSeconds, "15");
 
+    // Other edits reach the members only when values are taken.
+    SetItemText(window, ids::Directory, "C:\\cams");
+    EXPECT_EQ(dialog->Settings().FIL, "");
     std::string bareName = "untouched";
     EXPECT_EQ(dialog->BuildImagePath(bareName), "C:\\cams\\image.jpg");
     EXPECT_EQ(bareName, "image.jpg");
-    EXPECT_EQ(dialog->SaveSeconds(), 15);
-    EXPECT_EQ(dialog->FtpSeconds(), -3);
+    EXPECT_EQ(dialog->Settings().FIL, "C:\\cams");
 
     SetItemText(window, ids::FileName, "door");
     ::CheckDlgButton(window, ids::AppendTime, BST_CHECKED);
