@@ -142,7 +142,7 @@ void camview::ShowInViewer(const std::string& path) {
 void camview::UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
                           const std::string& remotePath, const std::string& user,
                           const std::string& password) {
-    ftp_->UploadByFtp(nullptr, localPath, remoteName, url, remotePath, user, password);
+    ftp_->UploadByFtp(GetSafeHwnd(), localPath, remoteName, url, remotePath, user, password);
 }
 
 void camview::SetFtpPort(INTERNET_PORT port) {
