@@ -7,9 +7,7 @@ scripts/install-deps.sh
 scripts/build.sh
 scripts/prepare-prefix.sh "$PWD/$BUILD/wineprefix" $( [ -f "$BUILD/testcam/lumetra_testcam.dll" ] && echo "$PWD/$BUILD/testcam/lumetra_testcam.dll")
 status=0
-# One Wine server kept up for the whole run, so no test program starts while the previous one's
-# server is still shutting down; one X server for the whole run.
-WINEPREFIX="$PWD/$BUILD/wineprefix" wineserver -p
+# One X server for the whole run.
 WINEPREFIX="$PWD/$BUILD/wineprefix" xvfb-run -a -s "-screen 0 1600x1200x24" \
     ctest --test-dir "$BUILD" --output-on-failure --timeout 900 "$@" || status=$?
 WINEPREFIX="$PWD/$BUILD/wineprefix" wineserver -k 2>/dev/null || true
