@@ -6,6 +6,7 @@
 #include "capture/DeviceBinding.h"
 
 #include "PatternRenderer.h"
+#include "PlatformShare.h"
 #include "TestCameras.h"
 #include "TestPattern.h"
 #include "WindowDriver.h"
@@ -554,22 +555,7 @@ TEST_F(CaptureGraphTest, RepeatedBuildAndTeardownLeaveHandlesAndGdiObjectsWhereT
     };
     // The platform's own share: Wine's device enumerator and filter graph manager keep a few
     // handles per use (on Windows this is 0). Counted by the same calls made directly.
-    auto platformCycle = [&] {
-        ComPtr<ICreateDevEnum> devices;
-        ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                           reinterpret_cast<void**>(devices.GetAddressOf()));
-        ComPtr<IEnumMoniker> monikers;
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
-        ComPtr<IMoniker> moniker;
-        while (monikers && monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-            ComPtr<IPropertyBag> properties;
-            moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                   reinterpret_cast<void**>(properties.GetAddressOf()));
-        }
-        ComPtr<IGraphBuilder> graph;
-        ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                           reinterpret_cast<void**>(graph.GetAddressOf()));
-    };
+    auto platformCycle = [] { lumetra::test::DirectShowPlatformCycle(); };
     struct Counts {
         int handles, gdiObjects, windows, threads;
     };

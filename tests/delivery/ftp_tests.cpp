@@ -1,6 +1,7 @@
 #include <winsock2.h>
 
 #include "BoxWatcher.h"
+#include "FtpServer.h"
 #include "delivery/FtpUploader.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,9 @@
 
 using namespace lumetra;
 using lumetra::test::BoxWatcher;
+using lumetra::test::FreeLoopbackPort;
+using lumetra::test::FtpServer;
+using lumetra::test::ReadWholeFile;
 using lumetra::test::SeenBox;
 
 namespace {
@@ -22,132 +26,14 @@ namespace {
 constexpr char kUser[] = "camuser";
 constexpr char kPassword[] = "s3cret";
 
-std::string ToWindowsPath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
-std::vector<char> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 bool FileExists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveTree(const std::string& directory) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((directory + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = directory + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                ::DeleteFileA(path.c_str());
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryA(directory.c_str());
-}
-
-bool CanConnect(unsigned short port) {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    address.sin_port = ::htons(port);
-    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    ::closesocket(s);
-    return connected;
-}
-
-unsigned short FreeLoopbackPort() {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::closesocket(s);
-    return ::ntohs(address.sin_port);
-}
-
-// pyftpdlib on a port of its own, serving a fresh folder under /tmp. Wine starts the Linux
-// program but gives no handle to it, so it is stopped through a stop file.
-class FtpServer {
-  public:
-    FtpServer() {
-        // Wine's process ids repeat across prefixes; the port just taken does not.
-        port_ = FreeLoopbackPort();
-        const std::string base = "/tmp/lumetra-delivery-ftp-" + std::to_string(port_);
-        unixRoot_ = base + "/root";
-        windowsBase_ = ToWindowsPath(base);
-        RemoveTree(windowsBase_);
-        ::CreateDirectoryA(windowsBase_.c_str(), nullptr);
-        ::CreateDirectoryA(Root().c_str(), nullptr);
-        stopFile_ = base + "/stop";
-        logFile_ = base + "/commands.log";
-        std::string commandLine = "Z:\\usr\\bin\\python3 " LUMETRA_FTP_SERVER_SCRIPT " " +
-                                  std::to_string(port_) + " " + unixRoot_ + " " + kUser + " " + kPassword +
-                                  " " + stopFile_ + " " + logFile_;
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        started_ = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                    &startup, &process) != FALSE;
-        if (process.hThread)
-            ::CloseHandle(process.hThread);
-        if (process.hProcess)
-            ::CloseHandle(process.hProcess);
-        for (int i = 0; started_ && i < 300 && !CanConnect(port_); ++i)
-            ::Sleep(50);
-        ready_ = started_ && CanConnect(port_);
-    }
-    ~FtpServer() {
-        std::ofstream(ToWindowsPath(stopFile_)).put('x');
-        for (int i = 0; i < 100 && CanConnect(port_); ++i)
-            ::Sleep(50);
-        RemoveTree(windowsBase_);
-    }
-    bool Ready() const { return ready_; }
-    unsigned short Port() const { return port_; }
-    std::string Root() const { return windowsBase_ + "\\root"; }
-    // The commands the server has received so far.
-    std::string Transcript() const {
-        const std::vector<char> log = ReadFile(ToWindowsPath(logFile_));
-        return {log.begin(), log.end()};
-    }
-    void Clear() {
-        RemoveTree(Root());
-        ::CreateDirectoryA(Root().c_str(), nullptr);
-    }
-
-  private:
-    std::string unixRoot_, windowsBase_, stopFile_, logFile_;
-    unsigned short port_ = 0;
-    bool started_ = false, ready_ = false;
-};
-
 class FtpUpload : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-        server = std::make_unique<FtpServer>();
-    }
-    static void TearDownTestSuite() {
-        server.reset();
-        ::WSACleanup();
-    }
+    static void SetUpTestSuite() { server = std::make_unique<FtpServer>(kUser, kPassword); }
+    static void TearDownTestSuite() { server.reset(); }
     void SetUp() override {
         ASSERT_TRUE(server->Ready()) << "FTP server did not start on port " << server->Port();
         server->Clear();
@@ -192,7 +78,7 @@ TEST_F(FtpUpload, UploadsTheFileByteForByteIntoTheLoginFolder) {
     BoxWatcher watcher;
     uploader.UploadByFtp(owner_, local_, "door1000000000.jpg", "127.0.0.1", "", kUser, kPassword);
     EXPECT_TRUE(watcher.Seen().empty());
-    EXPECT_EQ(ReadFile(server->Root() + "\\door1000000000.jpg"),
+    EXPECT_EQ(ReadWholeFile(server->Root() + "\\door1000000000.jpg"),
               std::vector<char>(content_.begin(), content_.end()));
     EXPECT_FALSE(uploader.IsBusy());
 }
@@ -203,7 +89,7 @@ TEST_F(FtpUpload, UploadsIntoTheGivenFolder) {
     BoxWatcher watcher;
     uploader.UploadByFtp(owner_, local_, "image.jpg", "127.0.0.1", "cams", kUser, kPassword);
     EXPECT_TRUE(watcher.Seen().empty());
-    EXPECT_EQ(ReadFile(server->Root() + "\\cams\\image.jpg").size(), content_.size());
+    EXPECT_EQ(ReadWholeFile(server->Root() + "\\cams\\image.jpg").size(), content_.size());
     EXPECT_FALSE(FileExists(server->Root() + "\\image.jpg"));
 }
 

@@ -59,29 +59,6 @@ struct ImageDisposer {
 };
 using ImageOwner = std::unique_ptr<Gdiplus::GpImage, ImageDisposer>;
 
-std::string ToWindowsPath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-sockaddr_in Loopback21() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    address.sin_port = ::htons(21);
-    return address;
-}
-
-class Winsock {
-  public:
-    Winsock() {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~Winsock() { ::WSACleanup(); }
-};
-
 // Unquotes a field of the mail log (see tests/mapistub/MapiStub.cpp).
 std::string Unquote(const std::string& value) {
     if (value.size() < 2 || value.front() != '"')
@@ -285,95 +262,13 @@ std::vector<std::string> FilesIn(const std::string& directory, const std::string
     return names;
 }
 
-std::vector<char> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 bool FileExists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::string& directory) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((directory + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = directory + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                ::DeleteFileA(path.c_str());
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryA(directory.c_str());
 }
 
 bool MakeEmptyDirectory(const std::string& directory) {
     RemoveTree(directory);
     return ::CreateDirectoryA(directory.c_str(), nullptr) != FALSE;
-}
-
-// --- FTP ---
-
-bool FtpServer21::PortCanBeBound() {
-    Winsock winsock;
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = Loopback21();
-    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::closesocket(s);
-    return bound;
-}
-
-bool FtpServer21::Listening() {
-    Winsock winsock;
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = Loopback21();
-    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::closesocket(s);
-    return connected;
-}
-
-FtpServer21::FtpServer21(const std::string& scriptPath, const std::string& user,
-                         const std::string& password) {
-    base_ = "/tmp/lumetra-e2e-ftp";
-    const std::string windowsBase = ToWindowsPath(base_);
-    RemoveTree(windowsBase);
-    ::CreateDirectoryA(windowsBase.c_str(), nullptr);
-    root_ = windowsBase + "\\root";
-    ::CreateDirectoryA(root_.c_str(), nullptr);
-    stopFile_ = base_ + "/stop";
-    logFile_ = base_ + "/commands.log";
-    std::string commandLine = "Z:\\usr\\bin\\python3 " + scriptPath + " 21 " + base_ + "/root " + user + " " +
-                              password + " " + stopFile_ + " " + logFile_;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                          nullptr, &startup, &process) != FALSE;
-    if (process.hThread)
-        ::CloseHandle(process.hThread);
-    if (process.hProcess)
-        ::CloseHandle(process.hProcess);
-    for (int i = 0; started && i < 200 && !Listening(); ++i)
-        ::Sleep(50);
-    ready_ = started && Listening();
-}
-
-FtpServer21::~FtpServer21() {
-    std::ofstream(ToWindowsPath(stopFile_)).put('x');
-    for (int i = 0; i < 100 && Listening(); ++i)
-        ::Sleep(50);
-    RemoveTree(ToWindowsPath(base_));
-}
-
-std::string FtpServer21::Transcript() const {
-    const std::vector<char> log = ReadWholeFile(ToWindowsPath(logFile_));
-    return {log.begin(), log.end()};
 }
 
 // --- Registry ---

@@ -3,6 +3,8 @@
 // screenshots, the shared-memory mirror, the recording mail provider's log, FTP uploads through
 // a local server, and the camera settings in the registry.
 
+#include "FtpServer.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -11,6 +13,12 @@
 #include <vector>
 
 namespace lumetra::e2e {
+
+using lumetra::test::CanConnect;
+using lumetra::test::FtpServer;
+using lumetra::test::ReadWholeFile;
+using lumetra::test::RemoveTree;
+using lumetra::test::ToWindowsPath;
 
 // Starts GDI+ for the life of the object.
 class GdiplusSession {
@@ -57,33 +65,12 @@ std::vector<RecordedMail> ReadMailLog(const std::string& logPath);
 
 // Files in `directory` (names only, sorted) whose names match the wildcard.
 std::vector<std::string> FilesIn(const std::string& directory, const std::string& wildcard = "*");
-std::vector<char> ReadWholeFile(const std::string& path);
 bool FileExists(const std::string& path);
-void RemoveTree(const std::string& directory);
 // Creates a fresh, empty directory.
 bool MakeEmptyDirectory(const std::string& directory);
 
-// pyftpdlib on 127.0.0.1 port 21, where lumetra.exe always connects. Serves a fresh folder to one
-// user until destroyed.
-class FtpServer21 {
-  public:
-    FtpServer21(const std::string& scriptPath, const std::string& user, const std::string& password);
-    ~FtpServer21();
-    FtpServer21(const FtpServer21&) = delete;
-    FtpServer21& operator=(const FtpServer21&) = delete;
-
-    // Whether port 21 on the loopback could be bound at all (false when not run as root).
-    static bool PortCanBeBound();
-    static bool Listening();
-    bool Ready() const { return ready_; }
-    // Windows path of the served folder.
-    std::string Root() const { return root_; }
-    std::string Transcript() const;
-
-  private:
-    std::string base_, root_, stopFile_, logFile_;
-    bool ready_ = false;
-};
+// The FTP server of the tests runs on port 21 here, where lumetra.exe always connects.
+constexpr unsigned short LumetraFtpPort = 21;
 
 // HKCU\Software\_ORVANE\Lumetra\<camera>
 void ForgetCamera(const std::string& cameraName);

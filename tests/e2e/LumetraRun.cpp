@@ -6,19 +6,8 @@
 
 namespace lumetra::e2e {
 
-namespace {
-std::string WindowsPath(std::string unixPath) {
-    std::replace(unixPath.begin(), unixPath.end(), '/', '\\');
-    return "Z:" + unixPath;
-}
-} // namespace
-
 std::string TestedProgram() {
-    return WindowsPath(LUMETRA_E2E_APP_DIR) + "\\lumetra.exe";
-}
-
-std::string FtpServerScript() {
-    return LUMETRA_E2E_FTP_SCRIPT;
+    return ToWindowsPath(LUMETRA_E2E_APP_DIR) + "\\lumetra.exe";
 }
 
 std::string FreshWorkFolder(const std::string& name) {

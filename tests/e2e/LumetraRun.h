@@ -26,7 +26,6 @@ struct CameraSetup {
 // Windows paths of the copy of lumetra.exe next to the recording MAPI32.DLL, and of the test
 // folders.
 std::string TestedProgram();
-std::string FtpServerScript();
 // Z:\tmp\lumetra-e2e\<name>, made fresh.
 std::string FreshWorkFolder(const std::string& name);
 

@@ -185,7 +185,7 @@ TEST_F(Careless, MissingAndOverlongFoldersAndABadWatermarkLoseNoImage) {
 }
 
 TEST_F(Careless, AnFtpServerThatIsDownIsReportedAndTheCameraGoesOn) {
-    if (FtpServer21::Listening())
+    if (CanConnect(LumetraFtpPort))
         GTEST_SKIP() << "something listens on 127.0.0.1:21; the server-down case needs the port closed";
     const CameraWindows a = run.Open(kCameraA);
     ASSERT_TRUE(a.camAction);

@@ -36,8 +36,8 @@ class Workflow : public ::testing::Test {
         cameras = std::make_unique<lumetra::test::TestCameras>();
         for (const char* name : {kCameraA, kCameraB, kCameraC})
             cameras->Register(std::string(name));
-        if (FtpServer21::PortCanBeBound())
-            ftp = std::make_unique<FtpServer21>(FtpServerScript(), kFtpUser, kFtpPassword);
+        if (FtpServer::PortCanBeBound(LumetraFtpPort))
+            ftp = std::make_unique<FtpServer>(kFtpUser, kFtpPassword, LumetraFtpPort);
     }
     static void TearDownTestSuite() {
         ftp.reset();
@@ -125,13 +125,13 @@ class Workflow : public ::testing::Test {
 
     static std::unique_ptr<GdiplusSession> gdiplus;
     static std::unique_ptr<lumetra::test::TestCameras> cameras;
-    static std::unique_ptr<FtpServer21> ftp;
+    static std::unique_ptr<FtpServer> ftp;
     LumetraRun run;
     std::string work, mailLog, watermark;
 };
 std::unique_ptr<GdiplusSession> Workflow::gdiplus;
 std::unique_ptr<lumetra::test::TestCameras> Workflow::cameras;
-std::unique_ptr<FtpServer21> Workflow::ftp;
+std::unique_ptr<FtpServer> Workflow::ftp;
 
 // lumetra.exe always uploads to port 21: without the right to bind it, only the FTP steps are
 // left out. A server that could bind but did not start is a failure.

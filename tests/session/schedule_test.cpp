@@ -1,13 +1,12 @@
 // The automatic schedule on real test cameras with a clock of the test's own: what a tick saves,
 // uploads (to a local FTP server) and mails (through the recording MAPI32.DLL), and once on the
 // real camera timer.
+#include "FtpServer.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
 #include "WindowDriver.h"
 #include "capture/CameraSlots.h"
 #include "session/CameraSchedule.h"
-
-#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +22,8 @@ using namespace lumetra;
 using namespace lumetra::test;
 namespace ids = lumetra::cam_action_ids;
 
+using lumetra::test::FtpServer;
+
 namespace {
 
 const std::string kCamera = "Schedule Cam";
@@ -30,13 +31,6 @@ const std::string kNoDevice = "Schedule Cam Nowhere";
 constexpr char kUser[] = "camuser";
 constexpr char kPassword[] = "s3cret";
 constexpr std::int32_t kStart = 1'000'000'000;
-
-std::string ToWindowsPath(std::string path) {
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return "Z:" + path;
-}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -50,87 +44,17 @@ size_t Count(const std::string& text, const std::string& part) {
     return count;
 }
 
-bool CanConnect(unsigned short port) {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    address.sin_port = ::htons(port);
-    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    ::closesocket(s);
-    return connected;
-}
-
-unsigned short FreeLoopbackPort() {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::closesocket(s);
-    return ::ntohs(address.sin_port);
-}
-
-// pyftpdlib serving a folder of its own; stopped through a stop file (Wine gives no handle to it).
-class FtpServer {
-  public:
-    FtpServer() {
-        port_ = FreeLoopbackPort();
-        base_ = "/tmp/lumetra-session-ftp-" + std::to_string(port_);
-        ::CreateDirectoryA(ToWindowsPath(base_).c_str(), nullptr);
-        ::CreateDirectoryA(Root().c_str(), nullptr);
-        std::string commandLine = "Z:\\usr\\bin\\python3 " LUMETRA_FTP_SERVER_SCRIPT " " +
-                                  std::to_string(port_) + " " + base_ + "/root " + kUser + " " + kPassword +
-                                  " " + base_ + "/stop " + base_ + "/commands.log";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                              nullptr, nullptr, &startup, &process) != FALSE;
-        if (process.hThread)
-            ::CloseHandle(process.hThread);
-        if (process.hProcess)
-            ::CloseHandle(process.hProcess);
-        for (int i = 0; started && i < 300 && !CanConnect(port_); ++i)
-            ::Sleep(50);
-        ready_ = started && CanConnect(port_);
-    }
-    ~FtpServer() {
-        std::ofstream(ToWindowsPath(base_ + "/stop")).put('x');
-        for (int i = 0; i < 100 && CanConnect(port_); ++i)
-            ::Sleep(50);
-        std::error_code ignored;
-        std::filesystem::remove_all(ToWindowsPath(base_), ignored);
-    }
-    bool ready() const { return ready_; }
-    unsigned short port() const { return port_; }
-    std::string Root() const { return ToWindowsPath(base_ + "/root"); }
-    std::string Transcript() const { return ReadAll(ToWindowsPath(base_ + "/commands.log")); }
-
-  private:
-    std::string base_;
-    unsigned short port_ = 0;
-    bool ready_ = false;
-};
-
 class ScheduleTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         StartProgramLibraries();
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-        server = std::make_unique<FtpServer>();
+        server = std::make_unique<FtpServer>(kUser, kPassword);
     }
-    static void TearDownTestSuite() {
-        server.reset();
-        ::WSACleanup();
-    }
+    static void TearDownTestSuite() { server.reset(); }
     void SetUp() override {
         ASSERT_TRUE(cameras.loaded());
         ASSERT_TRUE(camera.registered());
-        ASSERT_TRUE(server->ready());
+        ASSERT_TRUE(server->Ready());
         DeleteCameraKey(kCamera);
         DeleteCameraKey(kNoDevice);
         char directory[MAX_PATH] = {};
@@ -155,7 +79,7 @@ class ScheduleTest : public ::testing::Test {
 
     // Settings of a camera whose images go to folder, uploaded to the test server and mailed.
     void Configure(camview* session, const TempFolder& folder, const std::string& saveSeconds) {
-        session->SetFtpPort(server->port());
+        session->SetFtpPort(server->Port());
         ccamaction* action = session->ActionDialog();
         SetEdit(action, ids::Directory, folder.path());
         SetEdit(action, ids::SaveSeconds, saveSeconds);
