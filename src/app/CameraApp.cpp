@@ -22,7 +22,7 @@ bool CameraApp::InitInstance() {
     Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
 
     dialog.DoModal();
-    SetMainWindow(nullptr);
+    SetMainWindow(nullptr); // the window is gone
 
     Gdiplus::GdiplusShutdown(gdiplusToken);
     return false;

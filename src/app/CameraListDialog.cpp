@@ -74,6 +74,8 @@ void CameraListDialog::ShowFormattedMessage(const char* format, ...) {
 BOOL CameraListDialog::OnInitDialog() {
     Dialog::OnInitDialog();
     HWND window = GetSafeHwnd();
+    if (Application* app = Application::Current())
+        app->SetMainWindow(window);
 
     char aboutText[128] = {};
     ::LoadStringA(ResourceInstance(), IDS_ABOUTBOX, aboutText, sizeof aboutText);
