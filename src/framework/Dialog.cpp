@@ -200,20 +200,29 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
 bool Dialog::RouteCommand(int id, int code) {
     for (const Notification& row : notifications_) {
         if (row.id == id && row.code == code) {
-            row.handler();
+            const std::function<void()> handler = row.handler;
+            handler();
             return true;
         }
     }
     return false;
 }
 
+void Dialog::LeaveBusy() {
+    if (--busyDepth_ > 0 || !ncDestroyPending_)
+        return;
+    ncDestroyPending_ = false;
+    PostNcDestroy(); // may delete this
+}
+
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    KeepAlive keepAlive(*this);
     if (message == WM_NCDESTROY) {
         HWND window = hwnd_;
         ::SetWindowLongPtrA(window, DWLP_USER, 0);
         ::RemovePropA(window, DialogProperty);
         hwnd_ = nullptr;
-        PostNcDestroy(); // may delete this
+        ncDestroyPending_ = true; // PostNcDestroy runs when the last handler on the stack is done
         return FALSE;
     }
     // Default processing asked for by a handler comes back here: let the system do it.

@@ -42,6 +42,20 @@ class Dialog {
     // Entry point for messages a caller pre-filters (Tab, Enter, Escape of modeless dialogs).
     static bool PreTranslate(MSG& msg);
 
+    // Keeps the object alive while code of it is on the stack: a window destroyed meanwhile (from
+    // a message loop that a picker or message box runs) has its PostNcDestroy, which may delete the
+    // object, deferred until the last KeepAlive ends. Every message handled holds one.
+    class KeepAlive {
+      public:
+        explicit KeepAlive(Dialog& dialog) : dialog_(dialog) { ++dialog_.busyDepth_; }
+        ~KeepAlive() { dialog_.LeaveBusy(); }
+        KeepAlive(const KeepAlive&) = delete;
+        KeepAlive& operator=(const KeepAlive&) = delete;
+
+      private:
+        Dialog& dialog_;
+    };
+
   protected:
     virtual BOOL OnInitDialog();
     virtual void OnOK();
@@ -71,6 +85,7 @@ class Dialog {
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool RunExchange(bool saveAndValidate, bool stopAtFirstFailure);
+    void LeaveBusy();
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool RouteCommand(int id, int code);
     void Attach(HWND hwnd);
@@ -82,6 +97,8 @@ class Dialog {
     INT_PTR modalResult_ = -1;
     bool exchanging_ = false;
     bool inDefault_ = false;
+    int busyDepth_ = 0;
+    bool ncDestroyPending_ = false;
     std::vector<Notification> notifications_;
 };
 

@@ -2,6 +2,7 @@
 // A dialog with one control of each exchange kind, recording what its handlers saw.
 
 #include "TestDialogIds.h"
+#include "framework/Application.h"
 #include "framework/DataExchange.h"
 #include "framework/Dialog.h"
 
@@ -32,11 +33,21 @@ class TestDialog : public Dialog {
     int watchedChanges = 0;
     int okCount = 0;
     int cancelCount = 0;
-    bool keepValid = false; // Apply takes every valid control
+    bool keepValid = false;  // Apply takes every valid control
+    bool boxInApply = false; // Apply shows a message box first
+    static constexpr UINT DestroyRequest = WM_APP + 10;
     bool deleteOnDestroy = false;
     bool* destroyedFlag = nullptr;
 
+    static inline bool destroyedBeforeHandlerEnded = false;
+
   protected:
+    bool HandleMessage(UINT message, WPARAM, LPARAM, LRESULT&) override {
+        if (message != DestroyRequest)
+            return false;
+        DestroyWindow();
+        return true;
+    }
     void DoDataExchange(DataExchange& exchange) override {
         exchange.Text(IDC_NAME, name, 5);
         exchange.Int(IDC_NUMBER, number);
@@ -61,6 +72,13 @@ class TestDialog : public Dialog {
 
   private:
     void OnApply() {
+        if (boxInApply) {
+            // The window may be destroyed while the box runs; the object must outlive this handler.
+            bool* destroyed = destroyedFlag;
+            AppMessageBox(GetSafeHwnd(), "Apply?");
+            if (destroyed)
+                destroyedBeforeHandlerEnded = *destroyed;
+        }
         ++applyRuns;
         lastExchangeOk = keepValid ? UpdateDataKeepingValid() : UpdateData(true);
         if (!lastExchangeOk) {

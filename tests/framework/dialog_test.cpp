@@ -136,6 +136,31 @@ TEST(Dialog, ModelessDialogDeletesItselfAfterItsWindowIsDestroyed) {
     EXPECT_FALSE(::IsWindow(window));
 }
 
+TEST(Dialog, ASelfDeletingDialogDestroyedInsideItsOwnHandlerLivesUntilTheHandlerEnds) {
+    bool destroyed = false;
+    auto* dialog = new TestDialog;
+    dialog->deleteOnDestroy = true;
+    dialog->destroyedFlag = &destroyed;
+    dialog->boxInApply = true;
+    TestDialog::destroyedBeforeHandlerEnded = true;
+    ASSERT_TRUE(dialog->Create());
+    HWND window = dialog->GetSafeHwnd();
+    ::ShowWindow(window, SW_SHOW);
+    Driver driver([&] {
+        // While the handler's box is open, the window is destroyed (as when the other window of a
+        // pair closes it from the box's message loop).
+        HWND box = WaitForDialogWithItem("Lumetra", 0xFFFF);
+        ASSERT_NE(box, nullptr);
+        ::PostMessageA(window, TestDialog::DestroyRequest, 0, 0);
+    });
+    Click(window, IDC_APPLY);
+    PumpUntil([&] { return destroyed; }, 5000);
+    driver.Join();
+    EXPECT_TRUE(destroyed);
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_FALSE(TestDialog::destroyedBeforeHandlerEnded);
+}
+
 TEST(Dialog, ModelessDialogGetsTabEnterAndEscapeFromTheLoop) {
     TestDialog dialog;
     ASSERT_TRUE(dialog.Create());
