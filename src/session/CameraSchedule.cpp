@@ -47,6 +47,7 @@ void TickOpenSessions() {
 void camview::Tick() {
     if (!SaveAutoOn || !actionDialog_)
         return;
+    KeepAlive keepAlive(*this);
     const int saveSeconds = actionDialog_->SaveSeconds();
     if (saveSeconds <= 0)
         return;
@@ -61,8 +62,9 @@ void camview::Tick() {
     const std::string fullPath = actionDialog_->BuildImagePath(bareName);
     if (!*alive || fullPath.empty() || !actionDialog_)
         return;
-    SaveSnapshot(fullPath);
-    if (!*alive)
+    // A path the slot cannot take is treated like no path: nothing is sent for an image that
+    // cannot be written, and the next tick tries again.
+    if (!SaveSnapshot(fullPath) || !*alive)
         return;
     if (owner)
         owner->MirrorImagePath(fullPath);

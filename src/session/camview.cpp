@@ -107,11 +107,13 @@ void camview::OnFrameReady() {
         imageViewer->SetImagePath(imageViewer->ImagePath());
 }
 
-void camview::SaveSnapshot(const std::string& path) {
-    if (IsValidCameraIndex(cameraIndex) && RequestFrame(cameraIndex, path.c_str()))
-        ++requestsArmed_;
+bool camview::SaveSnapshot(const std::string& path) {
+    if (!IsValidCameraIndex(cameraIndex) || !RequestFrame(cameraIndex, path.c_str()))
+        return false;
+    ++requestsArmed_;
     ::SleepEx(100, FALSE);
     ShowInViewer(path);
+    return true;
 }
 
 void camview::WaitForRequestedImage() {
@@ -142,6 +144,7 @@ void camview::ShowInViewer(const std::string& path) {
 void camview::UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
                           const std::string& remotePath, const std::string& user,
                           const std::string& password) {
+    KeepAlive keepAlive(*this); // its message boxes may close the session
     ftp_->UploadByFtp(GetSafeHwnd(), localPath, remoteName, url, remotePath, user, password);
 }
 
@@ -153,6 +156,7 @@ void camview::SetFtpPort(INTERNET_PORT port) {
 void camview::MailLastSavedImage() {
     if (!actionDialog_)
         return;
+    KeepAlive keepAlive(*this); // a mail client's own windows may close the session
     lumetra::MailLastSavedImage(mailer, actionDialog_->EmailAddresses(), actionDialog_->LastImagePath(),
                                 actionDialog_->LastImageName());
 }
@@ -187,6 +191,7 @@ bool camview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
         return true;
     case WM_DESTROY:
         // However the window goes, the session leaves the timer's set and its graph stops.
+        *alive_ = false;
         if (owner)
             owner->RemoveSession(this);
         graph_.TearDown();

@@ -41,7 +41,8 @@ class camview : public Dialog {
     // One step of the automatic schedule (camera timer, every 200 ms).
     void Tick();
     // Arms the slot for path, waits 100 ms, then shows the path in the viewer when that is on.
-    void SaveSnapshot(const std::string& path);
+    // Returns false, doing nothing, when the path cannot be armed (too long for the slot).
+    bool SaveSnapshot(const std::string& path);
     // Uploads localPath as remoteName; errors are shown in message boxes.
     void UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
                      const std::string& remotePath, const std::string& user, const std::string& password);

@@ -244,6 +244,10 @@ OverlaySettings ccamaction::CurrentOverlay() const {
 }
 
 void ccamaction::PublishOverlay() {
+    // After a picker returns the window may be gone (the pair was closed meanwhile) and the slot
+    // may belong to another camera already.
+    if (!GetSafeHwnd())
+        return;
     TakeValues();
     if (IsValidCameraIndex(cameraIndex_))
         CameraSlotAt(cameraIndex_).callback.overlay = CurrentOverlay();
@@ -262,6 +266,7 @@ int ccamaction::EmailSeconds() const {
 }
 
 std::string ccamaction::BuildImagePath(std::string& bareName) {
+    KeepAlive keepAlive(*this); // a validation box may let the pair be closed
     TakeValues();
     return imagePaths_.BuildImagePath(settings_.FIL, settings_.FIN, settings_.AVI, bareName);
 }
@@ -280,9 +285,9 @@ void ccamaction::SaveCurrentImage() {
     std::string bareName;
     BuildImagePath(bareName);
     const std::string path = LastImagePath();
-    if (session_)
-        session_->SaveSnapshot(path);
-    if (owner_) {
+    if (session_ && !session_->SaveSnapshot(path))
+        return; // a path the camera cannot take: nothing to publish
+    if (owner_ && GetSafeHwnd()) {
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
         owner_->MirrorImagePath(path);
     }

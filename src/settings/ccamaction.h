@@ -86,7 +86,10 @@ class ccamaction : public Dialog {
     // Loads the camera's stored settings, shows them and publishes the overlay.
     void SetCameraName(const std::string& name);
     // The Cancel command (Escape, close box): saves the settings and destroys the window.
-    void Cancel() { OnCancel(); }
+    void Cancel() {
+        KeepAlive keepAlive(*this);
+        OnCancel();
+    }
 
     void LoadSettings();
     void SaveSettings();

@@ -166,6 +166,38 @@ TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAsk
     EXPECT_NE(mails.find("shot.jpg"), std::string::npos);
 }
 
+TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
+    TempFolder folder("long");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    Configure(session, folder, "1");
+    // The folder and name are within their limits, the whole path is not (260 bytes or more).
+    const std::string name(std::max<int>(1, 262 - static_cast<int>(folder.path().size())), 'n');
+    SetEdit(session->ActionDialog(), ids::FileName, name);
+    SetCheck(session->ActionDialog(), ids::FtpAuto, true);
+    SetCheck(session->ActionDialog(), ids::EmailAuto, true);
+    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    BoxAnswerer boxes;
+    for (int second = 0; second < 4; ++second) {
+        now = kStart + 2 * second;
+        Tick(50);
+    }
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_EQ(Logins(), 0u);
+    EXPECT_EQ(MailsSent(), 0u);
+    EXPECT_TRUE(folder.Files().empty());
+    EXPECT_TRUE(boxes.Captions().empty());
+    // A shorter name saves and sends again on the next tick.
+    SetEdit(session->ActionDialog(), ids::FileName, "ok");
+    now += 2;
+    Tick(50);
+    PumpUntil([&] { return Uploads() != 0; }, 3000);
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"ok.jpg"});
+    EXPECT_NE(Uploads(), 0u);
+    EXPECT_EQ(Logins(), 1u);
+}
+
 TEST_F(ScheduleTest, ZeroOrEmptyIntervalsAndSaveAutoOffDoNothing) {
     TempFolder folder("off");
     MainWindow main;
