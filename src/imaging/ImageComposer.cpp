@@ -58,10 +58,12 @@ int FindEncoderClsid(const WCHAR* mimeType, CLSID* clsid) {
 }
 
 uint64_t Rgb24FrameBytes(int frameWidth, int frameHeight) {
-    if (frameWidth <= 0 || frameHeight <= 0)
+    // A negative height is a top-down frame of that many rows.
+    const int64_t rows = frameHeight < 0 ? -static_cast<int64_t>(frameHeight) : frameHeight;
+    if (frameWidth <= 0 || rows == 0)
         return 0;
     const uint64_t stride = (static_cast<uint64_t>(frameWidth) * 3 + 3) & ~uint64_t{3};
-    return stride * static_cast<uint64_t>(frameHeight);
+    return stride * static_cast<uint64_t>(rows);
 }
 
 int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byteCount, int frameWidth,
@@ -81,7 +83,7 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
     BITMAPINFOHEADER header{};
     header.biSize = sizeof(BITMAPINFOHEADER);
     header.biWidth = frameWidth;
-    header.biHeight = frameHeight; // positive: rows bottom-up
+    header.biHeight = frameHeight; // positive: rows bottom-up; negative: top-down
     header.biPlanes = 1;
     header.biBitCount = 24;
     header.biCompression = BI_RGB;

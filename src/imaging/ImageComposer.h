@@ -14,8 +14,8 @@ namespace lumetra {
 // written to `clsid`; -1 (and `clsid` untouched) when there is none.
 int FindEncoderClsid(const WCHAR* mimeType, CLSID* clsid);
 
-// Bytes of a bottom-up RGB24 frame of the given size with rows padded to 4 bytes;
-// 0 for a non-positive size.
+// Bytes of an RGB24 frame of the given size with rows padded to 4 bytes (a negative height is a
+// top-down frame); 0 for a zero or negative width or a zero height.
 uint64_t Rgb24FrameBytes(int frameWidth, int frameHeight);
 
 // Composes the frame (24-bit RGB, rows bottom-up, each padded to 4 bytes) with the overlays and

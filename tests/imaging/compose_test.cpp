@@ -66,6 +66,23 @@ TEST(ComposeAndSaveFrame, WithoutOverlaysTheFileIsTheFrameUpright) {
         EXPECT_TRUE(Near(image.At(10, y), Blue, JpegTolerance)) << y << Describe(image.At(10, y));
 }
 
+TEST(ComposeAndSaveFrame, TopDownFrameWithNegativeHeightComesOutUpright) {
+    const Frame bottomUp = BandedFrame(50, 48);
+    Frame topDown = bottomUp;
+    for (int row = 0; row < 48; ++row)
+        std::copy_n(bottomUp.bytes.begin() + static_cast<ptrdiff_t>((47 - row) * bottomUp.stride),
+                    bottomUp.stride, topDown.bytes.begin() + static_cast<ptrdiff_t>(row * bottomUp.stride));
+    const std::string path = TempPath("topdown.jpg");
+    ASSERT_EQ(ComposeAndSaveFrame(0.0, topDown.bytes.data(), static_cast<uint32_t>(topDown.bytes.size()), 50,
+                                  -48, path.c_str(), {}),
+              0);
+    const Image image = ReadImage(path);
+    ASSERT_EQ(image.width, 50);
+    ASSERT_EQ(image.height, 48);
+    EXPECT_TRUE(Near(image.At(10, 4), Red, JpegTolerance)) << Describe(image.At(10, 4));
+    EXPECT_TRUE(Near(image.At(10, 44), Blue, JpegTolerance)) << Describe(image.At(10, 44));
+}
+
 TEST(ComposeAndSaveFrame, LargeFrameKeepsItsSize) {
     const Frame frame = BandedFrame(1920, 1080);
     const Image image = ComposeAndRead(frame, OverlaySettings{}, TempPath("large.jpg"));
@@ -117,7 +134,7 @@ TEST(ComposeAndSaveFrame, RefusesShortFramesAndBadSizesWithoutReadingPastTheBuff
     EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), wholeBytes, 50, 49, path.c_str(), {}), 0);
     EXPECT_FALSE(FileExists(path));
 
-    for (auto [width, height] : {std::pair{0, 48}, {50, 0}, {-50, 48}, {50, -48}}) {
+    for (auto [width, height] : {std::pair{0, 48}, {50, 0}, {-50, 48}, {50, -49}}) {
         EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), wholeBytes, width, height, path.c_str(), {}),
                   0);
         EXPECT_FALSE(FileExists(path)) << width << " x " << height;
