@@ -5,6 +5,7 @@
 #include <dshow.h>
 
 #include "delivery/HttpMirror.h"
+#include "app/CameraListIds.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
 
@@ -14,16 +15,6 @@
 namespace lumetra {
 
 class camview;
-
-namespace camera_list_ids {
-constexpr int CamEdit = 1000;
-constexpr int OpenCam = 1001;
-constexpr int DeviceList = 1038;
-constexpr int About = 1055;
-constexpr UINT AboutMenuCommand = 16;
-constexpr UINT_PTR CameraTimerId = 31415;
-constexpr UINT CameraTimerPeriodMs = 200;
-} // namespace camera_list_ids
 
 class CameraListDialog : public Dialog {
   public:

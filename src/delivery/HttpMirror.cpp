@@ -1,19 +1,11 @@
 #include "delivery/HttpMirror.h"
 
+#include "framework/AnsiText.h"
+
 #include <cstring>
 
 namespace lumetra {
 namespace {
-
-std::wstring AnsiToWide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length =
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
 
 // Code units the block holds before its terminating U+0000.
 constexpr std::size_t kMaxTextUnits = kMirrorBlockSize / sizeof(wchar_t) - 1;

@@ -1,11 +1,10 @@
 #include "dialogs/imageview.h"
 
+#include "framework/AnsiText.h"
 #include "resources/resource.h"
 #include "session/camview.h"
 
 #include <gdiplus.h>
-
-#include <vector>
 
 namespace lumetra {
 
@@ -40,13 +39,10 @@ void imageview::Paint() {
     Gdiplus::GpGraphics* graphics = nullptr;
     if (Gdiplus::DllExports::GdipCreateFromHDC(dc, &graphics) == Gdiplus::Ok) {
         // The path is ANSI; convert through the code page so every path the program saved loads.
-        const int length = ::MultiByteToWideChar(CP_ACP, 0, imagePath.c_str(), -1, nullptr, 0);
-        std::vector<wchar_t> widePath(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-        if (length > 0)
-            ::MultiByteToWideChar(CP_ACP, 0, imagePath.c_str(), -1, widePath.data(), length);
+        const std::wstring widePath = AnsiToWide(imagePath);
         Gdiplus::GpImage* image = nullptr;
         if (!imagePath.empty() &&
-            Gdiplus::DllExports::GdipLoadImageFromFile(widePath.data(), &image) == Gdiplus::Ok) {
+            Gdiplus::DllExports::GdipLoadImageFromFile(widePath.c_str(), &image) == Gdiplus::Ok) {
             UINT width = 0, height = 0;
             Gdiplus::DllExports::GdipGetImageWidth(image, &width);
             Gdiplus::DllExports::GdipGetImageHeight(image, &height);

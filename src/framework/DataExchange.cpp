@@ -76,6 +76,10 @@ HWND DataExchange::Control(int id) const {
     return ::GetDlgItem(dialog_.GetSafeHwnd(), id);
 }
 
+HWND DataExchange::RowControl(int id) const {
+    return Stopped() ? nullptr : Control(id);
+}
+
 std::string DataExchange::ReadText(HWND control) const {
     const int length = ::GetWindowTextLengthA(control);
     std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
@@ -97,9 +101,7 @@ void DataExchange::Fail(HWND control, const std::string& message) {
 }
 
 void DataExchange::Text(int id, std::string& value, int maxChars) {
-    if (Stopped())
-        return;
-    HWND control = Control(id);
+    HWND control = RowControl(id);
     if (!control)
         return;
     if (!saving_) {
@@ -121,9 +123,7 @@ void DataExchange::Int(int id, int& value) {
 }
 
 void DataExchange::IntRange(int id, int& value, int minimum, int maximum) {
-    if (Stopped())
-        return;
-    HWND control = Control(id);
+    HWND control = RowControl(id);
     if (!control)
         return;
     if (!saving_) {
@@ -143,9 +143,7 @@ void DataExchange::IntRange(int id, int& value, int minimum, int maximum) {
 }
 
 void DataExchange::Byte(int id, BYTE& value) {
-    if (Stopped())
-        return;
-    HWND control = Control(id);
+    HWND control = RowControl(id);
     if (!control)
         return;
     if (!saving_) {
@@ -161,9 +159,7 @@ void DataExchange::Byte(int id, BYTE& value) {
 }
 
 void DataExchange::Check(int id, int& value) {
-    if (Stopped())
-        return;
-    HWND control = Control(id);
+    HWND control = RowControl(id);
     if (!control)
         return;
     if (saving_)

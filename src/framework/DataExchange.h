@@ -51,6 +51,8 @@ class DataExchange {
   private:
     bool Stopped() const { return failed_ && stopAtFirstFailure_; }
     HWND Control(int id) const;
+    // The control of one row; null when it is missing or an earlier refusal stopped the exchange.
+    HWND RowControl(int id) const;
     std::string ReadText(HWND control) const;
     void Fail(HWND control, const std::string& message);
 

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <gdiplus.h>
 
+#include "framework/AnsiText.h"
+
 #include <memory>
 #include <string>
 
@@ -41,11 +43,5 @@ using GpStringFormatOwner =
 using GpImageAttributesOwner =
     GdiplusOwner<Gdiplus::GpImageAttributes, Gdiplus::DllExports::GdipDisposeImageAttributes>;
 using GpMatrixOwner = GdiplusOwner<Gdiplus::GpMatrix, Gdiplus::DllExports::GdipDeleteMatrix>;
-
-// Text in the ANSI code page, `length` bytes (no terminator needed), as UTF-16.
-std::wstring AnsiToWide(const char* text, size_t length);
-inline std::wstring AnsiToWide(const std::string& text) {
-    return AnsiToWide(text.data(), text.size());
-}
 
 } // namespace lumetra

@@ -23,17 +23,17 @@ struct OverlaySettings {
     // Text offset in pixels.
     int TXX = 0;
     int TXY = 0;
-    int UWM = 0; // use watermark
-    int UTT = 0; // use transparent colour key
-    LOGFONTA LFN{}; // text font; all zero until one is chosen
-    COLORREF FontColor = 0; // 0x00BBGGRR
+    int UWM = 0;                      // use watermark
+    int UTT = 0;                      // use transparent colour key
+    LOGFONTA LFN{};                   // text font; all zero until one is chosen
+    COLORREF FontColor = 0;           // 0x00BBGGRR
     char text[OverlayTextCapacity]{}; // ANSI, at most 299 characters
-    int UPO = 0; // watermark as a polygon
-    int PLS = 5; // polygon sides
-    int UVT = 0; // vertical text
-    int WTX = 0; // wrap text in a box
-    int WTW = 0; // box width
-    int WTH = 0; // box depth
+    int UPO = 0;                      // watermark as a polygon
+    int PLS = 5;                      // polygon sides
+    int UVT = 0;                      // vertical text
+    int WTX = 0;                      // wrap text in a box
+    int WTW = 0;                      // box width
+    int WTH = 0;                      // box depth
 };
 
 } // namespace lumetra

@@ -56,15 +56,16 @@ void camview::Tick() {
         return;
 
     // Every step below that can run a message loop (a validation message, an upload's box) may
-    // close this session from inside it; after each, nothing of the session is touched if it went.
-    const std::shared_ptr<bool> alive = alive_;
+    // close this session from inside it; the object lives on until the tick returns, but once its
+    // window is gone nothing more is done for it.
+    const auto closed = [this] { return GetSafeHwnd() == nullptr; };
     std::string bareName;
     const std::string fullPath = actionDialog_->BuildImagePath(bareName);
-    if (!*alive || fullPath.empty() || !actionDialog_)
+    if (closed() || fullPath.empty() || !actionDialog_)
         return;
     // A path the slot cannot take is treated like no path: nothing is sent for an image that
     // cannot be written, and the next tick tries again.
-    if (!SaveSnapshot(fullPath) || !*alive)
+    if (!SaveSnapshot(fullPath) || closed())
         return;
     if (owner)
         owner->MirrorImagePath(fullPath);
@@ -79,7 +80,7 @@ void camview::Tick() {
                 WaitForRequestedImage();
                 const std::int32_t ftpTime = tickTime;
                 UploadByFtp(fullPath, bareName, url, path, user, password);
-                if (!*alive)
+                if (closed())
                     return;
                 lastFtpTime = ftpTime;
             }
@@ -93,7 +94,7 @@ void camview::Tick() {
                 WaitForRequestedImage();
                 const std::int32_t mailTime = mailTickTime;
                 MailLastSavedImage();
-                if (!*alive)
+                if (closed())
                     return;
                 lastMailTime = mailTime;
             }

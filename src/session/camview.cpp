@@ -26,7 +26,6 @@ camview::camview(CameraListDialog* ownerDialog)
 }
 
 camview::~camview() {
-    *alive_ = false;
     if (slotHeld_) {
         ReleaseSlot(cameraIndex);
         slotHeld_ = false;
@@ -191,7 +190,6 @@ bool camview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
         return true;
     case WM_DESTROY:
         // However the window goes, the session leaves the timer's set and its graph stops.
-        *alive_ = false;
         if (owner)
             owner->RemoveSession(this);
         graph_.TearDown();

@@ -7,6 +7,7 @@
 #include "delivery/MapiMailer.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
+#include "session/LiveViewIds.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,11 +18,6 @@ namespace lumetra {
 class CameraListDialog;
 class ccamaction;
 class imageview;
-
-namespace live_view_ids {
-constexpr int CameraNameEdit = 1008;
-constexpr int VideoHost = 1003;
-} // namespace live_view_ids
 
 class camview : public Dialog {
   public:
@@ -110,7 +106,6 @@ class camview : public Dialog {
     std::uint64_t requestsWrittenCount_ = 0;
     // Cleared by the destructor: a caller that ran a message loop (a box of an upload, a
     // validation message) learns whether the session was closed meanwhile.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace lumetra

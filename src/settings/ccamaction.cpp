@@ -2,7 +2,7 @@
 
 #include "app/CameraListDialog.h"
 #include "capture/CameraSlots.h"
-#include "dialogs/SpecialWatermark.h"
+#include "dialogs/PolygonWatermarkDialog.h"
 #include "framework/DataExchange.h"
 #include "imaging/OverlaySettings.h"
 #include "resources/resource.h"

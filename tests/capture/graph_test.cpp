@@ -7,13 +7,13 @@
 
 #include "PatternRenderer.h"
 #include "PlatformShare.h"
+#include "ProcessResources.h"
 #include "TestCameras.h"
 #include "TestPattern.h"
 #include "WindowDriver.h"
 
 #include <gdiplus.h>
 #include <tlhelp32.h>
-#include <winternl.h>
 
 #include <array>
 #include <atomic>
@@ -193,47 +193,6 @@ SIZE HostMargins(const SessionWindow& session) {
     ::MapWindowPoints(nullptr, session.get(), reinterpret_cast<POINT*>(&host), 2);
     return {windowClient.right - host.right, windowClient.bottom - host.bottom};
 }
-
-// Open handles of this process, found by asking about every handle value in use. Wine answers
-// GetProcessHandleCount with 0.
-int CountOpenHandles() {
-    int count = 0;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-            ++count;
-    }
-    return count;
-}
-
-// NtCurrentTeb's segment read trips a false -Warray-bounds in GCC 12.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-// GDI objects of this process from the process's GDI handle table, laid out as on Windows. Wine
-// answers GetGuiResources with 0.
-int CountGdiObjects() {
-    struct GdiHandleEntry {
-        UINT64 object;
-        USHORT processId;
-        USHORT count;
-        USHORT unique;
-        UCHAR type;
-        UCHAR flags;
-        UINT64 userPointer;
-    };
-    static_assert(sizeof(GdiHandleEntry) == 24);
-    const BYTE* peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
-    const auto* table = *reinterpret_cast<GdiHandleEntry* const*>(peb + 0xF8);
-    if (table == nullptr)
-        return -1;
-    int count = 0;
-    for (int index = 0; index < 0x10000; ++index)
-        if (table[index].type != 0)
-            ++count;
-    return count;
-}
-
-#pragma GCC diagnostic pop
 
 // Windows of this process, top-level and child.
 int CountWindows() {
@@ -561,7 +520,9 @@ TEST_F(CaptureGraphTest, RepeatedBuildAndTeardownLeaveHandlesAndGdiObjectsWhereT
     };
     auto counts = [] {
         lumetra::test::PumpMessages(200);
-        return Counts{CountOpenHandles(), CountGdiObjects(), CountWindows(), CountThreads()};
+        const lumetra::test::ResourceCounts resources = lumetra::test::CurrentResources();
+        return Counts{static_cast<int>(resources.handles), static_cast<int>(resources.gdiObjects),
+                      CountWindows(), CountThreads()};
     };
     for (int i = 0; i < 10; ++i)
         cycle();

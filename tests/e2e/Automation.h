@@ -4,6 +4,10 @@
 // answers message boxes. Texts cross the process boundary only through WM_GETTEXT/WM_SETTEXT,
 // which the system marshals.
 
+#include "app/CameraListIds.h"
+#include "session/LiveViewIds.h"
+#include "settings/CamActionIds.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -13,52 +17,13 @@
 
 namespace lumetra::e2e {
 
-// Control ids of the program's windows, as a user sees them.
+// Control ids of the program's windows, as a user sees them: the program's own tables.
 namespace ids {
-// Camera list "Lumetra"
+using namespace lumetra::camera_list_ids;
+using namespace lumetra::cam_action_ids;
 constexpr int Exit = IDOK;
-constexpr int CamEdit = 1000;
-constexpr int OpenCam = 1001;
-constexpr int DeviceList = 1038;
-// Live View
-constexpr int LiveViewName = 1008;
-constexpr int VideoHost = 1003;
-// CAM ACTION
-constexpr int Text = 1008;
-constexpr int TextX = 1013;
-constexpr int Directory = 1014;
-constexpr int SaveSeconds = 1015;
-constexpr int FileName = 1016;
-constexpr int SaveAuto = 1017;
-constexpr int ViewAfterSaving = 1018;
-constexpr int FtpAuto = 1019;
-constexpr int FtpUrl = 1020;
-constexpr int FtpSeconds = 1021;
-constexpr int FtpLastImage = 1022;
-constexpr int SaveCurrentImage = 1023;
-constexpr int AppendTime = 1024;
-constexpr int CameraName = 1025;
-constexpr int UseWatermark = 1027;
-constexpr int WatermarkX = 1028;
-constexpr int WatermarkY = 1029;
-constexpr int FtpUser = 1031;
-constexpr int FtpPath = 1032;
-constexpr int FtpPassword = 1033;
-constexpr int WatermarkPath = 1034;
-constexpr int HighRed = 1035;
-constexpr int HighGreen = 1036;
-constexpr int HighBlue = 1037;
-constexpr int LowRed = 1038;
-constexpr int LowGreen = 1039;
-constexpr int LowBlue = 1040;
-constexpr int WatermarkWidth = 1044;
-constexpr int WatermarkHeight = 1045;
-constexpr int TextY = 1046;
-constexpr int EmailLastImage = 1055;
-constexpr int EmailAddresses = 1056;
-constexpr int EmailSeconds = 1057;
-constexpr int EmailAuto = 1058;
-constexpr int MirrorToHttp = 1060;
+constexpr int LiveViewName = lumetra::live_view_ids::CameraNameEdit;
+constexpr int VideoHost = lumetra::live_view_ids::VideoHost;
 } // namespace ids
 
 // Windows path of the build directory (from %LUMETRA_BUILD_DIR%).

@@ -2,6 +2,7 @@
 // What the session tests share: the program's libraries started as the program starts them, a camera
 // list run modelessly on the test thread, and readers for files, the registry and the screen.
 
+#include "ProcessResources.h"
 #include "app/CameraListDialog.h"
 #include "session/camview.h"
 #include "settings/ccamaction.h"
@@ -96,14 +97,5 @@ class BoxAnswerer {
     std::vector<HWND> answered_;
     std::thread thread_;
 };
-
-// Process-wide resource counts.
-struct ResourceCounts {
-    DWORD handles = 0;
-    DWORD gdiObjects = 0;
-    DWORD userObjects = 0;
-    SIZE_T privateBytes = 0;
-};
-ResourceCounts CurrentResources();
 
 } // namespace lumetra::test

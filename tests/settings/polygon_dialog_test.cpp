@@ -1,6 +1,6 @@
 // "Paint watermark in polygon" and the polygon dialog "Special Water Mark ".
 #include "ActionDialogHarness.h"
-#include "dialogs/SpecialWatermark.h"
+#include "dialogs/PolygonWatermarkDialog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "dialogs/SpecialWatermark.h"
+#include "dialogs/PolygonWatermarkDialog.h"
 
 #include "framework/DataExchange.h"
 #include "resources/resource.h"
