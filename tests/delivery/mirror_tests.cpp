@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include "delivery/HttpMirror.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 using namespace lumetra;
+using lumetra::test::StartProcess;
 
 namespace {
 
@@ -31,12 +33,9 @@ ReaderResult ReadBlockFromAnotherProcess() {
         directory + "\\mirror_block_" + std::to_string(::GetCurrentProcessId()) + ".bin";
     ::DeleteFileA(outFile.c_str());
     std::string commandLine = "\"" + directory + "\\delivery_mirror_reader.exe\" \"" + outFile + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     ReaderResult result;
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
+    if (!StartProcess(commandLine, process)) {
         ADD_FAILURE() << "cannot start the reader, error " << ::GetLastError();
         return result;
     }

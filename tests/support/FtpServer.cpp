@@ -1,6 +1,8 @@
-#include "FtpServer.h"
-
 #include <winsock2.h>
+
+#include "FtpServer.h"
+#include "StartProcess.h"
+
 #include <windows.h>
 
 #include <fstream>
@@ -98,11 +100,8 @@ FtpServer::FtpServer(const std::string& user, const std::string& password, unsig
     std::string commandLine = "Z:\\usr\\bin\\python3 " LUMETRA_FTP_SERVER_SCRIPT " " + std::to_string(port_) +
                               " " + base_ + "/root " + user + " " + password + " " + base_ + "/stop " +
                               base_ + "/commands.log";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                          nullptr, &startup, &process) != FALSE;
+    const bool started = StartProcess(commandLine, process);
     if (process.hThread)
         ::CloseHandle(process.hThread);
     if (process.hProcess)
