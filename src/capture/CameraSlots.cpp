@@ -158,6 +158,7 @@ STDMETHODIMP FrameGrabberCallback::BufferCB(double sampleTime, BYTE* buffer, LON
     if (!IsValidCameraIndex(cameraIndex))
         return S_OK;
     CameraSlot& slot = CameraSlotAt(cameraIndex);
+    slot.lastFrameTick.store(::GetTickCount64(), std::memory_order_relaxed);
     if (slot.frameWanted.load(std::memory_order_acquire) == 0)
         return S_OK;
 

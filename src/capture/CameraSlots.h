@@ -65,6 +65,9 @@ struct CameraSlot {
     int32_t frameBufferSize = 0; // bytes allocated
     uint32_t frameLength = 0;    // bytes of the last copied frame
     BYTE* frameBuffer = nullptr;
+    // GetTickCount64 of the last frame the graph delivered, requested or not (streaming thread);
+    // the session compares it with the clock to notice a camera that stopped.
+    std::atomic<ULONGLONG> lastFrameTick{0};
     // UI thread only: the slot belongs to an open session.
     bool held = false;
 };

@@ -27,9 +27,6 @@ template <typename Interface> HRESULT QueryAs(IUnknown* object, REFIID iid, ComP
     return object->QueryInterface(iid, reinterpret_cast<void**>(result.ReleaseAndGetAddressOf()));
 }
 
-void ShowCaptureError(const char* message) {
-    ::MessageBoxA(nullptr, message, "Error!", MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);
-}
 
 // Frees what a media type returned by the grabber holds.
 class ScopedMediaType {
@@ -63,8 +60,16 @@ const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& type) {
 
 } // namespace
 
-bool CaptureGraph::Build(const char* cameraName, int cameraIndex, HWND videoHost) {
+void CaptureGraph::Fail(const char* message) {
+    lastFailure_ = message;
+    if (failures_ == Failures::Shown)
+        ::MessageBoxA(nullptr, message, "Error!", MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);
+}
+
+bool CaptureGraph::Build(const char* cameraName, int cameraIndex, HWND videoHost, Failures failures) {
     TearDown();
+    failures_ = failures;
+    lastFailure_.clear();
     videoHost_ = videoHost;
     if (HWND parent = videoHost ? ::GetParent(videoHost) : nullptr) {
         RECT host{}, parentClient{};
@@ -74,8 +79,29 @@ bool CaptureGraph::Build(const char* cameraName, int cameraIndex, HWND videoHost
         hostRightMargin_ = parentClient.right - host.right;
         hostBottomMargin_ = parentClient.bottom - host.bottom;
     }
+    // A camera is silent from now until its first frame; the session measures from here.
+    if (IsValidCameraIndex(cameraIndex))
+        CameraSlotAt(cameraIndex).lastFrameTick.store(::GetTickCount64(), std::memory_order_relaxed);
     running_ = BuildSteps(cameraName, cameraIndex);
     return running_;
+}
+
+bool CaptureGraph::TakeDeviceLost() {
+    if (!graph_)
+        return false;
+    ComPtr<IMediaEvent> events;
+    if (FAILED(QueryAs(graph_.Get(), IID_IMediaEvent, events)))
+        return false;
+    bool lost = false;
+    long code = 0;
+    LONG_PTR first = 0, second = 0;
+    while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+        // The second parameter is 0 when the device went away, 1 when it came back.
+        if (code == EC_DEVICE_LOST && second == 0)
+            lost = true;
+        events->FreeEventParams(code, first, second);
+    }
+    return lost;
 }
 
 bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
@@ -86,7 +112,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     // 1. The filter graph manager.
     if (FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, AnyClassContext, IID_IGraphBuilder,
                                   reinterpret_cast<void**>(graph_.GetAddressOf())))) {
-        ShowCaptureError("failed filter graph");
+        Fail("failed filter graph");
         return false;
     }
 
@@ -94,13 +120,13 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     ComPtr<IBaseFilter> captureFilter;
     FindCaptureFilter(cameraName, captureFilter.GetAddressOf());
     if (!captureFilter) {
-        ShowCaptureError("No video capture device fouind.\r\n\r\na device like a USB web cam is needed.");
+        Fail("No video capture device fouind.\r\n\r\na device like a USB web cam is needed.");
         return false;
     }
 
     // 3.
     if (FAILED(graph_->AddFilter(captureFilter.Get(), L"Cap"))) {
-        ShowCaptureError("Could not add device");
+        Fail("Could not add device");
         return false;
     }
 
@@ -109,7 +135,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     if (FAILED(::CoCreateInstance(SampleGrabberClass, nullptr, AnyClassContext, IID_ISampleGrabber,
                                   reinterpret_cast<void**>(grabber_.GetAddressOf()))) ||
         FAILED(QueryAs(grabber_.Get(), IID_IBaseFilter, grabberFilter))) {
-        ShowCaptureError("::qedit.dll?)");
+        Fail("::qedit.dll?)");
         return false;
     }
 
@@ -122,21 +148,25 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     wanted.lSampleSize = 1;
     wanted.formattype = GUID_NULL;
     if (FAILED(grabber_->SetMediaType(&wanted))) {
-        ShowCaptureError("no media type found");
+        Fail("no media type found");
         return false;
     }
 
-    // 6.
-    if (FAILED(graph_->AddFilter(grabberFilter.Get(), L"Grabber")))
+    // 6. This failure and the next are not shown; they are only kept.
+    if (FAILED(graph_->AddFilter(grabberFilter.Get(), L"Grabber"))) {
+        lastFailure_ = "Could not add the grabber";
         return false;
+    }
 
     // 7.
     ComPtr<ICaptureGraphBuilder2> builder;
     if (FAILED(::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, InProcessContext,
                                   IID_ICaptureGraphBuilder2,
                                   reinterpret_cast<void**>(builder.GetAddressOf()))) ||
-        FAILED(builder->SetFiltergraph(graph_.Get())))
+        FAILED(builder->SetFiltergraph(graph_.Get()))) {
+        lastFailure_ = "Could not make the capture graph builder";
         return false;
+    }
 
     // 8. A device with a video-port pin previews through it; the grabber's branch then ends in a
     // NULL renderer.
@@ -146,11 +176,11 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
                          videoPortPin.GetAddressOf()) == S_OK) {
         if (FAILED(::CoCreateInstance(NullRendererClass, nullptr, AnyClassContext, IID_IBaseFilter,
                                       reinterpret_cast<void**>(nullRenderer.GetAddressOf())))) {
-            ShowCaptureError("Unable to make a NULL renderer");
+            Fail("Unable to make a NULL renderer");
             return false;
         }
         if (FAILED(graph_->AddFilter(nullRenderer.Get(), L"NULL renderer"))) {
-            ShowCaptureError("Can't add the filter to graph");
+            Fail("Can't add the filter to graph");
             return false;
         }
     }
@@ -173,7 +203,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
         }
     }
     if (!connected) {
-        ShowCaptureError("Can't build the graph");
+        Fail("Can't build the graph");
         return false;
     }
 
@@ -184,7 +214,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
         if (SUCCEEDED(grabber_->GetConnectedMediaType(connectedType.get())))
             header = BitmapHeaderOf(*connectedType);
         if (header == nullptr) {
-            ShowCaptureError("Could not read the connected media type");
+            Fail("Could not read the connected media type");
             return false;
         }
         callback.frameWidth = header->biWidth;
@@ -199,7 +229,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     // 12. The preview inside the host control.
     ComPtr<IVideoWindow> videoWindow;
     if (FAILED(QueryAs(graph_.Get(), IID_IVideoWindow, videoWindow))) {
-        ShowCaptureError("Could not get video window interface");
+        Fail("Could not get video window interface");
         return false;
     }
     RECT host{};
@@ -219,7 +249,7 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     // 13. Run; S_FALSE means the change completes later.
     ComPtr<IMediaControl> mediaControl;
     if (FAILED(QueryAs(graph_.Get(), IID_IMediaControl, mediaControl)) || FAILED(mediaControl->Run())) {
-        ShowCaptureError("Could not run graph");
+        Fail("Could not run graph");
         return false;
     }
     return true;

@@ -8,6 +8,8 @@
 
 #include "framework/Handles.h"
 
+#include <string>
+
 namespace lumetra {
 
 class CaptureGraph {
@@ -17,11 +19,17 @@ class CaptureGraph {
     CaptureGraph(const CaptureGraph&) = delete;
     CaptureGraph& operator=(const CaptureGraph&) = delete;
 
+    enum class Failures { Shown, Quiet };
     // Builds, connects and runs the graph for the device named cameraName, with the grabber calling
-    // back into slot cameraIndex and the preview inside videoHost. Each failure is shown in an
-    // "Error!" box where it happens and ends the build; what was built stays until TearDown.
+    // back into slot cameraIndex and the preview inside videoHost. Each failure ends the build and
+    // is shown in an "Error!" box where it happens, or only kept in LastFailure() when quiet (a
+    // camera rebuilt with nobody watching); what was built stays until TearDown.
     // Returns true when the graph runs.
-    bool Build(const char* cameraName, int cameraIndex, HWND videoHost);
+    bool Build(const char* cameraName, int cameraIndex, HWND videoHost, Failures failures = Failures::Shown);
+    const std::string& LastFailure() const { return lastFailure_; }
+    // Whether the graph reported its device lost (EC_DEVICE_LOST) since the last call; reads and
+    // drops the graph's pending events.
+    bool TakeDeviceLost();
     // Stops the graph, detaches the video window from the host and releases graph and grabber.
     void TearDown();
     // The session window was resized: the host keeps its margins inside its parent, and the video
@@ -34,6 +42,7 @@ class CaptureGraph {
 
   private:
     bool BuildSteps(const char* cameraName, int cameraIndex);
+    void Fail(const char* message);
 
     ComPtr<IGraphBuilder> graph_;
     ComPtr<ISampleGrabber> grabber_;
@@ -42,6 +51,8 @@ class CaptureGraph {
     int hostRightMargin_ = 0;
     int hostBottomMargin_ = 0;
     bool running_ = false;
+    Failures failures_ = Failures::Shown;
+    std::string lastFailure_;
 };
 
 } // namespace lumetra

@@ -3,6 +3,7 @@
 #include "framework/Handles.h"
 
 #include <cstring>
+#include <functional>
 
 namespace lumetra {
 
@@ -26,13 +27,7 @@ std::string FriendlyNameToAnsi(const wchar_t* friendlyName) {
     return text;
 }
 
-void FindCaptureFilter(const char* name, IBaseFilter** filter) {
-    if (filter == nullptr)
-        return;
-    *filter = nullptr;
-    if (name == nullptr)
-        return;
-
+void ForEachCaptureDevice(const std::function<bool(IMoniker*, const std::string&)>& visit) {
     ComPtr<ICreateDevEnum> deviceEnumerator;
     if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, AnyClassContext, IID_ICreateDevEnum,
                                   reinterpret_cast<void**>(deviceEnumerator.GetAddressOf()))) ||
@@ -43,8 +38,6 @@ void FindCaptureFilter(const char* name, IBaseFilter** filter) {
     deviceEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
     if (!monikers)
         return;
-
-    const size_t nameLength = std::strlen(name);
     monikers->Reset();
     ComPtr<IMoniker> moniker;
     // Next may succeed with S_FALSE and no moniker at the end.
@@ -58,20 +51,39 @@ void FindCaptureFilter(const char* name, IBaseFilter** filter) {
         if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)) ||
             (*friendlyName).vt != VT_BSTR)
             continue;
-        const std::string deviceName = FriendlyNameToAnsi((*friendlyName).bstrVal);
-        if (deviceName.size() != nameLength || std::memcmp(deviceName.data(), name, nameLength) != 0)
-            continue;
-        IBaseFilter* bound = nullptr;
-        if (SUCCEEDED(
-                moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&bound))) &&
-            bound) {
-            *filter = bound;
+        if (!visit(moniker.Get(), FriendlyNameToAnsi((*friendlyName).bstrVal)))
             return;
-        }
-        // A later device of the same name may still bind.
-        if (bound)
-            bound->Release();
     }
+}
+
+void FindCaptureFilter(const char* name, IBaseFilter** filter) {
+    if (filter == nullptr)
+        return;
+    *filter = nullptr;
+    if (name == nullptr)
+        return;
+    ForEachCaptureDevice([name, filter](IMoniker* moniker, const std::string& deviceName) {
+        if (deviceName != name)
+            return true;
+        ComPtr<IBaseFilter> bound;
+        if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                            reinterpret_cast<void**>(bound.GetAddressOf()))) &&
+            bound) {
+            *filter = bound.Detach();
+            return false;
+        }
+        return true; // a later device of the same name may still bind
+    });
+}
+
+bool IsCaptureDeviceListed(const char* name) {
+    bool listed = false;
+    if (name != nullptr)
+        ForEachCaptureDevice([name, &listed](IMoniker*, const std::string& deviceName) {
+            listed = deviceName == name;
+            return !listed;
+        });
+    return listed;
 }
 
 } // namespace lumetra

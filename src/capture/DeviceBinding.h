@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <functional>
 #include <string>
 
 namespace lumetra {
@@ -16,5 +17,11 @@ std::string FriendlyNameToAnsi(const wchar_t* friendlyName);
 // significant) and that binds. *filter gets the filter with one reference for the caller, or null.
 // Does nothing when filter is null.
 void FindCaptureFilter(const char* name, IBaseFilter** filter);
+
+// Whether a video input device of this friendly name is listed now (nothing is bound).
+bool IsCaptureDeviceListed(const char* name);
+
+// Calls visit with every listed video input device and its friendly name, until visit returns false.
+void ForEachCaptureDevice(const std::function<bool(IMoniker*, const std::string&)>& visit);
 
 } // namespace lumetra

@@ -15,6 +15,7 @@ using UniqueInternet = UniqueResource<InternetHandleTraits>;
 
 constexpr char kAgentName[] = "_OrvaneLumetra";
 constexpr UINT kBoxStyle = MB_OK | MB_ICONINFORMATION;
+constexpr DWORD FtpTimeoutMs = 30000;
 
 std::string TrimTrailingBlanks(std::string text) {
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
@@ -66,52 +67,90 @@ std::string FtpErrorText(DWORD errorCode) {
     return text;
 }
 
+JobOutcome PutFileByFtp(const FtpRequest& request, INTERNET_PORT port, JobStop& stop) {
+    JobOutcome outcome;
+    const auto fail = [&outcome](std::string text, const char* caption) {
+        outcome.failure = std::string(caption) + ": " + text;
+        outcome.boxText = std::move(text);
+        outcome.boxCaption = caption;
+        return outcome;
+    };
+    UniqueInternet internet(::InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!internet)
+        return fail("_OrvaneQuillon", "InternetOpen");
+    // A server that accepts and then says nothing ends in an error instead of a wait without end.
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+                         INTERNET_OPTION_DATA_RECEIVE_TIMEOUT}) {
+        DWORD timeout = FtpTimeoutMs;
+        ::InternetSetOptionA(internet.get(), option, &timeout, sizeof timeout);
+    }
+    // Closing the session from another thread ends whatever call blocks on it (and its connection).
+    HINTERNET session = internet.release();
+    if (!stop.SetInterrupt([session] { ::InternetCloseHandle(session); })) {
+        ::InternetCloseHandle(session);
+        return fail("The program is ending.", "Error");
+    }
+
+    const auto context = static_cast<DWORD_PTR>(SecondsSince1970());
+    const std::string directory = request.directory.empty() ? std::string("./") : request.directory;
+    HINTERNET connection = ::InternetConnectA(session, request.server.c_str(), port, request.user.c_str(),
+                                              request.password.c_str(), INTERNET_SERVICE_FTP, 0, context);
+    std::string errorText, errorCaption;
+    if (!connection) {
+        errorText = FtpErrorText(::GetLastError());
+        errorCaption = "Error";
+    } else if (!::FtpSetCurrentDirectoryA(connection, directory.c_str())) {
+        // Not shown, as before; the log still says why nothing was sent.
+        outcome.failure = "the folder \"" + directory + "\" was not found on the server";
+    } else if (!::FtpPutFileA(connection, request.localPath.c_str(), request.remoteName.c_str(),
+                              FTP_TRANSFER_TYPE_BINARY, context)) {
+        errorText = FtpErrorText(::GetLastError());
+        errorCaption = " Send Error";
+    } else {
+        outcome.succeeded = true;
+    }
+    if (stop.ClearInterrupt()) {
+        if (connection)
+            ::InternetCloseHandle(connection);
+        ::InternetCloseHandle(session);
+    }
+    return errorCaption.empty() ? outcome : fail(std::move(errorText), errorCaption.c_str());
+}
+
 FtpUploader::FtpUploader(INTERNET_PORT port) : port_(port) {}
 
-void FtpUploader::UploadByFtp(HWND owner, const std::string& localPath, const std::string& remoteName,
-                              const std::string& server, const std::string& directory,
-                              const std::string& user, const std::string& password) {
-    if (remoteName.empty() || server.empty())
-        return;
-    if (ftpConnection_ != nullptr) {
-        ::MessageBoxA(owner, "Previus connection running", " Duplicate", kBoxStyle);
-        return;
-    }
-    const std::string remoteDirectory = directory.empty() ? std::string("./") : directory;
-    const std::shared_ptr<bool> alive = alive_;
-
-    UniqueInternet internet(::InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!internet) {
-        ::MessageBoxA(owner, "_OrvaneQuillon", "InternetOpen", kBoxStyle);
-        return;
-    }
-    ftpInternet_ = internet.get();
-    ftpContext_ = static_cast<DWORD_PTR>(SecondsSince1970());
-
-    UniqueInternet connection(::InternetConnectA(internet.get(), server.c_str(), port_, user.c_str(),
-                                                 password.c_str(), INTERNET_SERVICE_FTP, 0, ftpContext_));
-    if (!connection) {
-        const std::string text = FtpErrorText(::GetLastError());
-        ::MessageBoxA(owner, text.c_str(), "Error", kBoxStyle);
-        if (*alive)
-            ftpInternet_ = nullptr;
-        return;
-    }
-    ftpConnection_ = connection.get();
-
-    if (::FtpSetCurrentDirectoryA(connection.get(), remoteDirectory.c_str())) {
-        if (!::FtpPutFileA(connection.get(), localPath.c_str(), remoteName.c_str(), FTP_TRANSFER_TYPE_BINARY,
-                           ftpContext_)) {
-            const std::string text = FtpErrorText(::GetLastError());
-            ::MessageBoxA(owner, text.c_str(), " Send Error", kBoxStyle);
-            if (!*alive)
-                return;
+FtpUploader::Start FtpUploader::UploadByFtp(HWND owner, const FtpRequest& request, bool quiet,
+                                            BackgroundJob::Finished finished) {
+    if (request.remoteName.empty() || request.server.empty())
+        return Start::NothingToDo;
+    if (IsBusy()) {
+        if (!quiet && !duplicateOpen_) {
+            const std::shared_ptr<bool> alive = alive_;
+            duplicateOpen_ = true;
+            ::MessageBoxA(owner, "Previus connection running", " Duplicate", kBoxStyle);
+            if (*alive)
+                duplicateOpen_ = false;
         }
+        return Start::Busy;
     }
-    connection.reset();
-    ftpConnection_ = nullptr;
-    internet.reset();
-    ftpInternet_ = nullptr;
+    const INTERNET_PORT port = port_;
+    job_.Start([request, port](JobStop& stop) { return PutFileByFtp(request, port, stop); },
+               [this, owner, finished](const JobOutcome& outcome) { OnFinished(owner, outcome, finished); });
+    return Start::Started;
+}
+
+void FtpUploader::OnFinished(HWND owner, const JobOutcome& outcome, const BackgroundJob::Finished& finished) {
+    const std::shared_ptr<bool> alive = alive_;
+    const BackgroundJob::Finished told = finished; // the uploader may go inside the box below
+    if (told)
+        told(outcome);
+    if (!*alive || outcome.boxCaption.empty())
+        return;
+    boxOpen_ = true;
+    ::MessageBoxA(owner, outcome.boxText.c_str(), outcome.boxCaption.c_str(), kBoxStyle);
+    if (*alive)
+        boxOpen_ = false;
 }
 
 } // namespace lumetra

@@ -1,15 +1,33 @@
 #pragma once
 // One camera session's FTP upload through WinINet: a fresh session and connection per upload,
-// active mode, binary transfer. Failures are shown in message boxes owned by the session window.
+// active mode, binary transfer, on a thread of its own. Failures are shown in message boxes owned by
+// the session window.
 
 #include <windows.h>
 #include <wininet.h>
+
+#include "delivery/BackgroundJob.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
 namespace lumetra {
+
+// What one upload is asked to do; copied to the upload's own thread.
+struct FtpRequest {
+    std::string localPath;
+    std::string remoteName;
+    std::string server;
+    std::string directory;
+    std::string user;
+    std::string password;
+};
+
+// Puts one file on the server with WinINet, blocking the calling thread: its own session and
+// connection, active mode, binary, 30 s for connecting, sending and receiving. The boxes a failure
+// needs are returned, not shown. A stop request closes the session and ends the upload.
+JobOutcome PutFileByFtp(const FtpRequest& request, INTERNET_PORT port, JobStop& stop);
 
 class FtpUploader {
   public:
@@ -19,24 +37,27 @@ class FtpUploader {
     FtpUploader(const FtpUploader&) = delete;
     FtpUploader& operator=(const FtpUploader&) = delete;
 
-    // Puts localPath on server as remoteName inside directory ("./" when empty). Does nothing
-    // when remoteName or server is empty; shows " Duplicate" when an upload of this session is
-    // still open (reachable from a message loop of one of its boxes).
-    void UploadByFtp(HWND owner, const std::string& localPath, const std::string& remoteName,
-                     const std::string& server, const std::string& directory, const std::string& user,
-                     const std::string& password);
+    enum class Start { Started, NothingToDo, Busy };
+    // Starts putting localPath on server as remoteName inside directory ("./" when empty) on a
+    // thread of its own. Does nothing when remoteName or server is empty. While an upload of this
+    // uploader runs or its box is open, a new one is refused: with the " Duplicate" box when the
+    // user asked for it, quietly for the schedule. When the upload ends, `finished` is told first,
+    // then its box (owned by `owner`) is shown.
+    Start UploadByFtp(HWND owner, const FtpRequest& request, bool quiet = false,
+                      BackgroundJob::Finished finished = nullptr);
 
-    bool IsBusy() const { return ftpConnection_ != nullptr; }
+    // An upload runs, or the box of one is open.
+    bool IsBusy() const { return job_.Running() || boxOpen_; }
 
   private:
+    void OnFinished(HWND owner, const JobOutcome& outcome, const BackgroundJob::Finished& finished);
+
     INTERNET_PORT port_;
-    // The handles of the upload in progress. They are owned by the running upload call, so that an
-    // upload started from inside one of its message boxes cannot close or leak them.
-    HINTERNET ftpInternet_ = nullptr;
-    HINTERNET ftpConnection_ = nullptr;
-    DWORD_PTR ftpContext_ = 0;
-    // Cleared when the uploader goes while one of its boxes is open (its session closed from
-    // that box's message loop); the running call then only releases its own handles.
+    BackgroundJob job_;
+    bool boxOpen_ = false;
+    bool duplicateOpen_ = false;
+    // Cleared when the uploader goes while one of its boxes is open (its session closed from that
+    // box's message loop).
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

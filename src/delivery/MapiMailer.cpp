@@ -57,10 +57,15 @@ void MapiMailer::ClearMessage() {
 }
 
 bool MapiMailer::SendMail() {
-    if (!IsLoaded())
+    lastFailure_.clear();
+    if (!IsLoaded()) {
+        lastFailure_ = "no Simple MAPI mail client is set up";
         return false;
-    if (logon_(0, nullptr, nullptr, 0, 0, &session_) != SUCCESS_SUCCESS)
+    }
+    if (const ULONG result = logon_(0, nullptr, nullptr, 0, 0, &session_); result != SUCCESS_SUCCESS) {
+        lastFailure_ = "MAPILogon failed with " + std::to_string(result);
         return false;
+    }
 
     // The resolved entries stay allocated by MAPI until the message has been sent.
     std::vector<lpMapiRecipDesc> resolvedEntries;
@@ -104,7 +109,12 @@ bool MapiMailer::SendMail() {
         message.lpRecips = recipients.data();
         message.nFileCount = static_cast<ULONG>(files.size());
         message.lpFiles = files.empty() ? nullptr : files.data();
-        sent = send_(session_, 0, &message, 0, 0) == SUCCESS_SUCCESS;
+        const ULONG result = send_(session_, 0, &message, 0, 0);
+        sent = result == SUCCESS_SUCCESS;
+        if (!sent)
+            lastFailure_ = "MAPISendMail failed with " + std::to_string(result);
+    } else {
+        lastFailure_ = "no recipient could be resolved";
     }
 
     for (lpMapiRecipDesc entry : resolvedEntries)
@@ -143,6 +153,20 @@ void MailLastSavedImage(MapiMailer& mailer, const std::string& emailAddresses,
                         const std::string& lastImagePath, const std::string& lastImageName) {
     ComposeMail(mailer, emailAddresses, lastImagePath, lastImageName);
     mailer.SendMail();
+}
+
+} // namespace lumetra
+
+namespace lumetra {
+
+JobOutcome SendMailOnThisThread(const MailRequest& request) {
+    ComApartment com; // mail clients expect COM on the thread that calls them
+    MapiMailer mailer;
+    MailLastSavedImage(mailer, request.emailAddresses, request.imagePath, request.imageName);
+    JobOutcome outcome;
+    outcome.succeeded = mailer.LastFailure().empty();
+    outcome.failure = mailer.LastFailure();
+    return outcome;
 }
 
 } // namespace lumetra

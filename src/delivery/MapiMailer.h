@@ -1,7 +1,8 @@
 #pragma once
 // Mails a camera's last saved image through the machine's Simple MAPI client ("MAPI32.DLL",
-// loaded at run time), without any dialog and without telling the user anything.
+// loaded at run time), without any dialog. Failures are not shown; they are told to the caller.
 
+#include "delivery/BackgroundJob.h"
 #include "framework/Handles.h"
 
 #include <mapi.h>
@@ -37,6 +38,8 @@ class MapiMailer {
     // resolved ones and logs off. True when MAPISendMail reported success; nothing is sent
     // when no recipient resolves. Strings of any length are handed over whole.
     bool SendMail();
+    // Why the last send failed, for the event log (empty after a send that worked).
+    const std::string& LastFailure() const { return lastFailure_; }
 
   private:
     UniqueModule library_;
@@ -51,6 +54,7 @@ class MapiMailer {
     std::vector<std::string> attachments_;
     std::string subject_;
     std::string noteText_;
+    std::string lastFailure_;
 };
 
 // EML split into recipients: without ";" the whole text is the one recipient (even when empty);
@@ -65,5 +69,14 @@ void ComposeMail(MapiMailer& mailer, const std::string& emailAddresses, const st
 // The session's MailLastSavedImage: ComposeMail, then SendMail; the result is not used.
 void MailLastSavedImage(MapiMailer& mailer, const std::string& emailAddresses,
                         const std::string& lastImagePath, const std::string& lastImageName);
+
+// One mail of a session, sent on a thread of its own: the thread loads its own MAPI library,
+// composes and sends, and nothing is shown.
+struct MailRequest {
+    std::string emailAddresses;
+    std::string imagePath;
+    std::string imageName;
+};
+JobOutcome SendMailOnThisThread(const MailRequest& request);
 
 } // namespace lumetra

@@ -124,6 +124,23 @@ class WindowDC {
     HDC dc_;
 };
 
+// COM on the calling thread for the length of a scope, when the thread had none yet.
+class ComApartment {
+  public:
+    explicit ComApartment(DWORD model = COINIT_APARTMENTTHREADED) : result_(::CoInitializeEx(nullptr, model)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_))
+            ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    // RPC_E_CHANGED_MODE: the thread is in another apartment already, which serves as well.
+    bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+
+  private:
+    HRESULT result_;
+};
+
 // VARIANT cleared on every path.
 class ScopedVariant {
   public:

@@ -57,17 +57,17 @@ uint64_t Rgb24FrameBytes(int frameWidth, int frameHeight) {
 int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byteCount, int frameWidth,
                         int frameHeight, const char* targetPath, const OverlaySettings& overlay) {
     if (!pixels)
-        return 0;
+        return Gdiplus::InvalidParameter;
     // A frame shorter than its recorded size would have GDI+ read past the buffer.
     const uint64_t frameBytes = Rgb24FrameBytes(frameWidth, frameHeight);
     if (frameBytes == 0 || byteCount < frameBytes)
-        return 0;
+        return Gdiplus::InvalidParameter;
 
     // Header and pixels in one block; the bitmap refers to the pixels until it is disposed.
     const size_t blockBytes = sizeof(BITMAPINFOHEADER) + static_cast<size_t>(frameBytes);
     std::unique_ptr<BYTE[]> dibBlock(new (std::nothrow) BYTE[blockBytes]);
     if (!dibBlock)
-        return 0;
+        return Gdiplus::OutOfMemory;
     BITMAPINFOHEADER header{};
     header.biSize = sizeof(BITMAPINFOHEADER);
     header.biWidth = frameWidth;
@@ -82,9 +82,10 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
     GpBitmapOwner bitmap;
     {
         Gdiplus::GpBitmap* created = nullptr;
-        if (GdipCreateBitmapFromGdiDib(reinterpret_cast<const BITMAPINFO*>(dibBlock.get()), dibPixels,
-                                       &created) != Gdiplus::Ok)
-            return 0;
+        const Gdiplus::GpStatus status =
+            GdipCreateBitmapFromGdiDib(reinterpret_cast<const BITMAPINFO*>(dibBlock.get()), dibPixels, &created);
+        if (status != Gdiplus::Ok)
+            return status;
         bitmap.reset(created);
     }
     {
@@ -99,7 +100,7 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
 
     CLSID jpegEncoder;
     if (FindEncoderClsid(L"image/jpeg", &jpegEncoder) < 0)
-        return 0;
+        return Gdiplus::UnknownImageFormat;
 
     ULONG quality = JpegQuality;
     Gdiplus::EncoderParameters parameters{};
@@ -112,10 +113,26 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
     const std::wstring widePath =
         targetPath ? AnsiToWide(targetPath, std::strlen(targetPath)) : std::wstring();
     if (widePath.empty())
-        return 0;
-    // A failed save (missing folder, bad name, locked file) is not reported; the next request tries again.
-    GdipSaveImageToFile(bitmap.get(), widePath.c_str(), &jpegEncoder, &parameters);
-    return 0;
+        return Gdiplus::InvalidParameter;
+    return GdipSaveImageToFile(bitmap.get(), widePath.c_str(), &jpegEncoder, &parameters);
+}
+
+std::string SaveStatusText(int status) {
+    switch (status) {
+    case Gdiplus::Ok:
+        return "written";
+    case Gdiplus::InvalidParameter:
+        return "the frame or the path is not usable";
+    case Gdiplus::OutOfMemory:
+        return "out of memory";
+    case Gdiplus::UnknownImageFormat:
+        return "no JPEG encoder is installed";
+    case Gdiplus::GenericError:
+    case Gdiplus::Win32Error:
+        return "the file could not be written (missing folder, full disk or locked file)";
+    default:
+        return "GDI+ status " + std::to_string(status);
+    }
 }
 
 } // namespace lumetra

@@ -5,6 +5,7 @@
 #include <gdiplus.h>
 
 #include <cstdint>
+#include <string>
 
 #include "imaging/OverlaySettings.h"
 
@@ -21,9 +22,12 @@ uint64_t Rgb24FrameBytes(int frameWidth, int frameHeight);
 // Composes the frame (24-bit RGB, rows bottom-up, each padded to 4 bytes) with the overlays and
 // saves it as a JPEG at quality 100 to `targetPath` (ANSI), replacing an existing file.
 // Nothing is written for a null or short frame, a non-positive size, or a path that cannot be
-// written; nothing is ever reported. `sampleTime` is not used. Always returns 0.
-// GDI+ must have been started by the caller.
+// written. Returns the GDI+ status of the save: 0 (Ok) when the file was written; nothing is shown.
+// `sampleTime` is not used. GDI+ must have been started by the caller.
 int ComposeAndSaveFrame(double sampleTime, const BYTE* pixels, uint32_t byteCount, int frameWidth,
                         int frameHeight, const char* targetPath, const OverlaySettings& overlay);
+
+// A few words on a status of ComposeAndSaveFrame, for the event log.
+std::string SaveStatusText(int status);
 
 } // namespace lumetra

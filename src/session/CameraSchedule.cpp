@@ -9,17 +9,35 @@
 namespace lumetra {
 
 namespace {
-SecondsClock scheduleClock = SecondsSince1970;
-bool tickRunning = false;
+// Seconds of a clock that only moves forward, never 0: a clock set back (by hand or by a time
+// server) must not stop the schedule. Its seconds turn when the wall clock's did at the first
+// reading, so the schedule's whole seconds match the stamps in the image names, which keep the
+// wall time.
+std::int32_t MonotonicSeconds() {
+    static const ULONGLONG offsetMs = [] {
+        FILETIME now{};
+        ::GetSystemTimeAsFileTime(&now);
+        const ULONGLONG wallMs = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000;
+        return (wallMs % 1000 + 1000 - ::GetTickCount64() % 1000) % 1000 + 1000;
+    }();
+    return static_cast<std::int32_t>((::GetTickCount64() + offsetMs) / 1000);
+}
+
+SecondsClock scheduleClock = MonotonicSeconds;
 
 // Signed 32-bit difference, as the schedule's times are.
 std::int32_t Elapsed(std::int32_t now, std::int32_t then) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then));
 }
+
+// More than `interval` seconds since `last`; a time of 0 is never.
+bool IsDue(std::int32_t last, int interval, std::int32_t now) {
+    return last == 0 || Elapsed(now, last) > interval;
+}
 } // namespace
 
 void SetScheduleClock(SecondsClock clock) {
-    scheduleClock = clock ? std::move(clock) : SecondsClock(SecondsSince1970);
+    scheduleClock = clock ? std::move(clock) : SecondsClock(MonotonicSeconds);
 }
 
 std::int32_t ScheduleNow() {
@@ -31,75 +49,62 @@ void CALLBACK OnCameraTimer(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 void TickOpenSessions() {
-    if (tickRunning || !theMainDialog)
+    if (!theMainDialog)
         return;
-    tickRunning = true;
-    // A session may close while an earlier one's tick runs a message loop: walk a copy and skip
-    // the sessions that have left the set.
+    // A session may close while another one's tick runs a message loop: walk a copy and skip the
+    // sessions that have left the set. A box inside one session's tick holds back only that session.
     const std::vector<camview*> sessions(theMainDialog->openSessions.begin(),
                                          theMainDialog->openSessions.end());
     for (camview* session : sessions)
         if (theMainDialog && theMainDialog->HasSession(session))
             session->Tick();
-    tickRunning = false;
 }
 
 void camview::Tick() {
-    if (!SaveAutoOn || !actionDialog_)
-        return;
     KeepAlive keepAlive(*this);
-    const int saveSeconds = actionDialog_->SaveSeconds();
-    if (saveSeconds <= 0)
+    WatchCamera();
+    // A lost camera saves nothing: no box per tick, no black or stale image.
+    if (!SaveAutoOn || !actionDialog_ || cameraLost_)
         return;
-    tickTime = ScheduleNow();
-    if (Elapsed(tickTime, lastSaveTime) <= saveSeconds)
+    const int saveSeconds = actionDialog_->SaveSeconds();
+    if (saveSeconds <= 0 || !IsDue(lastSaveTime, saveSeconds, ScheduleNow()))
         return;
 
-    // Every step below that can run a message loop (a validation message, an upload's box) may
-    // close this session from inside it; the object lives on until the tick returns, but once its
-    // window is gone nothing more is done for it.
+    // Building the path can show a validation box, whose message loop ticks the sessions again
+    // (this one included: it keeps saving with the values it has) and may close this one. Once the
+    // window is gone nothing more is done; a save made meanwhile makes this one not due any more.
     const auto closed = [this] { return GetSafeHwnd() == nullptr; };
     std::string bareName;
     const std::string fullPath = actionDialog_->BuildImagePath(bareName);
-    if (closed() || fullPath.empty() || !actionDialog_)
+    if (closed() || fullPath.empty() || !actionDialog_ || cameraLost_)
         return;
-    // A path the slot cannot take is treated like no path: nothing is sent for an image that
-    // cannot be written, and the next tick tries again.
-    if (!SaveSnapshot(fullPath) || closed())
+    tickTime = ScheduleNow();
+    if (!IsDue(lastSaveTime, saveSeconds, tickTime))
         return;
-    if (owner)
-        owner->MirrorImagePath(fullPath);
 
-    if (FtpAutoOn && actionDialog_) {
+    AfterSaving afterSaving;
+    afterSaving.mirror = true;
+    afterSaving.retryAt = tickTime - saveSeconds; // due again in the next second
+    // An upload or mail still running, or an upload's box still open, skips this one quietly.
+    if (FtpAutoOn && !ftp_->IsBusy()) {
         const int ftpSeconds = actionDialog_->FtpSeconds();
-        if (ftpSeconds > 0) {
-            tickTime = ScheduleNow();
-            if (Elapsed(tickTime, lastFtpTime) > ftpSeconds) {
-                std::string url, path, user, password;
-                actionDialog_->GetFtpFields(url, path, user, password);
-                WaitForRequestedImage();
-                const std::int32_t ftpTime = tickTime;
-                UploadByFtp(fullPath, bareName, url, path, user, password);
-                if (closed())
-                    return;
-                lastFtpTime = ftpTime;
-            }
+        if (ftpSeconds > 0 && IsDue(lastFtpTime, ftpSeconds, tickTime)) {
+            FtpRequest request;
+            request.localPath = fullPath;
+            request.remoteName = bareName;
+            actionDialog_->GetFtpFields(request.server, request.directory, request.user, request.password);
+            afterSaving.upload = std::move(request);
         }
     }
-    if (EmailAutoOn && actionDialog_) {
+    if (EmailAutoOn && !mailJob_.Running()) {
         const int emailSeconds = actionDialog_->EmailSeconds();
-        if (emailSeconds > 0) {
-            mailTickTime = ScheduleNow();
-            if (Elapsed(mailTickTime, lastMailTime) > emailSeconds) {
-                WaitForRequestedImage();
-                const std::int32_t mailTime = mailTickTime;
-                MailLastSavedImage();
-                if (closed())
-                    return;
-                lastMailTime = mailTime;
-            }
-        }
+        mailTickTime = tickTime;
+        if (emailSeconds > 0 && IsDue(lastMailTime, emailSeconds, mailTickTime))
+            afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};
     }
+    // A path the slot cannot take is treated like no path, and the next tick tries again.
+    if (!SaveSnapshot(fullPath, std::move(afterSaving)))
+        return;
     lastSaveTime = tickTime;
 }
 

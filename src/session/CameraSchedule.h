@@ -10,11 +10,12 @@ namespace lumetra {
 // Timer procedure of the camera timer (id 31415, 200 ms) on the camera list.
 void CALLBACK OnCameraTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
 
-// Ticks every open session once, in ascending order of address. A tick that opens a message loop
-// (an error box of an upload) does not let further ticks run inside it.
+// Ticks every open session once, in ascending order of address. A box opened inside one session's
+// tick holds back only that session: the others go on ticking inside its message loop.
 void TickOpenSessions();
 
-// The schedule's clock; tests set one of their own. An empty clock restores the system clock.
+// The schedule's clock, in whole seconds that only move forward (0 is never read); tests set one
+// of their own. An empty clock restores the steady clock.
 void SetScheduleClock(SecondsClock clock);
 std::int32_t ScheduleNow();
 

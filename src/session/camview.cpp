@@ -2,10 +2,14 @@
 
 #include "app/CameraListDialog.h"
 #include "capture/CameraSlots.h"
+#include "capture/DeviceBinding.h"
 #include "dialogs/imageview.h"
 #include "framework/Application.h"
 #include "framework/DataExchange.h"
+#include "framework/EventLog.h"
+#include "imaging/ImageComposer.h"
 #include "resources/resource.h"
+#include "session/CameraSchedule.h"
 #include "settings/ccamaction.h"
 
 namespace lumetra {
@@ -15,6 +19,12 @@ using namespace live_view_ids;
 namespace {
 // How long an upload or mail waits for the image it is about to send.
 constexpr DWORD RequestedImageWaitMs = 2000;
+// A running camera that delivers nothing for this long counts as lost.
+constexpr ULONGLONG FrameSilenceMs = 5000;
+// How often a lost camera is looked for in the device list.
+constexpr ULONGLONG DeviceCheckMs = 1000;
+constexpr int WaitingLabelId = 1004;
+constexpr char WaitingText[] = "Waiting for the camera to come back...";
 } // namespace
 
 camview::camview(CameraListDialog* ownerDialog)
@@ -69,7 +79,10 @@ void camview::StartSession(const std::string& name) {
     if (IsValidCameraIndex(cameraIndex)) {
         CameraSlotAt(cameraIndex).callback.cameraIndex = cameraIndex;
         BindSlotToWindow(cameraIndex, GetSafeHwnd());
-        graph_.Build(cameraName.c_str(), cameraIndex, videoHost_);
+        if (graph_.Build(cameraName.c_str(), cameraIndex, videoHost_))
+            LogEvent(cameraName, "camera opened");
+        else
+            LogEvent(cameraName, "camera opened without a picture: " + graph_.LastFailure());
     }
     if (videoHost_)
         ::SetWindowLongPtrA(videoHost_, GWL_STYLE,
@@ -97,19 +110,55 @@ void camview::OnFrameReady() {
     if (!IsValidCameraIndex(cameraIndex))
         return;
     const std::uint64_t armedBefore = requestsArmed_;
-    if (HandleFrameReady(cameraIndex) == -1)
+    const int status = HandleFrameReady(cameraIndex);
+    if (status == -1)
         return;
     requestsServed_ = armedBefore;
+    std::optional<PendingImage> image = std::move(pendingImage_);
+    pendingImage_.reset();
+    if (status != 0) {
+        ++savesFailedCount_;
+        if (image)
+            OnSaveFailed(*image, status);
+        return;
+    }
     ++requestsWrittenCount_;
     // The viewer may have painted before the file was there.
     if (imageViewer)
         imageViewer->SetImagePath(imageViewer->ImagePath());
+    if (!image)
+        return;
+    if (image->path == failedPath_)
+        failedPath_.clear();
+    if (saveFailing_) {
+        saveFailing_ = false;
+        LogEvent(cameraName, "saving works again: " + image->path);
+    }
+    const AfterSaving& after = image->afterSaving;
+    if (after.mirror && owner)
+        owner->MirrorImagePath(image->path);
+    if (after.upload)
+        StartUpload(*after.upload, true);
+    if (after.mail)
+        StartMail(*after.mail, true);
 }
 
-bool camview::SaveSnapshot(const std::string& path) {
+void camview::OnSaveFailed(const PendingImage& image, int status) {
+    failedPath_ = image.path;
+    // One line for a run of failures (a deleted folder fails every second), one for the recovery.
+    if (!saveFailing_)
+        LogEvent(cameraName, "could not save " + image.path + ": " + SaveStatusText(status));
+    saveFailing_ = true;
+    if (image.afterSaving.retryAt)
+        lastSaveTime = *image.afterSaving.retryAt;
+}
+
+bool camview::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
     if (!IsValidCameraIndex(cameraIndex) || !RequestFrame(cameraIndex, path.c_str()))
         return false;
     ++requestsArmed_;
+    // A second request before the frame only changes the path: what follows is the newer one's.
+    pendingImage_ = PendingImage{path, std::move(afterSaving)};
     ::SleepEx(100, FALSE);
     ShowInViewer(path);
     return true;
@@ -143,8 +192,23 @@ void camview::ShowInViewer(const std::string& path) {
 void camview::UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
                           const std::string& remotePath, const std::string& user,
                           const std::string& password) {
-    KeepAlive keepAlive(*this); // its message boxes may close the session
-    ftp_->UploadByFtp(GetSafeHwnd(), localPath, remoteName, url, remotePath, user, password);
+    if (!localPath.empty() && localPath == failedPath_) {
+        LogEvent(cameraName, "not uploaded: " + localPath + " was not written");
+        return;
+    }
+    StartUpload(FtpRequest{localPath, remoteName, url, remotePath, user, password}, false);
+}
+
+void camview::StartUpload(const FtpRequest& request, bool scheduled) {
+    KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
+    const std::string name = cameraName;
+    ftp_->UploadByFtp(GetSafeHwnd(), request, scheduled, [this, scheduled, name, request](const JobOutcome& outcome) {
+        // Runs before the upload's box, while the session is certainly there.
+        if (scheduled)
+            lastFtpTime = ScheduleNow();
+        if (!outcome.failure.empty())
+            LogEvent(name, "FTP upload of " + request.remoteName + " failed: " + outcome.failure);
+    });
 }
 
 void camview::SetFtpPort(INTERNET_PORT port) {
@@ -155,9 +219,91 @@ void camview::SetFtpPort(INTERNET_PORT port) {
 void camview::MailLastSavedImage() {
     if (!actionDialog_)
         return;
-    KeepAlive keepAlive(*this); // a mail client's own windows may close the session
-    lumetra::MailLastSavedImage(mailer, actionDialog_->EmailAddresses(), actionDialog_->LastImagePath(),
-                                actionDialog_->LastImageName());
+    const std::string& path = actionDialog_->LastImagePath();
+    if (!path.empty() && path == failedPath_) {
+        LogEvent(cameraName, "not mailed: " + path + " was not written");
+        return;
+    }
+    StartMail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()}, false);
+}
+
+void camview::StartMail(const MailRequest& request, bool scheduled) {
+    const std::string name = cameraName;
+    if (mailJob_.Running()) {
+        if (!scheduled)
+            LogEvent(name, "mail of " + request.imageName + " not sent: the previous mail is still being sent");
+        return;
+    }
+    mailJob_.Start([request](JobStop&) { return SendMailOnThisThread(request); },
+                   [this, scheduled, name, request](const JobOutcome& outcome) {
+                       if (scheduled)
+                           lastMailTime = ScheduleNow();
+                       if (!outcome.failure.empty())
+                           LogEvent(name, "mail of " + request.imageName + " failed: " + outcome.failure);
+                   });
+}
+
+void camview::WatchCamera() {
+    if (!IsValidCameraIndex(cameraIndex))
+        return;
+    const ULONGLONG now = ::GetTickCount64();
+    if (!cameraLost_) {
+        if (!graph_.running())
+            return; // never started: nothing to watch
+        const ULONGLONG lastFrame = CameraSlotAt(cameraIndex).lastFrameTick.load(std::memory_order_relaxed);
+        const bool lost = graph_.TakeDeviceLost();
+        if (!lost && now - lastFrame <= FrameSilenceMs)
+            return;
+        cameraLost_ = true;
+        graph_.TearDown();
+        pendingImage_.reset(); // its frame will not come
+        ShowWaiting(true);
+        LogEvent(cameraName, lost ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
+        nextDeviceCheck_ = now + DeviceCheckMs;
+        return;
+    }
+    if (now < nextDeviceCheck_)
+        return;
+    nextDeviceCheck_ = now + DeviceCheckMs;
+    if (!IsCaptureDeviceListed(cameraName.c_str()))
+        return;
+    // Same window, slot and settings; no box when nobody is there to answer it.
+    if (!graph_.Build(cameraName.c_str(), cameraIndex, videoHost_, CaptureGraph::Failures::Quiet)) {
+        LogEvent(cameraName, "camera listed again, but it did not start: " + graph_.LastFailure());
+        graph_.TearDown();
+        return;
+    }
+    cameraLost_ = false;
+    ShowWaiting(false);
+    LogEvent(cameraName, "camera back");
+}
+
+void camview::ShowWaiting(bool waiting) {
+    if (!waiting) {
+        if (waitingLabel_)
+            ::DestroyWindow(waitingLabel_);
+        waitingLabel_ = nullptr;
+        return;
+    }
+    if (waitingLabel_ || !videoHost_)
+        return;
+    RECT host{};
+    ::GetClientRect(videoHost_, &host);
+    waitingLabel_ = ::CreateWindowExA(0, "STATIC", WaitingText, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE,
+                                      0, 0, host.right, host.bottom, videoHost_,
+                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(WaitingLabelId)),
+                                      ::GetModuleHandleA(nullptr), nullptr);
+    if (waitingLabel_)
+        ::SendMessageA(waitingLabel_, WM_SETFONT, ::SendMessageA(GetSafeHwnd(), WM_GETFONT, 0, 0), FALSE);
+}
+
+void camview::LayOutControls() {
+    graph_.ResizeVideo();
+    if (waitingLabel_ && videoHost_) {
+        RECT host{};
+        ::GetClientRect(videoHost_, &host);
+        ::MoveWindow(waitingLabel_, 0, 0, host.right, host.bottom, TRUE);
+    }
 }
 
 bool camview::OnPaint() {
@@ -181,7 +327,7 @@ bool camview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
         OnFrameReady();
         return false;
     case WM_SIZE:
-        graph_.ResizeVideo();
+        LayOutControls();
         return false;
     case WM_PAINT:
         return OnPaint();
@@ -193,6 +339,7 @@ bool camview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
         if (owner)
             owner->RemoveSession(this);
         graph_.TearDown();
+        LogEvent(cameraName, "camera closed");
         return false;
     default:
         return false;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace lumetra {
@@ -18,6 +19,14 @@ namespace lumetra {
 class CameraListDialog;
 class ccamaction;
 class imageview;
+
+// What follows once a session's image is written; nothing of it happens for an image that was not.
+struct AfterSaving {
+    bool mirror = false;                 // publish the path to the HTTP service
+    std::optional<FtpRequest> upload;    // the schedule's upload
+    std::optional<MailRequest> mail;     // the schedule's mail
+    std::optional<std::int32_t> retryAt; // a failed schedule save is tried again from here
+};
 
 class camview : public Dialog {
   public:
@@ -34,23 +43,31 @@ class camview : public Dialog {
     // Exit of the camera list: closes like Cancel.
     void CloseFromOwner() { OnCancel(); }
 
-    // One step of the automatic schedule (camera timer, every 200 ms).
+    // One step of the automatic schedule (camera timer, every 200 ms); it also watches the camera.
     void Tick();
+
     // Arms the slot for path, waits 100 ms, then shows the path in the viewer when that is on.
     // Returns false, doing nothing, when the path cannot be armed (too long for the slot).
-    bool SaveSnapshot(const std::string& path);
-    // Uploads localPath as remoteName; errors are shown in message boxes.
+    bool SaveSnapshot(const std::string& path, AfterSaving afterSaving = {});
+    // The user's upload of localPath as remoteName, on a thread of its own; errors are shown in
+    // message boxes owned by the Live View.
     void UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
                      const std::string& remotePath, const std::string& user, const std::string& password);
-    // Mails the action dialog's last image to its addresses.
+    // The user's mail of the action dialog's last image to its addresses, on a thread of its own.
     void MailLastSavedImage();
+    // An upload or a mail of this session runs, or an upload's box is open.
+    bool DeliveryBusy() const { return ftp_->IsBusy() || mailJob_.Running(); }
+    // The camera stopped delivering and the session waits for it to be listed again.
+    bool CameraLost() const { return cameraLost_; }
     // Waits until the frame asked for by the last request is written (or about two seconds pass);
     // returns at once when no graph runs, as no frame can come.
     void WaitForRequestedImage();
     // The program uploads to port 21; tests point the session at a server of their own.
     void SetFtpPort(INTERNET_PORT port);
-    // Frames this session has written (the WM_FRAME_READY messages that found a frame).
+    // Images this session has written (frames composed and saved without error).
     std::uint64_t ImagesWritten() const { return requestsWrittenCount_; }
+    // Saves that were asked for and failed (the file was not written).
+    std::uint64_t SavesFailed() const { return savesFailedCount_; }
 
     void ShowInViewer(const std::string& path);
     void ViewerDestroyed() { imageViewer = nullptr; }
@@ -67,7 +84,7 @@ class camview : public Dialog {
     bool EmailAutoOn = false;
     bool ViewAfterSavingOn = false;
 
-    // Schedule times, whole seconds since 1970.
+    // Schedule times, whole seconds of the schedule's clock; 0 means never.
     std::int32_t tickTime = 0;
     std::int32_t lastSaveTime = 0;
     std::int32_t lastFtpTime = 0;
@@ -85,8 +102,20 @@ class camview : public Dialog {
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
   private:
+    struct PendingImage {
+        std::string path;
+        AfterSaving afterSaving;
+    };
+
     void CloseSession();
     void OnFrameReady();
+    void OnSaveFailed(const PendingImage& image, int status);
+    void StartUpload(const FtpRequest& request, bool scheduled);
+    void StartMail(const MailRequest& request, bool scheduled);
+    // Notices a camera that stopped, and rebuilds its graph once it is listed again.
+    void WatchCamera();
+    void ShowWaiting(bool waiting);
+    void LayOutControls();
     bool OnPaint();
 
     std::string cameraName;
@@ -99,13 +128,22 @@ class camview : public Dialog {
     CaptureGraph graph_;
     std::unique_ptr<FtpUploader> ftp_ = std::make_unique<FtpUploader>();
     MapiMailer mailer;
+    BackgroundJob mailJob_;
+    // The image the slot is armed for, until its frame is handled.
+    std::optional<PendingImage> pendingImage_;
+    // A save failed and no save has worked since (the log tells the first failure and the recovery).
+    bool saveFailing_ = false;
+    std::string failedPath_;
+    // Watching the camera: lost, when to look for it again, the "waiting" text over the picture.
+    bool cameraLost_ = false;
+    ULONGLONG nextDeviceCheck_ = 0;
+    HWND waitingLabel_ = nullptr;
     UniqueIcon icon_;
     // Requests armed and frames written, to wait for the image of the last request.
     std::uint64_t requestsArmed_ = 0;
     std::uint64_t requestsServed_ = 0;
     std::uint64_t requestsWrittenCount_ = 0;
-    // Cleared by the destructor: a caller that ran a message loop (a box of an upload, a
-    // validation message) learns whether the session was closed meanwhile.
+    std::uint64_t savesFailedCount_ = 0;
 };
 
 } // namespace lumetra

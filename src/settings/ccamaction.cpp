@@ -285,11 +285,13 @@ void ccamaction::SaveCurrentImage() {
     std::string bareName;
     BuildImagePath(bareName);
     const std::string path = LastImagePath();
-    if (session_ && !session_->SaveSnapshot(path))
-        return; // a path the camera cannot take: nothing to publish
-    if (owner_ && GetSafeHwnd()) {
+    if (owner_ && GetSafeHwnd())
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
-        owner_->MirrorImagePath(path);
+    // The path is published once the image is written; a path the camera cannot take saves nothing.
+    if (session_) {
+        AfterSaving afterSaving;
+        afterSaving.mirror = GetSafeHwnd() != nullptr;
+        session_->SaveSnapshot(path, afterSaving);
     }
 }
 

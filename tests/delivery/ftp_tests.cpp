@@ -63,12 +63,28 @@ class FtpUpload : public ::testing::Test {
 };
 std::unique_ptr<FtpServer> FtpUpload::server;
 
+// Starts an upload as the session does and pumps this thread's messages until it and its box
+// are over (the upload runs on a thread of its own).
+void Upload(FtpUploader& uploader, HWND owner, const std::string& local, const std::string& name,
+            const std::string& server, const std::string& directory, const std::string& user,
+            const std::string& password) {
+    uploader.UploadByFtp(owner, FtpRequest{local, name, server, directory, user, password});
+    const DWORD start = ::GetTickCount();
+    MSG msg;
+    while (uploader.IsBusy() && ::GetTickCount() - start < 60000) {
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&msg);
+        ::Sleep(5);
+    }
+    ASSERT_FALSE(uploader.IsBusy()) << "the upload ended";
+}
+
 FtpUploader* timerUploader = nullptr;
 HWND timerOwner = nullptr;
 std::string timerLocal;
 void CALLBACK UploadAgain(HWND, UINT, UINT_PTR id, DWORD) {
     ::KillTimer(nullptr, id);
-    timerUploader->UploadByFtp(timerOwner, timerLocal, "second.jpg", "127.0.0.1", "", kUser, kPassword);
+    timerUploader->UploadByFtp(timerOwner, FtpRequest{timerLocal, "second.jpg", "127.0.0.1", "", kUser, kPassword});
 }
 
 } // namespace
@@ -76,7 +92,7 @@ void CALLBACK UploadAgain(HWND, UINT, UINT_PTR id, DWORD) {
 TEST_F(FtpUpload, UploadsTheFileByteForByteIntoTheLoginFolder) {
     FtpUploader uploader(server->Port());
     BoxWatcher watcher;
-    uploader.UploadByFtp(owner_, local_, "door1000000000.jpg", "127.0.0.1", "", kUser, kPassword);
+    Upload(uploader, owner_, local_, "door1000000000.jpg", "127.0.0.1", "", kUser, kPassword);
     EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_EQ(ReadWholeFile(server->Root() + "\\door1000000000.jpg"),
               std::vector<char>(content_.begin(), content_.end()));
@@ -87,7 +103,7 @@ TEST_F(FtpUpload, UploadsIntoTheGivenFolder) {
     ::CreateDirectoryA((server->Root() + "\\cams").c_str(), nullptr);
     FtpUploader uploader(server->Port());
     BoxWatcher watcher;
-    uploader.UploadByFtp(owner_, local_, "image.jpg", "127.0.0.1", "cams", kUser, kPassword);
+    Upload(uploader, owner_, local_, "image.jpg", "127.0.0.1", "cams", kUser, kPassword);
     EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_EQ(ReadWholeFile(server->Root() + "\\cams\\image.jpg").size(), content_.size());
     EXPECT_FALSE(FileExists(server->Root() + "\\image.jpg"));
@@ -96,7 +112,7 @@ TEST_F(FtpUpload, UploadsIntoTheGivenFolder) {
 TEST_F(FtpUpload, MissingRemoteFolderUploadsNothingSilently) {
     FtpUploader uploader(server->Port());
     BoxWatcher watcher;
-    uploader.UploadByFtp(owner_, local_, "image.jpg", "127.0.0.1", "no-such-folder", kUser, kPassword);
+    Upload(uploader, owner_, local_, "image.jpg", "127.0.0.1", "no-such-folder", kUser, kPassword);
     ::Sleep(200);
     EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_FALSE(FileExists(server->Root() + "\\image.jpg"));
@@ -106,8 +122,8 @@ TEST_F(FtpUpload, MissingRemoteFolderUploadsNothingSilently) {
 TEST_F(FtpUpload, EmptyServerOrNameDoesNothing) {
     FtpUploader uploader(server->Port());
     BoxWatcher watcher;
-    uploader.UploadByFtp(owner_, local_, "image.jpg", "", "", kUser, kPassword);
-    uploader.UploadByFtp(owner_, local_, "", "127.0.0.1", "", kUser, kPassword);
+    Upload(uploader, owner_, local_, "image.jpg", "", "", kUser, kPassword);
+    Upload(uploader, owner_, local_, "", "127.0.0.1", "", kUser, kPassword);
     ::Sleep(200);
     EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_FALSE(FileExists(server->Root() + "\\image.jpg"));
@@ -118,7 +134,7 @@ TEST_F(FtpUpload, WrongPasswordShowsErrorWithText) {
     std::vector<SeenBox> seen;
     {
         BoxWatcher watcher;
-        uploader.UploadByFtp(owner_, local_, "image.jpg", "127.0.0.1", "", kUser, "wrong");
+        Upload(uploader, owner_, local_, "image.jpg", "127.0.0.1", "", kUser, "wrong");
         seen = watcher.Seen();
     }
     ASSERT_EQ(seen.size(), 1u);
@@ -135,7 +151,7 @@ TEST_F(FtpUpload, MissingLocalFileShowsSendError) {
     std::vector<SeenBox> seen;
     {
         BoxWatcher watcher;
-        uploader.UploadByFtp(owner_, local_ + ".missing", "image.jpg", "127.0.0.1", "", kUser, kPassword);
+        Upload(uploader, owner_, local_ + ".missing", "image.jpg", "127.0.0.1", "", kUser, kPassword);
         seen = watcher.Seen();
     }
     ASSERT_EQ(seen.size(), 1u);
@@ -150,7 +166,7 @@ TEST_F(FtpUpload, RefusedConnectionShowsWinInetText) {
     std::vector<SeenBox> seen;
     {
         BoxWatcher watcher;
-        uploader.UploadByFtp(owner_, local_, "image.jpg", "127.0.0.1", "", kUser, kPassword);
+        Upload(uploader, owner_, local_, "image.jpg", "127.0.0.1", "", kUser, kPassword);
         seen = watcher.Seen();
     }
     ASSERT_EQ(seen.size(), 1u);
@@ -166,10 +182,10 @@ TEST_F(FtpUpload, SecondUploadWhileTheFirstIsOpenIsRefused) {
     std::vector<SeenBox> seen;
     {
         BoxWatcher watcher(std::chrono::milliseconds(400));
-        // The first upload fails its transfer and holds its connection while its box is open; the
-        // timer then asks for another upload from that box's message loop, as the session tick does.
+        // The first upload fails its transfer and holds the uploader while its box is open; the
+        // timer then asks for another upload from that box's message loop, as a user's click can.
         ::SetTimer(nullptr, 0, 50, UploadAgain);
-        uploader.UploadByFtp(owner_, local_ + ".missing", "first.jpg", "127.0.0.1", "", kUser, kPassword);
+        Upload(uploader, owner_, local_ + ".missing", "first.jpg", "127.0.0.1", "", kUser, kPassword);
         seen = watcher.Seen();
     }
     // Both boxes may be found by the same look, in either order.
@@ -186,7 +202,7 @@ TEST_F(FtpUpload, SecondUploadWhileTheFirstIsOpenIsRefused) {
 
     // Once the first has closed, the next upload goes through.
     BoxWatcher watcher;
-    uploader.UploadByFtp(owner_, local_, "third.jpg", "127.0.0.1", "", kUser, kPassword);
+    Upload(uploader, owner_, local_, "third.jpg", "127.0.0.1", "", kUser, kPassword);
     EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_TRUE(FileExists(server->Root() + "\\third.jpg"));
 }

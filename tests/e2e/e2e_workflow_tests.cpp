@@ -164,7 +164,10 @@ TEST_F(Workflow, TwoCamerasSaveUploadAndMailByHand) {
 
     ASSERT_TRUE(Press(a.camAction, ids::EmailLastImage));
     ASSERT_TRUE(Press(b.camAction, ids::EmailLastImage));
-    const std::vector<RecordedMail> mails = ReadMailLog(mailLog);
+    // Mails go out on threads of their own.
+    std::vector<RecordedMail> mails;
+    for (int wait = 0; wait < 100 && (mails = ReadMailLog(mailLog)).size() < 2; ++wait)
+        ::Sleep(50);
     ASSERT_EQ(mails.size(), 2u);
     EXPECT_EQ(mails[0].subject, "door.jpg");
     EXPECT_EQ(mails[0].note, "door.jpg");
@@ -176,6 +179,8 @@ TEST_F(Workflow, TwoCamerasSaveUploadAndMailByHand) {
     ASSERT_TRUE(Press(a.camAction, ids::FtpLastImage));
     ASSERT_TRUE(Press(b.camAction, ids::FtpLastImage));
     EXPECT_FALSE(WaitForMessageBox(run.Id(), 300)) << "an upload reported an error";
+    for (int wait = 0; wait < 100 && ReadWholeFile(ftp->Root() + "\\up\\yard.jpg").empty(); ++wait)
+        ::Sleep(50);
     EXPECT_EQ(ReadWholeFile(ftp->Root() + "\\up\\door.jpg"), ReadWholeFile(folderA + "\\door.jpg"));
     EXPECT_EQ(ReadWholeFile(ftp->Root() + "\\up\\yard.jpg"), ReadWholeFile(folderB + "\\yard.jpg"));
 }

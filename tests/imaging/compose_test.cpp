@@ -127,19 +127,19 @@ TEST(ComposeAndSaveFrame, RefusesShortFramesAndBadSizesWithoutReadingPastTheBuff
     shortFrame.bytes.pop_back();
     GuardedFrame guardedShort(shortFrame);
     ::DeleteFileA(path.c_str());
-    EXPECT_EQ(ComposeAndSaveFrame(0.0, guardedShort.Data(), wholeBytes - 1, 50, 48, path.c_str(), {}), 0);
+    EXPECT_NE(ComposeAndSaveFrame(0.0, guardedShort.Data(), wholeBytes - 1, 50, 48, path.c_str(), {}), 0);
     EXPECT_FALSE(FileExists(path));
 
     // A frame one row short of its recorded height.
-    EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), wholeBytes, 50, 49, path.c_str(), {}), 0);
+    EXPECT_NE(ComposeAndSaveFrame(0.0, frame.bytes.data(), wholeBytes, 50, 49, path.c_str(), {}), 0);
     EXPECT_FALSE(FileExists(path));
 
     for (auto [width, height] : {std::pair{0, 48}, {50, 0}, {-50, 48}, {50, -49}}) {
-        EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), wholeBytes, width, height, path.c_str(), {}),
+        EXPECT_NE(ComposeAndSaveFrame(0.0, frame.bytes.data(), wholeBytes, width, height, path.c_str(), {}),
                   0);
         EXPECT_FALSE(FileExists(path)) << width << " x " << height;
     }
-    EXPECT_EQ(ComposeAndSaveFrame(0.0, nullptr, wholeBytes, 50, 48, path.c_str(), {}), 0);
+    EXPECT_NE(ComposeAndSaveFrame(0.0, nullptr, wholeBytes, 50, 48, path.c_str(), {}), 0);
     EXPECT_FALSE(FileExists(path));
 
     // A whole frame ending right at the guard page is read exactly, and a larger buffer is fine too.
@@ -155,19 +155,20 @@ TEST(ComposeAndSaveFrame, RefusesShortFramesAndBadSizesWithoutReadingPastTheBuff
     EXPECT_EQ(ReadImage(path).height, 48);
 }
 
+// Each refusal is reported (a non-zero status), so nothing is sent for an image that is not there.
 TEST(ComposeAndSaveFrame, UnwritablePathsWriteNothingAndTheNextGoodPathSucceeds) {
     const Frame frame = BandedFrame(64, 48);
     const auto bytes = static_cast<uint32_t>(frame.bytes.size());
     const std::string missingFolder = TempPath("no such folder\\image.jpg");
     const std::string invalidName = TempPath("bad<name>|.jpg");
 
-    EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, missingFolder.c_str(), {}), 0);
+    EXPECT_NE(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, missingFolder.c_str(), {}), 0);
     EXPECT_FALSE(FileExists(missingFolder));
     EXPECT_FALSE(FileExists(TempPath("no such folder")));
-    EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, invalidName.c_str(), {}), 0);
+    EXPECT_NE(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, invalidName.c_str(), {}), 0);
     EXPECT_FALSE(FileExists(invalidName));
-    EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, "", {}), 0);
-    EXPECT_EQ(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, nullptr, {}), 0);
+    EXPECT_NE(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, "", {}), 0);
+    EXPECT_NE(ComposeAndSaveFrame(0.0, frame.bytes.data(), bytes, 64, 48, nullptr, {}), 0);
 
     const Image image = ComposeAndRead(frame, OverlaySettings{}, TempPath("after failures.jpg"));
     EXPECT_EQ(image.width, 64);

@@ -6,6 +6,7 @@
 #include "TestCameras.h"
 #include "WindowDriver.h"
 #include "capture/CameraSlots.h"
+#include "framework/EventLog.h"
 #include "session/CameraSchedule.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,11 @@ constexpr std::int32_t kStart = 1'000'000'000;
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string NarrowLogPath() {
+    const std::wstring path = EventLogPath();
+    return std::string(path.begin(), path.end()); // the prefix's paths are plain ASCII
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -73,8 +79,8 @@ class ScheduleTest : public ::testing::Test {
     }
 
     size_t MailsSent() const { return Count(ReadAll(mailLog), "SEND\t"); }
-    // Uploads and logins of this test (the server serves the whole program).
-    size_t Uploads() const { return Count(server->Transcript().substr(transcriptStart), "STOR "); }
+    // Finished uploads and logins of this test (the server serves the whole program).
+    size_t Uploads() const { return Count(server->Transcript().substr(transcriptStart), " completed=1"); }
     size_t Logins() const { return Count(server->Transcript().substr(transcriptStart), "USER camuser"); }
 
     // Settings of a camera whose images go to folder, uploaded to the test server and mailed.
@@ -147,7 +153,10 @@ TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAsk
         const size_t uploadsBefore = Uploads(), mailsBefore = MailsSent();
         Tick(20);
         Tick(20);
-        PumpUntil([&] { return Uploads() != uploadsBefore; }, second % 4 == 0 ? 2000 : 50);
+        // Both go out on threads of their own once the image is written.
+        if (second % 4 == 0)
+            PumpUntil([&] { return Uploads() != uploadsBefore && MailsSent() != mailsBefore; }, 3000);
+        PumpUntil([&] { return !session->DeliveryBusy(); }, 3000);
         if (Uploads() != uploadsBefore)
             uploadSeconds.push_back(second);
         if (MailsSent() != mailsBefore)
@@ -264,12 +273,13 @@ TEST_F(ScheduleTest, TheFirstTickAfterSwitchingOnSavesAtOnceAndSwitchingResetsNo
     EXPECT_EQ(session->lastSaveTime, saved);
 }
 
-TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingMirrorsUploadsAndMails) {
+// A save that writes nothing is not a save: nothing is mirrored, uploaded or mailed for it.
+TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingAndSendsNothingUnwritten) {
     TempFolder folder("nowhere");
     MainWindow main;
     camview* session = main.Open(kNoDevice, true);
     ASSERT_NE(session, nullptr);
-    BoxAnswerer boxes; // the upload's error boxes
+    BoxAnswerer boxes;
     Configure(session, folder, "1");
     ccamaction* action = session->ActionDialog();
     SetCheck(action, ids::MirrorToHttp, true);
@@ -284,15 +294,49 @@ TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingMirrorsUploadsAndMails)
         now += 2;
     }
     EXPECT_TRUE(main.dialog().HasSession(session));
-    EXPECT_EQ(MirrorBlockText(), "PATH=" + path + "\n");
-    EXPECT_EQ(Logins(), 2u);
-    EXPECT_EQ(MailsSent(), 2u);
+    EXPECT_NE(MirrorBlockText(), "PATH=" + path + "\n");
+    EXPECT_EQ(Logins(), 0u);
+    EXPECT_EQ(MailsSent(), 0u);
     EXPECT_TRUE(folder.Files().empty());
     EXPECT_EQ(CameraSlotAt(session->CameraIndex()).frameWanted.load(), 1);
-    size_t sendErrors = 0;
-    for (const std::string& caption : boxes.Captions())
-        sendErrors += caption == " Send Error";
-    EXPECT_EQ(sendErrors, 2u); // the file to upload was never written
+    EXPECT_TRUE(boxes.Captions().empty());
+}
+
+TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgain) {
+    TempFolder folder("deleted");
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    Configure(session, folder, "1");
+    SetCheck(session->ActionDialog(), ids::FtpAuto, true);
+    SetCheck(session->ActionDialog(), ids::EmailAuto, true);
+    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    const auto runSecond = [&] {
+        const auto handled = session->ImagesWritten() + session->SavesFailed();
+        now += 2;
+        Tick();
+        PumpUntil([&] { return session->ImagesWritten() + session->SavesFailed() > handled; }, 3000);
+        PumpUntil([&] { return !session->DeliveryBusy(); }, 3000);
+    };
+    const size_t logStart = ReadAll(NarrowLogPath()).size();
+    runSecond();
+    ASSERT_TRUE(PumpUntil([&] { return Uploads() == 1 && MailsSent() == 1; }, 3000));
+
+    std::filesystem::remove_all(folder.path());
+    for (int second = 0; second < 3; ++second)
+        runSecond();
+    ASSERT_TRUE(PumpUntil([&] { return session->SavesFailed() >= 3; }, 3000));
+    EXPECT_EQ(Uploads(), 1u);
+    EXPECT_EQ(MailsSent(), 1u);
+
+    ::CreateDirectoryA(folder.path().c_str(), nullptr);
+    runSecond();
+    EXPECT_TRUE(PumpUntil([&] { return Uploads() == 2 && MailsSent() == 2; }, 3000));
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
+    FlushEventLog();
+    const std::string log = ReadAll(NarrowLogPath()).substr(logStart);
+    EXPECT_EQ(Count(log, "could not save " + folder.File("image.jpg")), 1u) << log;
+    EXPECT_EQ(Count(log, "saving works again"), 1u) << log;
 }
 
 TEST_F(ScheduleTest, TheRealCameraTimerSavesEverySecondSecond) {

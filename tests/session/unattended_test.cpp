@@ -1,0 +1,210 @@
+// Running with nobody at the keyboard, on the real camera timer and clock: a box left open, a
+// server that never answers and a camera unplugged hold back only the camera they concern, and the
+// event log tells what happened.
+#include <winsock2.h>
+
+#include "BoxWatcher.h"
+#include "FtpServer.h"
+#include "SessionHarness.h"
+#include "TestCameras.h"
+#include "WindowDriver.h"
+#include "framework/EventLog.h"
+#include "session/LiveViewIds.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+using namespace lumetra;
+using namespace lumetra::test;
+using namespace std::chrono_literals;
+namespace ids = lumetra::cam_action_ids;
+
+namespace {
+
+const std::string kCameraA = "Unattended A";
+const std::string kCameraB = "Unattended B";
+
+std::string ReadLog() {
+    FlushEventLog();
+    std::ifstream in(std::filesystem::path(EventLogPath()), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Measures, from a thread of its own, how long the windows take to answer a message.
+class ResponsivenessProbe {
+  public:
+    explicit ResponsivenessProbe(std::vector<HWND> windows)
+        : thread_([this, windows] {
+              while (!stop_) {
+                  for (HWND window : windows) {
+                      const auto start = std::chrono::steady_clock::now();
+                      DWORD_PTR result = 0;
+                      ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+                      const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start);
+                      slowest_ = std::max<long long>(slowest_, took.count());
+                  }
+                  std::this_thread::sleep_for(50ms);
+              }
+          }) {}
+    ~ResponsivenessProbe() {
+        stop_ = true;
+        thread_.join();
+    }
+    long long SlowestMs() const { return slowest_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<long long> slowest_{0};
+    std::thread thread_;
+};
+
+class Unattended : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { StartProgramLibraries(); }
+    void SetUp() override {
+        ASSERT_TRUE(cameras.loaded());
+        ASSERT_TRUE(cameraA.registered() && cameraB.registered());
+        DeleteCameraKey(kCameraA);
+        DeleteCameraKey(kCameraB);
+        logStart = ReadLog().size();
+    }
+
+    // Opens a camera that saves every second into folder, with time-stamped names.
+    camview* OpenSaving(MainWindow& main, const std::string& name, const TempFolder& folder) {
+        camview* session = main.Open(name);
+        if (!session)
+            return nullptr;
+        SetEdit(session->ActionDialog(), ids::Directory, folder.path());
+        SetEdit(session->ActionDialog(), ids::SaveSeconds, "1");
+        SetCheck(session->ActionDialog(), ids::AppendTime, true);
+        SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+        return session;
+    }
+    // FTP Auto every second to a server on this port.
+    static void UploadTo(camview* session, unsigned short port) {
+        session->SetFtpPort(port);
+        SetEdit(session->ActionDialog(), ids::FtpUrl, "127.0.0.1");
+        SetEdit(session->ActionDialog(), ids::FtpSeconds, "1");
+        SetCheck(session->ActionDialog(), ids::FtpAuto, true);
+    }
+    std::string NewLogLines() { return ReadLog().substr(logStart); }
+
+    TestCameras cameras;
+    ScopedTestCamera cameraA{cameras, kCameraA};
+    ScopedTestCamera cameraB{cameras, kCameraB};
+    size_t logStart = 0;
+};
+
+TEST_F(Unattended, AnUnansweredUploadBoxHoldsBackOnlyThatCamerasUploads) {
+    TempFolder folderA("box-a"), folderB("box-b");
+    MainWindow main(true);
+    camview* a = OpenSaving(main, kCameraA, folderA);
+    camview* b = OpenSaving(main, kCameraB, folderB);
+    ASSERT_TRUE(a && b);
+    BoxWatcher boxes(12s); // nobody answers for 12 s
+    UploadTo(a, FreeLoopbackPort()); // nothing listens there
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Seen().empty(); }, 15000));
+    const auto savedA = a->ImagesWritten(), savedB = b->ImagesWritten();
+    PumpMessages(11500);
+    EXPECT_GE(a->ImagesWritten() - savedA, 4u) << "the camera whose box is open keeps saving";
+    EXPECT_GE(b->ImagesWritten() - savedB, 4u);
+    ASSERT_EQ(boxes.Seen().size(), 1u) << "no second box while the first waits";
+    EXPECT_EQ(boxes.Seen()[0].caption, "Error");
+    EXPECT_EQ(boxes.Seen()[0].owner, a->GetSafeHwnd());
+    // Answered, the uploads resume at their interval (and fail again, here).
+    EXPECT_TRUE(PumpUntil([&] { return boxes.Seen().size() >= 2; }, 6000));
+    EXPECT_NE(NewLogLines().find("[Unattended A]  FTP upload of image"), std::string::npos);
+    main.Exit();
+}
+
+TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
+    // Accepts connections (the backlog does) and never says a word.
+    SOCKET silent = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+
+    TempFolder folderA("silent-a"), folderB("silent-b");
+    MainWindow main(true);
+    camview* a = OpenSaving(main, kCameraA, folderA);
+    camview* b = OpenSaving(main, kCameraB, folderB);
+    ASSERT_TRUE(a && b);
+    BoxWatcher boxes(1s);
+    const auto savedA = a->ImagesWritten(), savedB = b->ImagesWritten();
+    {
+        ResponsivenessProbe probe({main.hwnd(), a->GetSafeHwnd(), b->GetSafeHwnd(),
+                                   a->ActionDialog()->GetSafeHwnd()});
+        UploadTo(a, ::ntohs(address.sin_port));
+        const DWORD start = ::GetTickCount();
+        ASSERT_TRUE(PumpUntil([&] { return !boxes.Seen().empty(); }, 60000)) << "the upload timed out";
+        const DWORD waited = ::GetTickCount() - start;
+        EXPECT_GE(waited, 20000u) << "the box came after the timeout, not at once";
+        PumpMessages(1500);
+        EXPECT_LT(probe.SlowestMs(), 500) << "every window answered within a fraction of a second";
+        // Saves every second whole second all along.
+        EXPECT_GE(a->ImagesWritten() - savedA, waited / 2000 - 2);
+        EXPECT_GE(b->ImagesWritten() - savedB, waited / 2000 - 2);
+    }
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].caption, "Error");
+    main.Exit();
+    ::closesocket(silent);
+}
+
+TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings) {
+    TempFolder folderA("plug-a"), folderB("plug-b");
+    MainWindow main(true);
+    camview* a = OpenSaving(main, kCameraA, folderA);
+    camview* b = OpenSaving(main, kCameraB, folderB);
+    ASSERT_TRUE(a && b);
+    SetEdit(a->ActionDialog(), ids::FileName, "door");
+    BoxAnswerer boxes;
+    PumpMessages(2500);
+    ASSERT_GE(a->ImagesWritten(), 1u);
+
+    const DWORD unplugged = ::GetTickCount();
+    const auto savedB = b->ImagesWritten();
+    ASSERT_TRUE(cameras.Unplug(kCameraA));
+    ASSERT_TRUE(PumpUntil([&] { return a->CameraLost(); }, 7000));
+    const auto savedWhileLost = a->ImagesWritten();
+    HWND host = ::GetDlgItem(a->GetSafeHwnd(), live_view_ids::VideoHost);
+    HWND waiting = ::FindWindowExA(host, nullptr, "Static", nullptr);
+    ASSERT_NE(waiting, nullptr);
+    EXPECT_NE(GetText(waiting).find("Waiting for the camera"), std::string::npos);
+    EXPECT_EQ(GetText(a->GetSafeHwnd()), "Live View") << "the window keeps its caption";
+    PumpMessages(10000 - std::min<DWORD>(10000, ::GetTickCount() - unplugged));
+    EXPECT_EQ(a->ImagesWritten(), savedWhileLost);
+    EXPECT_EQ(a->SavesFailed(), 0u) << "a lost camera is not asked for images";
+
+    ASSERT_TRUE(cameras.Replug(kCameraA));
+    const DWORD replugged = ::GetTickCount();
+    EXPECT_TRUE(PumpUntil([&] { return a->ImagesWritten() > savedWhileLost; }, 7000));
+    EXPECT_LT(::GetTickCount() - replugged, 7000u);
+    EXPECT_FALSE(a->CameraLost());
+    EXPECT_EQ(::FindWindowExA(host, nullptr, "Static", nullptr), nullptr);
+    const std::vector<std::string> files = folderA.Files();
+    EXPECT_TRUE(std::all_of(files.begin(), files.end(), [](const std::string& name) {
+        return name.rfind("door", 0) == 0;
+    })) << "the same settings after the rebuild";
+    // The other camera saved every second whole second throughout.
+    EXPECT_GE(b->ImagesWritten() - savedB, (::GetTickCount() - unplugged) / 2000 - 1);
+    EXPECT_TRUE(boxes.Captions().empty());
+    const std::string log = NewLogLines();
+    EXPECT_NE(log.find("[Unattended A]  camera lost"), std::string::npos) << log;
+    EXPECT_NE(log.find("[Unattended A]  camera back"), std::string::npos) << log;
+    main.Exit();
+}
+
+} // namespace
