@@ -443,6 +443,8 @@ HRESULT CapturePin::StartStreaming(IReferenceClock* clock) {
     stopRequested_ = false;
     running_ = false;
     ResetEvent(wakeEvent_.get());
+    // Opened, or created when no one has unplugged the camera yet, so that a later unplug reaches us.
+    unplugEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, UnplugEventName(filter_.cameraName()).c_str()));
     thread_.reset(CreateThread(nullptr, 0, &CapturePin::StreamingThreadMain, this, 0, &threadId_));
     if (!thread_) {
         allocator->Decommit();
@@ -512,9 +514,9 @@ void CapturePin::StreamingLoop() {
     REFERENCE_TIME streamTimeWithoutClock = 0;
 
     while (!stopRequested_) {
-        if (!running_) {
+        if (DeviceLost() || !running_) { // in this order: a paused filter notices an unplug too
             wasRunning = false;
-            WaitForSingleObject(wakeEvent_.get(), INFINITE);
+            WaitForWake(INFINITE);
             continue;
         }
         const int64_t now = PerformanceCounterNow();
@@ -525,7 +527,7 @@ void CapturePin::StreamingLoop() {
         }
         if (now < nextDue) {
             const DWORD waitMs = static_cast<DWORD>((nextDue - now) * 1000 / frequency.QuadPart);
-            WaitForSingleObject(wakeEvent_.get(), std::max<DWORD>(waitMs, 1));
+            WaitForWake(std::max<DWORD>(waitMs, 1));
             continue;
         }
         // Late by more than a frame (a slow consumer): skip ahead rather than burst.
@@ -534,6 +536,9 @@ void CapturePin::StreamingLoop() {
         ComPtr<IMediaSample> sample;
         if (FAILED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)))
             continue; // decommitted: a stop is under way
+        // Unplugged while this thread waited for the buffer.
+        if (DeviceLost())
+            continue;
         BYTE* buffer = nullptr;
         if (FAILED(sample->GetPointer(&buffer)) ||
             sample->GetSize() < static_cast<long>(renderer.imageSize()))
@@ -556,6 +561,25 @@ void CapturePin::StreamingLoop() {
         ++framesDelivered_;
         input->Receive(sample.Get());
     }
+}
+
+bool CapturePin::DeviceLost() {
+    if (deviceLost_)
+        return true;
+    if (!unplugEvent_ || WaitForSingleObject(unplugEvent_.get(), 0) != WAIT_OBJECT_0)
+        return false;
+    deviceLost_ = true;
+    filter_.ReportDeviceLost();
+    return true;
+}
+
+void CapturePin::WaitForWake(DWORD timeoutMs) {
+    if (deviceLost_ || !unplugEvent_) {
+        WaitForSingleObject(wakeEvent_.get(), timeoutMs);
+        return;
+    }
+    const HANDLE events[] = {wakeEvent_.get(), unplugEvent_.get()};
+    WaitForMultipleObjects(static_cast<DWORD>(std::size(events)), events, FALSE, timeoutMs);
 }
 
 } // namespace lumetra::testcam

@@ -69,6 +69,10 @@ class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig {
     void ReleaseConnection();
     static DWORD WINAPI StreamingThreadMain(void* parameter);
     void StreamingLoop();
+    // Whether the camera has been unplugged; the first time it sees so, the graph is told.
+    bool DeviceLost();
+    // Sleeps until woken by a state change, an unplug not yet seen, or the timeout.
+    void WaitForWake(DWORD timeoutMs);
 
     TestCamFilter& filter_;
     std::mutex lock_; // connection fields and the configured format
@@ -82,6 +86,8 @@ class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig {
     UniqueHandle thread_;
     DWORD threadId_ = 0;
     UniqueHandle wakeEvent_;
+    UniqueHandle unplugEvent_;            // set while the camera of this name is unplugged
+    std::atomic<bool> deviceLost_{false}; // once unplugged, this filter never delivers again
     ComPtr<IReferenceClock> clock_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> running_{false};

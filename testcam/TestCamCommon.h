@@ -7,6 +7,7 @@
 #include <cguid.h>
 
 #include <atomic>
+#include <string>
 
 namespace lumetra::testcam {
 
@@ -19,6 +20,10 @@ inline constexpr wchar_t kDefaultCameraName[] = L"Lumetra Test Camera";
 extern std::atomic<long> liveObjectCount;
 extern std::atomic<long> serverLockCount;
 extern HMODULE moduleHandle;
+
+// Name of the manual-reset event that is set while the camera of this name is unplugged. Every
+// process of the session sees the same event, so a filter learns of an unplug made elsewhere.
+std::wstring UnplugEventName(const std::wstring& cameraName);
 
 // Counts an object of this DLL for as long as it lives.
 class ModuleObject {
@@ -98,3 +103,7 @@ class MediaType {
 };
 
 } // namespace lumetra::testcam
+
+// The DLL's own exports, also called inside it.
+extern "C" HRESULT WINAPI TestCamRegister(const wchar_t* friendlyName);
+extern "C" HRESULT WINAPI TestCamUnregister(const wchar_t* friendlyName);

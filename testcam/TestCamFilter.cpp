@@ -238,4 +238,14 @@ IFilterGraph* TestCamFilter::graph() {
     return graph_;
 }
 
+void TestCamFilter::ReportDeviceLost() {
+    ComPtr<IMediaEventSink> sink;
+    if (IFilterGraph* filterGraph = graph();
+        !filterGraph || FAILED(filterGraph->QueryInterface(IID_PPV_ARGS(&sink))))
+        return;
+    // param1 the filter that stands for the device, param2 0: removed (1 would be arrived).
+    sink->Notify(EC_DEVICE_LOST,
+                 reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))), 0);
+}
+
 } // namespace lumetra::testcam

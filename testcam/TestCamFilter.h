@@ -48,6 +48,8 @@ class TestCamFilter final : public IBaseFilter, public IPersistPropertyBag, publ
     FILTER_STATE state();
     std::wstring cameraName();
     IFilterGraph* graph(); // not referenced: the graph owns the filter
+    // Tells the graph, through its IMediaEventSink, that the device has gone (EC_DEVICE_LOST).
+    void ReportDeviceLost();
 
   private:
     TestCamFilter();

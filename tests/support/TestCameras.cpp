@@ -63,6 +63,8 @@ TestCameras::TestCameras() {
     register_ = Export<NameFunction>(module_, "TestCamRegister");
     unregister_ = Export<NameFunction>(module_, "TestCamUnregister");
     unregisterAll_ = Export<PlainFunction>(module_, "TestCamUnregisterAll");
+    unplug_ = Export<NameFunction>(module_, "TestCamUnplug");
+    replug_ = Export<NameFunction>(module_, "TestCamReplug");
     canUnloadNow_ = Export<PlainFunction>(module_, "DllCanUnloadNow");
 }
 
@@ -86,11 +88,27 @@ bool TestCameras::UnregisterAll() {
     return SUCCEEDED(lastResult_);
 }
 
+bool TestCameras::Unplug(const std::wstring& friendlyName) {
+    lastResult_ = unplug_ ? unplug_(friendlyName.c_str()) : kNotLoaded;
+    return SUCCEEDED(lastResult_);
+}
+
+bool TestCameras::Replug(const std::wstring& friendlyName) {
+    lastResult_ = replug_ ? replug_(friendlyName.c_str()) : kNotLoaded;
+    return SUCCEEDED(lastResult_);
+}
+
 bool TestCameras::Register(const std::string& friendlyName) {
     return Register(Widen(friendlyName));
 }
 bool TestCameras::Unregister(const std::string& friendlyName) {
     return Unregister(Widen(friendlyName));
+}
+bool TestCameras::Unplug(const std::string& friendlyName) {
+    return Unplug(Widen(friendlyName));
+}
+bool TestCameras::Replug(const std::string& friendlyName) {
+    return Replug(Widen(friendlyName));
 }
 
 HRESULT TestCameras::CanUnloadNow() const {

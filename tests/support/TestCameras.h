@@ -15,7 +15,7 @@ class TestCameras {
     TestCameras(const TestCameras&) = delete;
     TestCameras& operator=(const TestCameras&) = delete;
 
-    bool loaded() const { return register_ && unregister_ && unregisterAll_; }
+    bool loaded() const { return register_ && unregister_ && unregisterAll_ && unplug_ && replug_; }
     // Windows path of the DLL (Z:\...), empty when LUMETRA_BUILD_DIR is not set.
     const std::wstring& dllPath() const { return dllPath_; }
     HMODULE module() const { return module_; }
@@ -23,9 +23,15 @@ class TestCameras {
     bool Register(const std::wstring& friendlyName);
     bool Unregister(const std::wstring& friendlyName);
     bool UnregisterAll();
+    // Unplug: the name leaves the category and every running camera of that name, in any process,
+    // stops delivering and reports EC_DEVICE_LOST, until Replug registers the name again.
+    bool Unplug(const std::wstring& friendlyName);
+    bool Replug(const std::wstring& friendlyName);
     // Narrow names, converted with the thread's ANSI code page as the application converts them.
     bool Register(const std::string& friendlyName);
     bool Unregister(const std::string& friendlyName);
+    bool Unplug(const std::string& friendlyName);
+    bool Replug(const std::string& friendlyName);
     // The DLL's DllCanUnloadNow: S_OK once no object of it is alive.
     HRESULT CanUnloadNow() const;
 
@@ -42,6 +48,8 @@ class TestCameras {
     HMODULE module_ = nullptr;
     NameFunction register_ = nullptr;
     NameFunction unregister_ = nullptr;
+    NameFunction unplug_ = nullptr;
+    NameFunction replug_ = nullptr;
     PlainFunction unregisterAll_ = nullptr;
     PlainFunction canUnloadNow_ = nullptr;
     HRESULT lastResult_ = S_OK;

@@ -1,16 +1,37 @@
 // Starting, pausing, stopping and releasing graphs with the test-pattern camera: the streaming
-// thread ends with the stop, nothing hangs and the DLL is free to unload afterwards.
+// thread ends with the stop, nothing hangs and the DLL is free to unload afterwards; an unplugged
+// camera goes quiet.
 
 #include "CameraTestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
 
 using namespace lumetra;
 using namespace lumetra::test;
 
 namespace {
+
+// The (param1, param2) of each EC_DEVICE_LOST the graph queues within the next forMs milliseconds.
+std::vector<std::pair<LONG_PTR, LONG_PTR>> DeviceLostEvents(IMediaEvent* events, DWORD forMs) {
+    std::vector<std::pair<LONG_PTR, LONG_PTR>> lost;
+    const ULONGLONG deadline = GetTickCount64() + forMs;
+    for (ULONGLONG now; (now = GetTickCount64()) <= deadline;) {
+        long code = 0;
+        LONG_PTR param1 = 0, param2 = 0;
+        // Wine answers E_ABORT at once, without waiting, the first time after the queue ran empty.
+        if (FAILED(events->GetEvent(&code, &param1, &param2, static_cast<long>(deadline - now))))
+            continue;
+        if (code == EC_DEVICE_LOST)
+            lost.emplace_back(param1, param2);
+        events->FreeEventParams(code, param1, param2);
+    }
+    return lost;
+}
 
 class TestCameraLifecycle : public ::testing::Test {
   protected:
@@ -155,6 +176,60 @@ TEST_F(TestCameraLifecycle, FilterStaysStoppedAndDisconnectableWhenUnconnected) 
     EXPECT_EQ(S_FALSE, pin->Disconnect());
     ComPtr<IPin> peer;
     EXPECT_EQ(VFW_E_NOT_CONNECTED, pin->ConnectedTo(&peer));
+}
+
+TEST_F(TestCameraLifecycle, UnplugSilencesTheCameraAndReportsDeviceLostOnceUntilReplug) {
+    ScopedTestCamera other(cameras, "Lifecycle Other Cam");
+    ASSERT_TRUE(other.registered());
+    FrameCollector collector, otherCollector;
+    GrabberGraph graph, otherGraph;
+    ComPtr<IMediaEvent> events, otherEvents; // MinGW gives IMediaEvent no __uuidof: asked by IID
+    ASSERT_TRUE(SUCCEEDED(graph.Build(L"Lifecycle Cam", collector)));
+    ASSERT_TRUE(SUCCEEDED(otherGraph.Build(L"Lifecycle Other Cam", otherCollector)));
+    ASSERT_TRUE(SUCCEEDED(graph.graph->QueryInterface(IID_IMediaEvent, &events)));
+    ASSERT_TRUE(SUCCEEDED(otherGraph.graph->QueryInterface(IID_IMediaEvent, &otherEvents)));
+    ASSERT_EQ(S_OK, graph.Run());
+    ASSERT_EQ(S_OK, otherGraph.Run());
+    ASSERT_TRUE(collector.WaitForFrames(2, 3000));
+
+    ASSERT_TRUE(cameras.Unplug("Lifecycle Cam")) << std::hex << cameras.lastResult();
+    // Plugged in again for the tests after this one, whatever fails below.
+    std::unique_ptr<TestCameras, void (*)(TestCameras*)> replugOnExit(
+        &cameras, [](TestCameras* owner) { owner->Replug("Lifecycle Cam"); });
+    const auto lost = DeviceLostEvents(events.Get(), 1500);
+    ASSERT_EQ(1u, lost.size());
+    ComPtr<IUnknown> cameraIdentity;
+    graph.camera.As(&cameraIdentity);
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(cameraIdentity.Get()), lost[0].first);
+    EXPECT_EQ(0, lost[0].second); // removed
+    const long framesAtLoss = collector.frames();
+    Sleep(500);
+    EXPECT_EQ(framesAtLoss, collector.frames());
+    const auto devices = ListVideoInputDevices();
+    EXPECT_FALSE(IsListed(devices, L"Lifecycle Cam"));
+    EXPECT_TRUE(IsListed(devices, L"Lifecycle Other Cam"));
+    EXPECT_FALSE(BindCamera(L"Lifecycle Cam"));
+
+    // Stopped and run again while unplugged: still nothing, and no second report.
+    const ULONGLONG stopStarted = GetTickCount64();
+    ASSERT_TRUE(SUCCEEDED(graph.Stop()));
+    EXPECT_LT(GetTickCount64() - stopStarted, 2000u);
+    ASSERT_EQ(S_OK, graph.Run());
+    EXPECT_TRUE(DeviceLostEvents(events.Get(), 700).empty());
+    EXPECT_EQ(framesAtLoss, collector.frames());
+
+    ASSERT_TRUE(cameras.Replug("Lifecycle Cam")) << std::hex << cameras.lastResult();
+    replugOnExit.release();
+    EXPECT_TRUE(IsListed(ListVideoInputDevices(), L"Lifecycle Cam"));
+    FrameCollector rebuiltCollector;
+    GrabberGraph rebuilt;
+    ASSERT_TRUE(SUCCEEDED(rebuilt.Build(L"Lifecycle Cam", rebuiltCollector)));
+    ASSERT_EQ(S_OK, rebuilt.Run());
+    EXPECT_TRUE(rebuiltCollector.WaitForFrames(3, 3000));
+
+    // The other camera streamed throughout and heard of no loss.
+    EXPECT_TRUE(otherCollector.WaitForFrames(otherCollector.frames() + 3, 3000));
+    EXPECT_TRUE(DeviceLostEvents(otherEvents.Get(), 0).empty());
 }
 
 } // namespace
