@@ -203,10 +203,14 @@ void ccamaction::LoadSettings() {
 }
 
 void ccamaction::SaveSettings() {
-    // A refused entry keeps its stored value; everything else typed is still saved.
-    if (!IsExchanging())
-        UpdateDataKeepingValid();
-    settings_.UTX = TextOfEdit();
+    // A refused entry keeps its stored value; everything else typed is still saved. When the pair
+    // is closed from inside the validation box of a running exchange, that box already tells the
+    // user: the valid values are taken without another one.
+    UpdateDataKeepingValid(!IsExchanging());
+    // Gone when a close inside this save's own box saved and destroyed the dialog meanwhile; the
+    // text taken then stands.
+    if (GetSafeHwnd())
+        settings_.UTX = TextOfEdit();
     SaveSettingsToRegistry(settings_);
 }
 

@@ -322,6 +322,26 @@ TEST(Session, ClosingTheLiveViewFirstSavesAndClosesTheDialog) {
     EXPECT_EQ(camera.Read("FTD").Text(), "by live view");
 }
 
+TEST(Session, ClosingTheLiveViewInsideAValidationBoxSavesEveryValidValue) {
+    ScopedCameraKey camera("liveviewbox");
+    auto* session = new camview(nullptr);
+    HWND liveView = session->GetSafeHwnd();
+    ccamaction* dialog = OpenCamera(camera.Name(), nullptr, session);
+    session->SetActionDialog(dialog);
+    HWND window = dialog->GetSafeHwnd();
+    SetItemText(window, ids::WatermarkWidth, "wide"); // refused; the addresses come after it
+    SetItemText(window, ids::EmailAddresses, "after@example.com");
+    Driver driver([&] {
+        WaitForWindow("Lumetra");
+        ::PostMessageA(liveView, WM_CLOSE, 0, 0); // the Live View's close box, with the box open
+    });
+    Click(window, ids::AppendTime);
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window) && !::IsWindow(liveView); }, 5000));
+    driver.Join();
+    EXPECT_TRUE(FindWindows("Lumetra").empty()) << "the close shows no box of its own";
+    EXPECT_EQ(camera.Read("EML").Text(), "after@example.com");
+}
+
 TEST(Pickers, AChosenFontIsShownUsedForTheTextAndPublished) {
     ScopedCameraKey camera("fontok");
     ccamaction* dialog = OpenCamera(camera.Name());
