@@ -32,12 +32,12 @@ ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
         {ids::SaveCurrentImage, BN_CLICKED, [this] { this->SaveCurrentImage(); }},
         {ids::FtpLastImage, BN_CLICKED, [this] { OnFtpLastImage(); }},
         {ids::FtpAuto, BN_CLICKED, [this] { OnFtpAuto(); }},
-        {ids::AppendTime, BN_CLICKED, [this] { TakeValues(); }},
+        {ids::AppendTime, BN_CLICKED, [this] { TakeValuesAndCheck(ids::AppendTime, settings_.AVI); }},
         {ids::ViewAfterSaving, BN_CLICKED, [this] { OnViewAfterSaving(); }},
         {ids::SaveAuto, BN_CLICKED, [this] { OnSaveAuto(); }},
         {ids::Browse, BN_CLICKED, [this] { OnBrowse(); }},
-        {ids::UseWatermark, BN_CLICKED, [this] { PublishOverlay(); }},
-        {ids::UseTransparent, BN_CLICKED, [this] { PublishOverlay(); }},
+        {ids::UseWatermark, BN_CLICKED, [this] { OnOverlayCheck(ids::UseWatermark, settings_.UWM); }},
+        {ids::UseTransparent, BN_CLICKED, [this] { OnOverlayCheck(ids::UseTransparent, settings_.UTT); }},
         {ids::SelectWatermark, BN_CLICKED, [this] { OnSelectWatermark(); }},
         {ids::HighColour, BN_CLICKED, [this] { OnTransparentColour(true); }},
         {ids::LowColour, BN_CLICKED, [this] { OnTransparentColour(false); }},
@@ -49,8 +49,8 @@ ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
         {ids::WatermarkY, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::TextY, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::Polygon, BN_CLICKED, [this] { OnPolygon(); }},
-        {ids::VerticalText, BN_CLICKED, [this] { OnCheckThenPublish(); }},
-        {ids::UseBox, BN_CLICKED, [this] { OnCheckThenPublish(); }},
+        {ids::VerticalText, BN_CLICKED, [this] { OnOverlayCheck(ids::VerticalText, settings_.UVT); }},
+        {ids::UseBox, BN_CLICKED, [this] { OnOverlayCheck(ids::UseBox, settings_.WTX); }},
         {ids::BoxWidth, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::BoxDepth, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::FontColour, BN_CLICKED, [this] { OnFontColour(); }},
@@ -151,6 +151,17 @@ bool ccamaction::TakeValues() {
     if (IsExchanging())
         return false;
     return UpdateData(true);
+}
+
+// A refused entry stops the exchange before later rows; the clicked box's flag follows it all the
+// same, so the switch and what the box shows never part.
+void ccamaction::TakeValuesAndCheck(int id, int& flag) {
+    TakeValues();
+    flag = CheckState(id);
+}
+
+int ccamaction::CheckState(int id) const {
+    return static_cast<int>(::SendMessageA(Item(id), BM_GETCHECK, 0, 0));
 }
 
 std::string ccamaction::TextOfEdit() const {
@@ -318,19 +329,19 @@ void ccamaction::OnEmailLastImage() {
 }
 
 void ccamaction::OnFtpAuto() {
-    TakeValues();
+    TakeValuesAndCheck(ids::FtpAuto, settings_.AFT);
     if (session_)
         session_->FtpAutoOn = settings_.AFT != 0;
 }
 
 void ccamaction::OnViewAfterSaving() {
-    TakeValues();
+    TakeValuesAndCheck(ids::ViewAfterSaving, settings_.ATI);
     if (session_)
         session_->ViewAfterSavingOn = settings_.ATI != 0;
 }
 
 void ccamaction::OnSaveAuto() {
-    TakeValues();
+    TakeValuesAndCheck(ids::SaveAuto, settings_.AUS);
     if (owner_)
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
     if (session_)
@@ -338,7 +349,7 @@ void ccamaction::OnSaveAuto() {
 }
 
 void ccamaction::OnEmailAutoClicked() {
-    TakeValues();
+    TakeValuesAndCheck(ids::EmailAuto, settings_.EmailAuto);
     if (session_)
         session_->EmailAutoOn = settings_.EmailAuto != 0;
 }
@@ -351,7 +362,7 @@ void ccamaction::OnEmailSecondsTyped() {
 }
 
 void ccamaction::OnMirrorToHttp() {
-    TakeValues();
+    TakeValuesAndCheck(ids::MirrorToHttp, settings_.MirrorToHttp);
     if (owner_)
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
 }
@@ -410,9 +421,10 @@ void ccamaction::OnChooseFont() {
 }
 
 void ccamaction::OnPolygon() {
-    // Taking values first keeps what was typed elsewhere; UPO then holds the box's new state.
-    TakeValues();
-    if (settings_.UPO == 0) {
+    // The box's new state decides, not the exchange: a refused entry before it would leave UPO stale
+    // and a later exchange would switch polygon mode on without the sides ever being confirmed.
+    if (CheckState(ids::Polygon) == BST_UNCHECKED) {
+        settings_.UPO = 0;
         PublishOverlay();
         return;
     }
@@ -425,14 +437,14 @@ void ccamaction::OnPolygon() {
     } else {
         settings_.UPO = 0;
     }
-    Refresh();
+    // Only the box is set: a full refresh would put back the members of entries typed since.
+    ::CheckDlgButton(GetSafeHwnd(), ids::Polygon, settings_.UPO != 0 ? BST_CHECKED : BST_UNCHECKED);
     PublishOverlay();
 }
 
-// "Vertical text" and "Use Box": the flag follows the box's new state, taken with the other values.
-void ccamaction::OnCheckThenPublish() {
-    TakeValues();
-    Refresh();
+// The flag follows its box at once; the publish takes the other values (and shows a refusal once).
+void ccamaction::OnOverlayCheck(int id, int& flag) {
+    flag = CheckState(id);
     PublishOverlay();
 }
 

@@ -108,6 +108,27 @@ TEST(Overlay, CheckBoxesPublishTheirNewStateAndKeepWhatWasTyped) {
     ASSERT_TRUE(CloseWithEscape(window));
 }
 
+TEST(Overlay, AFlagFollowsItsBoxWhenAnEarlierEntryIsRefused) {
+    ScopedCameraKey camera("refusedchecks");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    SetItemText(window, ids::WatermarkWidth, "wide"); // refused by the next exchange, before the boxes
+    ::CheckDlgButton(window, ids::VerticalText, BST_CHECKED);
+    ASSERT_TRUE(ClickAndAnswer(window, ids::VerticalText, [] { AnswerMessageBox("Lumetra"); }));
+    EXPECT_EQ(Published().UVT, 1);
+    // Polygon mode still asks for its sides; cancelled, it stays off once the entry is corrected.
+    ::CheckDlgButton(window, ids::Polygon, BST_CHECKED);
+    ASSERT_TRUE(ClickAndAnswer(window, ids::Polygon, [] {
+        Answer(WaitForWindow("Special Water Mark "), IDCANCEL);
+        AnswerMessageBox("Lumetra");
+    }));
+    SetItemText(window, ids::WatermarkWidth, "90");
+    SetItemText(window, ids::TextX, "5");
+    EXPECT_FALSE(IsChecked(window, ids::Polygon));
+    EXPECT_EQ(Published().UPO, 0);
+    EXPECT_EQ(Published().UVT, 1);
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
 TEST(Overlay, TheTextIsPublishedCutTo299Characters) {
     ScopedCameraKey camera("text");
     HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
