@@ -88,6 +88,7 @@ class camview : public Dialog {
     void CloseSession();
     void OnFrameReady();
     bool OnPaint();
+    void KeepNameEditAtBottom();
 
     std::string cameraName;
     std::string nameText_;
@@ -95,6 +96,7 @@ class camview : public Dialog {
     CameraListDialog* owner = nullptr;
     ccamaction* actionDialog_ = nullptr;
     int cameraIndex = -1;
+    int nameEditBottomGap_ = 0; // from the name edit's top to the client area's bottom, in pixels
     bool slotHeld_ = false;
     CaptureGraph graph_;
     std::unique_ptr<FtpUploader> ftp_ = std::make_unique<FtpUploader>();
