@@ -128,6 +128,8 @@ void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
     }
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (!moniker)
+            continue; // an enumerator may succeed without handing out a moniker
         ComPtr<IPropertyBag> properties;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(properties.GetAddressOf()))))
             continue;
@@ -135,7 +137,9 @@ void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
         {
             ScopedVariant friendlyName;
             (*friendlyName).vt = VT_BSTR;
-            if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)))
+            // A bag may give the value in the type it was stored with, not the one asked for.
+            if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)) ||
+                (*friendlyName).vt != VT_BSTR)
                 continue;
             name = FriendlyNameToAnsi((*friendlyName).bstrVal);
         }
@@ -151,7 +155,7 @@ void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
         (*clsidText).vt = VT_BSTR;
         CLSID clsid;
         if (SUCCEEDED(properties->Read(L"CLSID", clsidText.get(), nullptr)) && (*clsidText).vt == VT_BSTR &&
-            ::CLSIDFromString((*clsidText).bstrVal, &clsid) == S_OK)
+            (*clsidText).bstrVal && ::CLSIDFromString((*clsidText).bstrVal, &clsid) == S_OK)
             ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
     }
 }

@@ -47,8 +47,10 @@ void FindCaptureFilter(const char* name, IBaseFilter** filter) {
     const size_t nameLength = std::strlen(name);
     monikers->Reset();
     ComPtr<IMoniker> moniker;
-    // Next may succeed with S_FALSE and no moniker at the end.
-    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK && moniker) {
+    // Next may succeed with S_FALSE and no moniker at the end; an S_OK without one skips the entry.
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (!moniker)
+            continue;
         ComPtr<IPropertyBag> properties;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
                                           reinterpret_cast<void**>(properties.GetAddressOf()))))
