@@ -35,6 +35,15 @@ std::string ListText(HWND list, int index) {
 void ShowErrorInfo(HWND owner, const char* text) {
     ::MessageBoxA(owner, text, "Error", MB_OK | MB_ICONINFORMATION);
 }
+
+// A window of Open Cam's pair deletes its object when it goes; an object whose window could not
+// be created is deleted here.
+void DiscardUnopened(Dialog* dialog) {
+    if (dialog->GetSafeHwnd())
+        dialog->DestroyWindow();
+    else
+        delete dialog;
+}
 } // namespace
 
 CameraListDialog::CameraListDialog(HWND parent)
@@ -178,6 +187,13 @@ void CameraListDialog::OnOpenCam() {
     }
     auto* session = new camview(this);
     auto* actionDialog = new ccamaction(this);
+    if (!session->GetSafeHwnd() || !actionDialog->GetSafeHwnd()) {
+        // Not linked yet: each goes alone, nothing is saved, and the slot is free again.
+        DiscardUnopened(session);
+        DiscardUnopened(actionDialog);
+        ReleaseSlot(cameraIndex);
+        return;
+    }
     actionDialog->SetSession(session);
     session->SetActionDialog(actionDialog);
 
