@@ -35,6 +35,15 @@ std::string ListText(HWND list, int index) {
 void ShowErrorInfo(HWND owner, const char* text) {
     ::MessageBoxA(owner, text, "Error", MB_OK | MB_ICONINFORMATION);
 }
+
+// A window of Open Cam's pair deletes its object when it goes; an object whose window could not
+// be created is deleted here.
+void DiscardUnopened(Dialog* dialog) {
+    if (dialog->GetSafeHwnd())
+        dialog->DestroyWindow();
+    else
+        delete dialog;
+}
 } // namespace
 
 CameraListDialog::CameraListDialog(HWND parent)
@@ -128,6 +137,8 @@ void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
     }
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (!moniker)
+            continue; // an enumerator may succeed without handing out a moniker
         ComPtr<IPropertyBag> properties;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(properties.GetAddressOf()))))
             continue;
@@ -135,7 +146,9 @@ void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
         {
             ScopedVariant friendlyName;
             (*friendlyName).vt = VT_BSTR;
-            if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)))
+            // A bag may give the value in the type it was stored with, not the one asked for.
+            if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)) ||
+                (*friendlyName).vt != VT_BSTR)
                 continue;
             name = FriendlyNameToAnsi((*friendlyName).bstrVal);
         }
@@ -151,7 +164,7 @@ void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
         (*clsidText).vt = VT_BSTR;
         CLSID clsid;
         if (SUCCEEDED(properties->Read(L"CLSID", clsidText.get(), nullptr)) && (*clsidText).vt == VT_BSTR &&
-            ::CLSIDFromString((*clsidText).bstrVal, &clsid) == S_OK)
+            (*clsidText).bstrVal && ::CLSIDFromString((*clsidText).bstrVal, &clsid) == S_OK)
             ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
     }
 }
@@ -174,6 +187,13 @@ void CameraListDialog::OnOpenCam() {
     }
     auto* session = new camview(this);
     auto* actionDialog = new ccamaction(this);
+    if (!session->GetSafeHwnd() || !actionDialog->GetSafeHwnd()) {
+        // Not linked yet: each goes alone, nothing is saved, and the slot is free again.
+        DiscardUnopened(session);
+        DiscardUnopened(actionDialog);
+        ReleaseSlot(cameraIndex);
+        return;
+    }
     actionDialog->SetSession(session);
     session->SetActionDialog(actionDialog);
 

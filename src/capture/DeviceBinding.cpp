@@ -40,8 +40,10 @@ void ForEachCaptureDevice(const std::function<bool(IMoniker*, const std::string&
         return;
     monikers->Reset();
     ComPtr<IMoniker> moniker;
-    // Next may succeed with S_FALSE and no moniker at the end.
-    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK && moniker) {
+    // Next may succeed with S_FALSE and no moniker at the end; an S_OK without one skips the entry.
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (!moniker)
+            continue;
         ComPtr<IPropertyBag> properties;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
                                           reinterpret_cast<void**>(properties.GetAddressOf()))))

@@ -51,8 +51,9 @@ bool ParseNumber(const std::string& text, bool allowMinus, long long& value) {
 }
 } // namespace
 
-DataExchange::DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure)
-    : dialog_(dialog), saving_(saveAndValidate), stopAtFirstFailure_(stopAtFirstFailure) {}
+DataExchange::DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure, bool showRefusal)
+    : dialog_(dialog), saving_(saveAndValidate), stopAtFirstFailure_(stopAtFirstFailure),
+      showRefusal_(showRefusal) {}
 
 std::string DataExchange::IntegerMessage() {
     return "Please enter an integer.";
@@ -92,6 +93,8 @@ void DataExchange::Fail(HWND control, const std::string& message) {
     if (failed_)
         return;
     failed_ = true;
+    if (!showRefusal_)
+        return;
     AppMessageBox(dialog_.GetSafeHwnd(), message, MB_OK | MB_ICONEXCLAMATION);
     if (control) {
         ::SetFocus(control);

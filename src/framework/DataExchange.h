@@ -21,7 +21,9 @@ class DataExchange {
   public:
     // stopAtFirstFailure false: every control that passes is taken, a refused one keeps its member,
     // and only the first refusal is shown (for saving on close, where nothing typed may be lost).
-    DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure = true);
+    // showRefusal false: a refusal is only counted, with no message and no focus change.
+    DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure = true,
+                 bool showRefusal = true);
 
     bool Saving() const { return saving_; }
     bool Failed() const { return failed_; }
@@ -59,6 +61,7 @@ class DataExchange {
     Dialog& dialog_;
     bool saving_;
     bool stopAtFirstFailure_;
+    bool showRefusal_;
     bool failed_ = false;
 };
 

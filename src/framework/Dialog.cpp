@@ -112,14 +112,14 @@ bool Dialog::UpdateData(bool saveAndValidate) {
     return RunExchange(saveAndValidate, true);
 }
 
-bool Dialog::UpdateDataKeepingValid() {
-    return RunExchange(true, false);
+bool Dialog::UpdateDataKeepingValid(bool showRefusal) {
+    return RunExchange(true, false, showRefusal);
 }
 
-bool Dialog::RunExchange(bool saveAndValidate, bool stopAtFirstFailure) {
+bool Dialog::RunExchange(bool saveAndValidate, bool stopAtFirstFailure, bool showRefusal) {
     const bool wasExchanging = exchanging_;
     exchanging_ = true;
-    DataExchange exchange(*this, saveAndValidate, stopAtFirstFailure);
+    DataExchange exchange(*this, saveAndValidate, stopAtFirstFailure, showRefusal);
     DoDataExchange(exchange);
     exchanging_ = wasExchanging;
     return !exchange.Failed();

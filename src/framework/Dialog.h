@@ -36,8 +36,8 @@ class Dialog {
     // into the controls (false). Returns false when a validation failed.
     bool UpdateData(bool saveAndValidate = true);
     // Takes every control that passes validation; a refused control keeps its member and the first
-    // refusal is shown. Returns false when something was refused.
-    bool UpdateDataKeepingValid();
+    // refusal is shown unless showRefusal is false. Returns false when something was refused.
+    bool UpdateDataKeepingValid(bool showRefusal = true);
 
     // Entry point for messages a caller pre-filters (Tab, Enter, Escape of modeless dialogs).
     static bool PreTranslate(MSG& msg);
@@ -84,7 +84,7 @@ class Dialog {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    bool RunExchange(bool saveAndValidate, bool stopAtFirstFailure);
+    bool RunExchange(bool saveAndValidate, bool stopAtFirstFailure, bool showRefusal = true);
     void LeaveBusy();
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool RouteCommand(int id, int code);

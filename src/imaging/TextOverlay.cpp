@@ -39,9 +39,22 @@ GpFontOwner CreateFontFrom(Gdiplus::GpFontFamily* family, float emSize, int styl
     return GpFontOwner(font);
 }
 
-// The chosen face, or the generic sans-serif family when that face is not installed.
+// The size in points of text typed before any font was chosen.
+constexpr float UnchosenFontEmSize = 12.0f;
+
+bool IsUnchosenFont(const LOGFONTA& logFont) {
+    static const LOGFONTA unchosen{};
+    return std::memcmp(&logFont, &unchosen, sizeof logFont) == 0;
+}
+
+// The chosen face, or the generic sans-serif family when that face is not installed. With no font
+// ever chosen (an all-zero LOGFONT) the text comes in the generic sans-serif family at 12 points.
 GpFontOwner CreateOverlayFont(const LOGFONTA& logFont) {
-    // GDI+ has no font of em size 0; an all-zero LOGFONT (no font chosen yet) draws no text.
+    if (IsUnchosenFont(logFont)) {
+        GpFontFamilyOwner family = SansSerifFamily();
+        return CreateFontFrom(family.get(), UnchosenFontEmSize, Gdiplus::FontStyleRegular);
+    }
+    // GDI+ has no font of em size 0: a chosen font of height 0 draws no text.
     const float emSize = std::fabs(static_cast<float>(logFont.lfHeight));
     if (!(emSize > 0.0f))
         return {};

@@ -58,7 +58,26 @@ BOOL camview::OnInitDialog() {
     Dialog::OnInitDialog();
     ::SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
     ::SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.get()));
+    RECT client{}, edit{};
+    ::GetClientRect(GetSafeHwnd(), &client);
+    ::GetWindowRect(Item(CameraNameEdit), &edit);
+    ::MapWindowPoints(nullptr, GetSafeHwnd(), reinterpret_cast<POINT*>(&edit), 2);
+    nameEditBottomGap_ = client.bottom - edit.top;
     return TRUE;
+}
+
+// The name edit keeps its distance from the bottom of the client area, below the growing picture.
+void camview::KeepNameEditAtBottom() {
+    HWND window = GetSafeHwnd();
+    HWND edit = Item(CameraNameEdit);
+    if (!edit || ::IsIconic(window))
+        return;
+    RECT client{}, position{};
+    ::GetClientRect(window, &client);
+    ::GetWindowRect(edit, &position);
+    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&position), 2);
+    ::SetWindowPos(edit, nullptr, position.left, client.bottom - nameEditBottomGap_, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void camview::DoDataExchange(DataExchange& exchange) {
@@ -299,6 +318,7 @@ void camview::ShowWaiting(bool waiting) {
 
 void camview::LayOutControls() {
     graph_.ResizeVideo();
+    KeepNameEditAtBottom();
     if (waitingLabel_ && videoHost_) {
         RECT host{};
         ::GetClientRect(videoHost_, &host);

@@ -117,6 +117,7 @@ class camview : public Dialog {
     void ShowWaiting(bool waiting);
     void LayOutControls();
     bool OnPaint();
+    void KeepNameEditAtBottom();
 
     std::string cameraName;
     std::string nameText_;
@@ -124,6 +125,7 @@ class camview : public Dialog {
     CameraListDialog* owner = nullptr;
     ccamaction* actionDialog_ = nullptr;
     int cameraIndex = -1;
+    int nameEditBottomGap_ = 0; // from the name edit's top to the client area's bottom, in pixels
     bool slotHeld_ = false;
     CaptureGraph graph_;
     std::unique_ptr<FtpUploader> ftp_ = std::make_unique<FtpUploader>();

@@ -32,12 +32,12 @@ ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
         {ids::SaveCurrentImage, BN_CLICKED, [this] { this->SaveCurrentImage(); }},
         {ids::FtpLastImage, BN_CLICKED, [this] { OnFtpLastImage(); }},
         {ids::FtpAuto, BN_CLICKED, [this] { OnFtpAuto(); }},
-        {ids::AppendTime, BN_CLICKED, [this] { TakeValues(); }},
+        {ids::AppendTime, BN_CLICKED, [this] { TakeValuesAndCheck(ids::AppendTime, settings_.AVI); }},
         {ids::ViewAfterSaving, BN_CLICKED, [this] { OnViewAfterSaving(); }},
         {ids::SaveAuto, BN_CLICKED, [this] { OnSaveAuto(); }},
         {ids::Browse, BN_CLICKED, [this] { OnBrowse(); }},
-        {ids::UseWatermark, BN_CLICKED, [this] { PublishOverlay(); }},
-        {ids::UseTransparent, BN_CLICKED, [this] { PublishOverlay(); }},
+        {ids::UseWatermark, BN_CLICKED, [this] { OnOverlayCheck(ids::UseWatermark, settings_.UWM); }},
+        {ids::UseTransparent, BN_CLICKED, [this] { OnOverlayCheck(ids::UseTransparent, settings_.UTT); }},
         {ids::SelectWatermark, BN_CLICKED, [this] { OnSelectWatermark(); }},
         {ids::HighColour, BN_CLICKED, [this] { OnTransparentColour(true); }},
         {ids::LowColour, BN_CLICKED, [this] { OnTransparentColour(false); }},
@@ -49,8 +49,8 @@ ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
         {ids::WatermarkY, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::TextY, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::Polygon, BN_CLICKED, [this] { OnPolygon(); }},
-        {ids::VerticalText, BN_CLICKED, [this] { OnCheckThenPublish(); }},
-        {ids::UseBox, BN_CLICKED, [this] { OnCheckThenPublish(); }},
+        {ids::VerticalText, BN_CLICKED, [this] { OnOverlayCheck(ids::VerticalText, settings_.UVT); }},
+        {ids::UseBox, BN_CLICKED, [this] { OnOverlayCheck(ids::UseBox, settings_.WTX); }},
         {ids::BoxWidth, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::BoxDepth, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::FontColour, BN_CLICKED, [this] { OnFontColour(); }},
@@ -153,6 +153,17 @@ bool ccamaction::TakeValues() {
     return UpdateData(true);
 }
 
+// A refused entry stops the exchange before later rows; the clicked box's flag follows it all the
+// same, so the switch and what the box shows never part.
+void ccamaction::TakeValuesAndCheck(int id, int& flag) {
+    TakeValues();
+    flag = CheckState(id);
+}
+
+int ccamaction::CheckState(int id) const {
+    return static_cast<int>(::SendMessageA(Item(id), BM_GETCHECK, 0, 0));
+}
+
 std::string ccamaction::TextOfEdit() const {
     return ItemText(ids::Text);
 }
@@ -203,10 +214,14 @@ void ccamaction::LoadSettings() {
 }
 
 void ccamaction::SaveSettings() {
-    // A refused entry keeps its stored value; everything else typed is still saved.
-    if (!IsExchanging())
-        UpdateDataKeepingValid();
-    settings_.UTX = TextOfEdit();
+    // A refused entry keeps its stored value; everything else typed is still saved. When the pair
+    // is closed from inside the validation box of a running exchange, that box already tells the
+    // user: the valid values are taken without another one.
+    UpdateDataKeepingValid(!IsExchanging());
+    // Gone when a close inside this save's own box saved and destroyed the dialog meanwhile; the
+    // text taken then stands.
+    if (GetSafeHwnd())
+        settings_.UTX = TextOfEdit();
     SaveSettingsToRegistry(settings_);
 }
 
@@ -316,19 +331,19 @@ void ccamaction::OnEmailLastImage() {
 }
 
 void ccamaction::OnFtpAuto() {
-    TakeValues();
+    TakeValuesAndCheck(ids::FtpAuto, settings_.AFT);
     if (session_)
         session_->FtpAutoOn = settings_.AFT != 0;
 }
 
 void ccamaction::OnViewAfterSaving() {
-    TakeValues();
+    TakeValuesAndCheck(ids::ViewAfterSaving, settings_.ATI);
     if (session_)
         session_->ViewAfterSavingOn = settings_.ATI != 0;
 }
 
 void ccamaction::OnSaveAuto() {
-    TakeValues();
+    TakeValuesAndCheck(ids::SaveAuto, settings_.AUS);
     if (owner_)
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
     if (session_)
@@ -336,7 +351,7 @@ void ccamaction::OnSaveAuto() {
 }
 
 void ccamaction::OnEmailAutoClicked() {
-    TakeValues();
+    TakeValuesAndCheck(ids::EmailAuto, settings_.EmailAuto);
     if (session_)
         session_->EmailAutoOn = settings_.EmailAuto != 0;
 }
@@ -349,7 +364,7 @@ void ccamaction::OnEmailSecondsTyped() {
 }
 
 void ccamaction::OnMirrorToHttp() {
-    TakeValues();
+    TakeValuesAndCheck(ids::MirrorToHttp, settings_.MirrorToHttp);
     if (owner_)
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
 }
@@ -408,9 +423,10 @@ void ccamaction::OnChooseFont() {
 }
 
 void ccamaction::OnPolygon() {
-    // Taking values first keeps what was typed elsewhere; UPO then holds the box's new state.
-    TakeValues();
-    if (settings_.UPO == 0) {
+    // The box's new state decides, not the exchange: a refused entry before it would leave UPO stale
+    // and a later exchange would switch polygon mode on without the sides ever being confirmed.
+    if (CheckState(ids::Polygon) == BST_UNCHECKED) {
+        settings_.UPO = 0;
         PublishOverlay();
         return;
     }
@@ -423,14 +439,14 @@ void ccamaction::OnPolygon() {
     } else {
         settings_.UPO = 0;
     }
-    Refresh();
+    // Only the box is set: a full refresh would put back the members of entries typed since.
+    ::CheckDlgButton(GetSafeHwnd(), ids::Polygon, settings_.UPO != 0 ? BST_CHECKED : BST_UNCHECKED);
     PublishOverlay();
 }
 
-// "Vertical text" and "Use Box": the flag follows the box's new state, taken with the other values.
-void ccamaction::OnCheckThenPublish() {
-    TakeValues();
-    Refresh();
+// The flag follows its box at once; the publish takes the other values (and shows a refusal once).
+void ccamaction::OnOverlayCheck(int id, int& flag) {
+    flag = CheckState(id);
     PublishOverlay();
 }
 

@@ -76,6 +76,9 @@ class ccamaction : public Dialog {
   private:
     // Takes the controls' values unless an exchange is already running (its message box is open).
     bool TakeValues();
+    // Takes values, then sets `flag` to the state of check box `id` whatever the exchange reached.
+    void TakeValuesAndCheck(int id, int& flag);
+    int CheckState(int id) const;
     void Refresh() { UpdateData(false); }
     std::string TextOfEdit() const;
     std::string ItemText(int id) const;
@@ -94,7 +97,7 @@ class ccamaction : public Dialog {
     void OnFontColour();
     void OnChooseFont();
     void OnPolygon();
-    void OnCheckThenPublish();
+    void OnOverlayCheck(int id, int& flag);
 
     void RestoreFont();
     void ShowFontFace();

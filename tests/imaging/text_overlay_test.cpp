@@ -36,13 +36,21 @@ TEST(TextOverlay, DrawsInItsColourAtItsOffset) {
     EXPECT_GE(strongest, 200);
 }
 
-TEST(TextOverlay, EmptyTextOrEmSizeZeroDrawsNothingAndStillSaves) {
+TEST(TextOverlay, EmptyTextDrawsNothingAndTextWithNoFontChosenIsSansSerifAt12Points) {
     OverlaySettings noText = TextSettings("", "Tahoma", 20, RedText, 10, 10);
     EXPECT_EQ(CountPixels(Compose(noText, "text-empty.jpg"), IsRedInk), 0);
 
-    OverlaySettings zeroSize = TextSettings("Hello", "", 0, RedText, 10, 10);
-    std::memset(&zeroSize.LFN, 0, sizeof zeroSize.LFN);
-    EXPECT_EQ(CountPixels(Compose(zeroSize, "text-zero.jpg"), IsRedInk), 0);
+    OverlaySettings unchosen = TextSettings("Hello", "", 0, RedText, 10, 10);
+    std::memset(&unchosen.LFN, 0, sizeof unchosen.LFN);
+    const Image unchosenImage = Compose(unchosen, "text-unchosen.jpg");
+    EXPECT_GT(CountPixels(unchosenImage, IsRedInk), 50);
+    // An empty face is the generic sans-serif family.
+    EXPECT_EQ(unchosenImage.pixels,
+              Compose(TextSettings("Hello", "", 12, RedText, 10, 10), "text-12pt.jpg").pixels);
+    // A chosen font is used as it is: of height 0, it draws nothing.
+    EXPECT_EQ(
+        CountPixels(Compose(TextSettings("Hello", "Tahoma", 0, RedText, 10, 10), "text-zero.jpg"), IsRedInk),
+        0);
 }
 
 TEST(TextOverlay, UnknownOrEmptyFaceFallsBackToSansSerif) {

@@ -220,17 +220,19 @@ TEST_F(SessionTest, APathOf260BytesOrMoreIsRefusedAndOneOf259Saved) {
     EXPECT_TRUE(IsJpeg(fits));
 }
 
-TEST_F(SessionTest, TheVideoFollowsTheLiveViewWhenTheUserResizesIt) {
+TEST_F(SessionTest, TheVideoAndTheNameFollowTheLiveViewWhenTheUserResizesIt) {
     MainWindow main;
     camview* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     HWND liveView = session->GetSafeHwnd();
     HWND host = ::GetDlgItem(liveView, live_view_ids::VideoHost);
+    HWND name = ::GetDlgItem(liveView, live_view_ids::CameraNameEdit);
     HWND video = ::GetWindow(host, GW_CHILD);
     ASSERT_NE(video, nullptr);
-    RECT hostBefore{}, windowBefore{};
+    RECT hostBefore{}, windowBefore{}, nameBefore{}, nameAfter{};
     ::GetClientRect(host, &hostBefore);
     ::GetWindowRect(liveView, &windowBefore);
+    ::GetWindowRect(name, &nameBefore);
 
     ::SetWindowPos(liveView, nullptr, 0, 0, windowBefore.right - windowBefore.left + 200,
                    windowBefore.bottom - windowBefore.top + 100, SWP_NOMOVE | SWP_NOZORDER);
@@ -244,6 +246,10 @@ TEST_F(SessionTest, TheVideoFollowsTheLiveViewWhenTheUserResizesIt) {
     ::GetWindowRect(video, &videoWindow);
     EXPECT_EQ(videoWindow.right - videoWindow.left, hostAfter.right);
     EXPECT_EQ(videoWindow.bottom - videoWindow.top, hostAfter.bottom);
+    // The window's top-left corner stays: the name moves with the bottom edge, below the picture.
+    ::GetWindowRect(name, &nameAfter);
+    EXPECT_EQ(nameAfter.top, nameBefore.top + 100);
+    EXPECT_EQ(nameAfter.left, nameBefore.left);
 
     ::SetWindowPos(liveView, nullptr, 0, 0, windowBefore.right - windowBefore.left - 100,
                    windowBefore.bottom - windowBefore.top - 50, SWP_NOMOVE | SWP_NOZORDER);
@@ -253,6 +259,8 @@ TEST_F(SessionTest, TheVideoFollowsTheLiveViewWhenTheUserResizesIt) {
     EXPECT_EQ(hostAfter.right, hostBefore.right - 100);
     EXPECT_EQ(videoWindow.right - videoWindow.left, hostAfter.right);
     EXPECT_EQ(videoWindow.bottom - videoWindow.top, hostAfter.bottom);
+    ::GetWindowRect(name, &nameAfter);
+    EXPECT_EQ(nameAfter.top, nameBefore.top - 50);
 }
 
 } // namespace

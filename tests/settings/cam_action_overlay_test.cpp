@@ -108,6 +108,27 @@ TEST(Overlay, CheckBoxesPublishTheirNewStateAndKeepWhatWasTyped) {
     ASSERT_TRUE(CloseWithEscape(window));
 }
 
+TEST(Overlay, AFlagFollowsItsBoxWhenAnEarlierEntryIsRefused) {
+    ScopedCameraKey camera("refusedchecks");
+    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+    SetItemText(window, ids::WatermarkWidth, "wide"); // refused by the next exchange, before the boxes
+    ::CheckDlgButton(window, ids::VerticalText, BST_CHECKED);
+    ASSERT_TRUE(ClickAndAnswer(window, ids::VerticalText, [] { AnswerMessageBox("Lumetra"); }));
+    EXPECT_EQ(Published().UVT, 1);
+    // Polygon mode still asks for its sides; cancelled, it stays off once the entry is corrected.
+    ::CheckDlgButton(window, ids::Polygon, BST_CHECKED);
+    ASSERT_TRUE(ClickAndAnswer(window, ids::Polygon, [] {
+        Answer(WaitForWindow("Special Water Mark "), IDCANCEL);
+        AnswerMessageBox("Lumetra");
+    }));
+    SetItemText(window, ids::WatermarkWidth, "90");
+    SetItemText(window, ids::TextX, "5");
+    EXPECT_FALSE(IsChecked(window, ids::Polygon));
+    EXPECT_EQ(Published().UPO, 0);
+    EXPECT_EQ(Published().UVT, 1);
+    ASSERT_TRUE(CloseWithEscape(window));
+}
+
 TEST(Overlay, TheTextIsPublishedCutTo299Characters) {
     ScopedCameraKey camera("text");
     HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
@@ -320,6 +341,26 @@ TEST(Session, ClosingTheLiveViewFirstSavesAndClosesTheDialog) {
     session->Cancel();
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window) && !::IsWindow(liveView); }, 5000));
     EXPECT_EQ(camera.Read("FTD").Text(), "by live view");
+}
+
+TEST(Session, ClosingTheLiveViewInsideAValidationBoxSavesEveryValidValue) {
+    ScopedCameraKey camera("liveviewbox");
+    auto* session = new camview(nullptr);
+    HWND liveView = session->GetSafeHwnd();
+    ccamaction* dialog = OpenCamera(camera.Name(), nullptr, session);
+    session->SetActionDialog(dialog);
+    HWND window = dialog->GetSafeHwnd();
+    SetItemText(window, ids::WatermarkWidth, "wide"); // refused; the addresses come after it
+    SetItemText(window, ids::EmailAddresses, "after@example.com");
+    Driver driver([&] {
+        WaitForWindow("Lumetra");
+        ::PostMessageA(liveView, WM_CLOSE, 0, 0); // the Live View's close box, with the box open
+    });
+    Click(window, ids::AppendTime);
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window) && !::IsWindow(liveView); }, 5000));
+    driver.Join();
+    EXPECT_TRUE(FindWindows("Lumetra").empty()) << "the close shows no box of its own";
+    EXPECT_EQ(camera.Read("EML").Text(), "after@example.com");
 }
 
 TEST(Pickers, AChosenFontIsShownUsedForTheTextAndPublished) {
