@@ -1,6 +1,8 @@
 #include "app/CameraApp.h"
 
 #include "app/CameraListDialog.h"
+#include "delivery/BackgroundJob.h"
+#include "framework/EventLog.h"
 
 #include <commctrl.h>
 #include <gdiplus.h>
@@ -21,8 +23,13 @@ bool CameraApp::InitInstance() {
     ULONG_PTR gdiplusToken = 0;
     Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
 
+    LogEvent("", "Lumetra started");
     dialog.DoModal();
     SetMainWindow(nullptr); // the window is gone
+    // Uploads still running are interrupted: no thread of ours outlives the program.
+    StopBackgroundJobs();
+    LogEvent("", "Lumetra ended");
+    FlushEventLog();
 
     Gdiplus::GdiplusShutdown(gdiplusToken);
     return false;

@@ -20,8 +20,9 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
     ::GetWindowThreadProcessId(window, &processId);
     char className[16] = {};
     ::GetClassNameA(window, className, sizeof(className));
+    // Message boxes only: a dialog with the message text control (not the program's own windows).
     if (processId == ::GetCurrentProcessId() && std::string(className) == "#32770" &&
-        ::IsWindowVisible(window))
+        ::IsWindowVisible(window) && ::GetDlgItem(window, kMessageTextId) != nullptr)
         reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
     return TRUE;
 }
@@ -52,7 +53,8 @@ void BoxWatcher::Poll() {
     std::vector<HWND> dialogs;
     ::EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
     const auto now = std::chrono::steady_clock::now();
-    std::lock_guard<std::mutex> lock(mutex_);
+    // open_ is this thread's own; the lock guards only seen_, and is never held while a window is
+    // asked for its text (its thread may be waiting for the lock in Seen()).
     std::erase_if(open_, [&](const OpenBox& box) {
         return std::find(dialogs.begin(), dialogs.end(), box.window) == dialogs.end();
     });
@@ -61,8 +63,13 @@ void BoxWatcher::Poll() {
                                   [&](const OpenBox& box) { return box.window == dialog; });
         if (known == open_.end()) {
             HWND textControl = ::GetDlgItem(dialog, kMessageTextId);
-            seen_.push_back({WindowText(dialog), textControl ? WindowText(textControl) : std::string(),
-                             ::GetWindow(dialog, GW_OWNER)});
+            SeenBox box{WindowText(dialog), textControl ? WindowText(textControl) : std::string(),
+                        ::GetWindow(dialog, GW_OWNER),
+                        std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count()};
+            std::lock_guard<std::mutex> lock(mutex_);
+            seen_.push_back(std::move(box));
             open_.push_back({dialog, now});
         } else if (now - known->firstSeen >= closeAfter_) {
             ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

@@ -1,5 +1,5 @@
 #pragma once
-// Answers the message boxes of this process from a thread of its own: records each box's
+// Answers the message boxes of this process (not its other dialogs) from a thread of its own: records each box's
 // caption, text and owner, then presses its OK button once it has been shown for a while.
 
 #include <windows.h>
@@ -17,6 +17,7 @@ struct SeenBox {
     std::string caption;
     std::string text;
     HWND owner = nullptr;
+    long long seenAt = 0; // wall-clock seconds since 1970 when it was first seen, as image stamps are
 };
 
 class BoxWatcher {
