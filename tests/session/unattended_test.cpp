@@ -67,6 +67,38 @@ class ResponsivenessProbe {
     std::thread thread_;
 };
 
+// An FTP server that accepts connections (the backlog does) and never says a word.
+class SilentServer {
+  public:
+    SilentServer() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(socket_, 8) == 0 &&
+            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ::ntohs(address.sin_port);
+    }
+    ~SilentServer() {
+        Close();
+        ::WSACleanup();
+    }
+    unsigned short Port() const { return port_; }
+    void Close() {
+        if (socket_ != INVALID_SOCKET)
+            ::closesocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+
+  private:
+    SOCKET socket_ = INVALID_SOCKET;
+    unsigned short port_ = 0;
+};
+
 class Unattended : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { StartProgramLibraries(); }
@@ -137,15 +169,8 @@ TEST_F(Unattended, AnUnansweredUploadBoxHoldsBackOnlyThatCamerasUploads) {
 }
 
 TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
-    // Accepts connections (the backlog does) and never says a word.
-    SOCKET silent = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 8), 0);
-    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    SilentServer silent;
+    ASSERT_NE(silent.Port(), 0);
 
     TempFolder folderA("silent-a"), folderB("silent-b");
     MainWindow main(true);
@@ -157,7 +182,7 @@ TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
     {
         ResponsivenessProbe probe({main.hwnd(), a->GetSafeHwnd(), b->GetSafeHwnd(),
                                    a->ActionDialog()->GetSafeHwnd()});
-        UploadTo(a, ::ntohs(address.sin_port));
+        UploadTo(a, silent.Port());
         const DWORD start = ::GetTickCount();
         // Wine waits 30 s for the greeting, then 30 s more for the answer to USER.
         ASSERT_TRUE(PumpUntil([&] { return !boxes.Seen().empty(); }, 100000)) << "the upload timed out";
@@ -172,7 +197,48 @@ TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
     ASSERT_EQ(boxes.Seen().size(), 1u);
     EXPECT_EQ(boxes.Seen()[0].caption, "Error");
     main.Exit();
-    ::closesocket(silent);
+}
+
+TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
+    TempFolder folder("close");
+    MainWindow main(true);
+    // An upload that cannot end by itself: closing the pair neither waits for it nor is touched by it.
+    SilentServer silent;
+    ASSERT_NE(silent.Port(), 0);
+    camview* a = OpenSaving(main, kCameraA, folder);
+    ASSERT_NE(a, nullptr);
+    UploadTo(a, silent.Port());
+    ASSERT_TRUE(PumpUntil([&] { return a->DeliveryBusy(); }, 5000));
+    HWND liveView = a->GetSafeHwnd();
+    const DWORD start = ::GetTickCount();
+    ::SendMessageA(liveView, WM_CLOSE, 0, 0);
+    PumpMessages(100);
+    EXPECT_LT(::GetTickCount() - start, 1000u);
+    EXPECT_FALSE(::IsWindow(liveView));
+    silent.Close(); // the orphaned upload fails now, with nobody left to tell
+    PumpMessages(1500);
+
+    // The box of a failed upload is open when the pair closes, then answered.
+    camview* b = OpenSaving(main, kCameraB, folder);
+    ASSERT_NE(b, nullptr);
+    liveView = b->GetSafeHwnd();
+    HWND camAction = b->ActionDialog()->GetSafeHwnd();
+    bool boxSeen = false;
+    Driver driver([&] {
+        HWND box = WaitForWindow("Error", 15000);
+        boxSeen = box != nullptr;
+        ::PostMessageA(camAction, WM_CLOSE, 0, 0);
+        ::Sleep(500);
+        if (::IsWindow(box))
+            Answer(box, IDOK);
+    });
+    UploadTo(b, FreeLoopbackPort());
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(liveView) && !::IsWindow(camAction); }, 20000));
+    driver.Join();
+    EXPECT_TRUE(boxSeen);
+    EXPECT_TRUE(main.dialog().openSessions.empty());
+    PumpMessages(500);
+    main.Exit();
 }
 
 TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings) {
