@@ -27,7 +27,6 @@ template <typename Interface> HRESULT QueryAs(IUnknown* object, REFIID iid, ComP
     return object->QueryInterface(iid, reinterpret_cast<void**>(result.ReleaseAndGetAddressOf()));
 }
 
-
 // Frees what a media type returned by the grabber holds.
 class ScopedMediaType {
   public:

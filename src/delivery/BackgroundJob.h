@@ -16,9 +16,9 @@ namespace lumetra {
 // What a job hands back to the user-interface thread.
 struct JobOutcome {
     bool succeeded = false;
-    std::string boxText;    // a message box to show (empty caption: none)
+    std::string boxText; // a message box to show (empty caption: none)
     std::string boxCaption;
-    std::string failure;    // what went wrong, for the event log (empty: nothing)
+    std::string failure; // what went wrong, for the event log (empty: nothing)
 };
 
 // How a job's blocking call is interrupted when the program ends.

@@ -79,9 +79,9 @@ JobOutcome PutFileByFtp(const FtpRequest& request, INTERNET_PORT port, JobStop& 
     if (!internet)
         return fail("_OrvaneQuillon", "InternetOpen");
     // A server that accepts and then says nothing ends in an error instead of a wait without end.
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                         INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-                         INTERNET_OPTION_DATA_RECEIVE_TIMEOUT}) {
+    for (DWORD option :
+         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
+          INTERNET_OPTION_DATA_SEND_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT}) {
         DWORD timeout = FtpTimeoutMs;
         ::InternetSetOptionA(internet.get(), option, &timeout, sizeof timeout);
     }

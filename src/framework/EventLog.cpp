@@ -18,11 +18,11 @@ constexpr LONGLONG MaxLogBytes = 1024 * 1024;
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty())
         return {};
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                             0, nullptr, nullptr);
     std::string utf8(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
+                          nullptr, nullptr);
     return utf8;
 }
 
@@ -100,8 +100,8 @@ class LogWriter {
         if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
             (static_cast<LONGLONG>(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow) >= MaxLogBytes)
             ::MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
-        UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return;
         std::string text;
@@ -132,8 +132,8 @@ void LogEvent(const std::string& cameraName, const std::string& text) {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u  ", now.wYear, now.wMonth, now.wDay, now.wHour,
-                  now.wMinute, now.wSecond);
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u  ", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond);
     std::string line = stamp;
     if (!cameraName.empty())
         line += "[" + ToUtf8(AnsiToWide(cameraName)) + "]  ";

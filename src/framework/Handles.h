@@ -127,7 +127,8 @@ class WindowDC {
 // COM on the calling thread for the length of a scope, when the thread had none yet.
 class ComApartment {
   public:
-    explicit ComApartment(DWORD model = COINIT_APARTMENTTHREADED) : result_(::CoInitializeEx(nullptr, model)) {}
+    explicit ComApartment(DWORD model = COINIT_APARTMENTTHREADED)
+        : result_(::CoInitializeEx(nullptr, model)) {}
     ~ComApartment() {
         if (SUCCEEDED(result_))
             ::CoUninitialize();

@@ -82,8 +82,8 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
     GpBitmapOwner bitmap;
     {
         Gdiplus::GpBitmap* created = nullptr;
-        const Gdiplus::GpStatus status =
-            GdipCreateBitmapFromGdiDib(reinterpret_cast<const BITMAPINFO*>(dibBlock.get()), dibPixels, &created);
+        const Gdiplus::GpStatus status = GdipCreateBitmapFromGdiDib(
+            reinterpret_cast<const BITMAPINFO*>(dibBlock.get()), dibPixels, &created);
         if (status != Gdiplus::Ok)
             return status;
         bitmap.reset(created);

@@ -17,7 +17,8 @@ std::int32_t MonotonicSeconds() {
     static const ULONGLONG offsetMs = [] {
         FILETIME now{};
         ::GetSystemTimeAsFileTime(&now);
-        const ULONGLONG wallMs = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000;
+        const ULONGLONG wallMs =
+            ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000;
         return (wallMs % 1000 + 1000 - ::GetTickCount64() % 1000) % 1000 + 1000;
     }();
     return static_cast<std::int32_t>((::GetTickCount64() + offsetMs) / 1000);

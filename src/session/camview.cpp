@@ -221,13 +221,14 @@ void camview::UploadByFtp(const std::string& localPath, const std::string& remot
 void camview::StartUpload(const FtpRequest& request, bool scheduled) {
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
     const std::string name = cameraName;
-    ftp_->UploadByFtp(GetSafeHwnd(), request, scheduled, [this, scheduled, name, request](const JobOutcome& outcome) {
-        // Runs before the upload's box, while the session is certainly there.
-        if (scheduled)
-            lastFtpTime = ScheduleNow();
-        if (!outcome.failure.empty())
-            LogEvent(name, "FTP upload of " + request.remoteName + " failed: " + outcome.failure);
-    });
+    ftp_->UploadByFtp(
+        GetSafeHwnd(), request, scheduled, [this, scheduled, name, request](const JobOutcome& outcome) {
+            // Runs before the upload's box, while the session is certainly there.
+            if (scheduled)
+                lastFtpTime = ScheduleNow();
+            if (!outcome.failure.empty())
+                LogEvent(name, "FTP upload of " + request.remoteName + " failed: " + outcome.failure);
+        });
 }
 
 void camview::SetFtpPort(INTERNET_PORT port) {
@@ -250,7 +251,8 @@ void camview::StartMail(const MailRequest& request, bool scheduled) {
     const std::string name = cameraName;
     if (mailJob_.Running()) {
         if (!scheduled)
-            LogEvent(name, "mail of " + request.imageName + " not sent: the previous mail is still being sent");
+            LogEvent(name,
+                     "mail of " + request.imageName + " not sent: the previous mail is still being sent");
         return;
     }
     mailJob_.Start([request](JobStop&) { return SendMailOnThisThread(request); },
@@ -277,7 +279,8 @@ void camview::WatchCamera() {
         graph_.TearDown();
         pendingImage_.reset(); // its frame will not come
         ShowWaiting(true);
-        LogEvent(cameraName, lost ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
+        LogEvent(cameraName,
+                 lost ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
         nextDeviceCheck_ = now + DeviceCheckMs;
         return;
     }
@@ -308,10 +311,10 @@ void camview::ShowWaiting(bool waiting) {
         return;
     RECT host{};
     ::GetClientRect(videoHost_, &host);
-    waitingLabel_ = ::CreateWindowExA(0, "STATIC", WaitingText, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE,
-                                      0, 0, host.right, host.bottom, videoHost_,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(WaitingLabelId)),
-                                      ::GetModuleHandleA(nullptr), nullptr);
+    waitingLabel_ = ::CreateWindowExA(
+        0, "STATIC", WaitingText, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0, host.right,
+        host.bottom, videoHost_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(WaitingLabelId)),
+        ::GetModuleHandleA(nullptr), nullptr);
     if (waitingLabel_)
         ::SendMessageA(waitingLabel_, WM_SETFONT, ::SendMessageA(GetSafeHwnd(), WM_GETFONT, 0, 0), FALSE);
 }

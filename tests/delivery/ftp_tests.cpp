@@ -84,7 +84,8 @@ HWND timerOwner = nullptr;
 std::string timerLocal;
 void CALLBACK UploadAgain(HWND, UINT, UINT_PTR id, DWORD) {
     ::KillTimer(nullptr, id);
-    timerUploader->UploadByFtp(timerOwner, FtpRequest{timerLocal, "second.jpg", "127.0.0.1", "", kUser, kPassword});
+    timerUploader->UploadByFtp(timerOwner,
+                               FtpRequest{timerLocal, "second.jpg", "127.0.0.1", "", kUser, kPassword});
 }
 
 } // namespace

@@ -152,7 +152,7 @@ TEST_F(Unattended, AnUnansweredUploadBoxHoldsBackOnlyThatCamerasUploads) {
     camview* a = OpenSaving(main, kCameraA, folderA);
     camview* b = OpenSaving(main, kCameraB, folderB);
     ASSERT_TRUE(a && b);
-    BoxWatcher boxes(12s); // nobody answers for 12 s
+    BoxWatcher boxes(12s);           // nobody answers for 12 s
     UploadTo(a, FreeLoopbackPort()); // nothing listens there
     // The box's own message loop runs inside this pump until the box is answered.
     ASSERT_TRUE(PumpUntil([&] { return !boxes.Seen().empty(); }, 15000));
@@ -162,7 +162,8 @@ TEST_F(Unattended, AnUnansweredUploadBoxHoldsBackOnlyThatCamerasUploads) {
     // Answered, the uploads resume at their interval (and fail again, here).
     ASSERT_TRUE(PumpUntil([&] { return boxes.Seen().size() >= 2; }, 8000));
     EXPECT_GE(boxes.Seen()[1].seenAt - opened, 11) << "no second box while the first waited";
-    EXPECT_GE(ImagesStamped(folderA, opened + 1, opened + 11), 4u) << "the camera whose box is open kept saving";
+    EXPECT_GE(ImagesStamped(folderA, opened + 1, opened + 11), 4u)
+        << "the camera whose box is open kept saving";
     EXPECT_GE(ImagesStamped(folderB, opened + 1, opened + 11), 4u);
     EXPECT_NE(NewLogLines().find("[Unattended A]  FTP upload of image"), std::string::npos);
     main.Exit();
@@ -180,8 +181,8 @@ TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
     BoxWatcher boxes(1s);
     const auto savedA = a->ImagesWritten(), savedB = b->ImagesWritten();
     {
-        ResponsivenessProbe probe({main.hwnd(), a->GetSafeHwnd(), b->GetSafeHwnd(),
-                                   a->ActionDialog()->GetSafeHwnd()});
+        ResponsivenessProbe probe(
+            {main.hwnd(), a->GetSafeHwnd(), b->GetSafeHwnd(), a->ActionDialog()->GetSafeHwnd()});
         UploadTo(a, silent.Port());
         const DWORD start = ::GetTickCount();
         // Wine waits 30 s for the greeting, then 30 s more for the answer to USER.

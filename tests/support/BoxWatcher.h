@@ -1,6 +1,6 @@
 #pragma once
-// Answers the message boxes of this process (not its other dialogs) from a thread of its own: records each box's
-// caption, text and owner, then presses its OK button once it has been shown for a while.
+// Answers the message boxes of this process (not its other dialogs) from a thread of its own: records each
+// box's caption, text and owner, then presses its OK button once it has been shown for a while.
 
 #include <windows.h>
 
