@@ -276,8 +276,11 @@ void camview::WatchCamera() {
         if (!lost && now - lastFrame <= FrameSilenceMs)
             return;
         cameraLost_ = true;
+        rebuildFailureLogged_ = false;
         graph_.TearDown();
-        pendingImage_.reset(); // its frame will not come
+        // The frame asked for will not come; the camera, once back, is asked afresh.
+        CameraSlotAt(cameraIndex).frameWanted.store(0, std::memory_order_release);
+        pendingImage_.reset();
         ShowWaiting(true);
         LogEvent(cameraName,
                  lost ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
@@ -291,7 +294,9 @@ void camview::WatchCamera() {
         return;
     // Same window, slot and settings; no box when nobody is there to answer it.
     if (!graph_.Build(cameraName.c_str(), cameraIndex, videoHost_, CaptureGraph::Failures::Quiet)) {
-        LogEvent(cameraName, "camera listed again, but it did not start: " + graph_.LastFailure());
+        if (!rebuildFailureLogged_)
+            LogEvent(cameraName, "camera listed again, but it did not start: " + graph_.LastFailure());
+        rebuildFailureLogged_ = true;
         graph_.TearDown();
         return;
     }
