@@ -20,8 +20,10 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
     ::GetWindowThreadProcessId(window, &processId);
     char className[16] = {};
     ::GetClassNameA(window, className, sizeof(className));
+    // A message box has its text in control 0xFFFF; the program's own dialogs (the camera list, Live
+    // View, CAM ACTION) are of the same class and must be left alone.
     if (processId == ::GetCurrentProcessId() && std::string(className) == "#32770" &&
-        ::IsWindowVisible(window))
+        ::IsWindowVisible(window) && ::GetDlgItem(window, kMessageTextId) != nullptr)
         reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
     return TRUE;
 }
