@@ -86,6 +86,7 @@ void camview::Tick() {
     AfterSaving afterSaving;
     afterSaving.mirror = true;
     afterSaving.retryAt = tickTime - saveSeconds; // due again in the next second
+    afterSaving.tickTime = tickTime;
     // An upload or mail still running, or an upload's box still open, skips this one quietly.
     if (FtpAutoOn && !ftp_->IsBusy()) {
         const int ftpSeconds = actionDialog_->FtpSeconds();

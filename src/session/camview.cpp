@@ -157,9 +157,9 @@ void camview::OnFrameReady() {
     if (after.mirror && owner)
         owner->MirrorImagePath(image->path);
     if (after.upload)
-        StartUpload(*after.upload, true);
+        StartUpload(*after.upload, after.tickTime);
     if (after.mail)
-        StartMail(*after.mail, true);
+        StartMail(*after.mail, after.tickTime);
 }
 
 void camview::OnSaveFailed(const PendingImage& image, int status) {
@@ -215,20 +215,22 @@ void camview::UploadByFtp(const std::string& localPath, const std::string& remot
         LogEvent(cameraName, "not uploaded: " + localPath + " was not written");
         return;
     }
-    StartUpload(FtpRequest{localPath, remoteName, url, remotePath, user, password}, false);
+    StartUpload(FtpRequest{localPath, remoteName, url, remotePath, user, password}, std::nullopt);
 }
 
-void camview::StartUpload(const FtpRequest& request, bool scheduled) {
+void camview::StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt) {
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
     const std::string name = cameraName;
-    ftp_->UploadByFtp(
-        GetSafeHwnd(), request, scheduled, [this, scheduled, name, request](const JobOutcome& outcome) {
-            // Runs before the upload's box, while the session is certainly there.
-            if (scheduled)
-                lastFtpTime = ScheduleNow();
-            if (!outcome.failure.empty())
-                LogEvent(name, "FTP upload of " + request.remoteName + " failed: " + outcome.failure);
-        });
+    ftp_->UploadByFtp(GetSafeHwnd(), request, scheduledAt.has_value(),
+                      [this, scheduledAt, name, request](const JobOutcome& outcome) {
+                          // Runs before the upload's box, while the session is certainly there. The
+                          // upload counts at its tick, as if it had taken no time.
+                          if (scheduledAt)
+                              lastFtpTime = *scheduledAt;
+                          if (!outcome.failure.empty())
+                              LogEvent(name,
+                                       "FTP upload of " + request.remoteName + " failed: " + outcome.failure);
+                      });
 }
 
 void camview::SetFtpPort(INTERNET_PORT port) {
@@ -244,21 +246,22 @@ void camview::MailLastSavedImage() {
         LogEvent(cameraName, "not mailed: " + path + " was not written");
         return;
     }
-    StartMail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()}, false);
+    StartMail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()},
+              std::nullopt);
 }
 
-void camview::StartMail(const MailRequest& request, bool scheduled) {
+void camview::StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt) {
     const std::string name = cameraName;
     if (mailJob_.Running()) {
-        if (!scheduled)
+        if (!scheduledAt)
             LogEvent(name,
                      "mail of " + request.imageName + " not sent: the previous mail is still being sent");
         return;
     }
     mailJob_.Start([request](JobStop&) { return SendMailOnThisThread(request); },
-                   [this, scheduled, name, request](const JobOutcome& outcome) {
-                       if (scheduled)
-                           lastMailTime = ScheduleNow();
+                   [this, scheduledAt, name, request](const JobOutcome& outcome) {
+                       if (scheduledAt)
+                           lastMailTime = *scheduledAt;
                        if (!outcome.failure.empty())
                            LogEvent(name, "mail of " + request.imageName + " failed: " + outcome.failure);
                    });

@@ -26,6 +26,7 @@ struct AfterSaving {
     std::optional<FtpRequest> upload;    // the schedule's upload
     std::optional<MailRequest> mail;     // the schedule's mail
     std::optional<std::int32_t> retryAt; // a failed schedule save is tried again from here
+    std::int32_t tickTime = 0; // the schedule tick that asked, the time its upload and mail count at
 };
 
 class camview : public Dialog {
@@ -110,8 +111,10 @@ class camview : public Dialog {
     void CloseSession();
     void OnFrameReady();
     void OnSaveFailed(const PendingImage& image, int status);
-    void StartUpload(const FtpRequest& request, bool scheduled);
-    void StartMail(const MailRequest& request, bool scheduled);
+    // scheduledAt: the tick time a schedule's upload or mail is recorded at once it is done (none for
+    // the user's).
+    void StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt);
+    void StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt);
     // Notices a camera that stopped, and rebuilds its graph once it is listed again.
     void WatchCamera();
     void ShowWaiting(bool waiting);
