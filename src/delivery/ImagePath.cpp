@@ -25,7 +25,7 @@ ImagePathBuilder::ImagePathBuilder(SecondsClock clock) : clock_(std::move(clock)
 std::string ImagePathBuilder::BuildImagePath(const std::string& directory, const std::string& fileName,
                                              int appendTime, std::string& bareName) {
     if (directory.empty())
-        return lastImagePath_;
+        return {};
     const std::int32_t now = appendTime != 0 ? clock_() : 0;
     ImagePath path = MakeImagePath(directory, fileName, appendTime != 0, now);
     lastImagePath_ = std::move(path.fullPath);

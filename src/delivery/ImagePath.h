@@ -26,9 +26,10 @@ class ImagePathBuilder {
   public:
     explicit ImagePathBuilder(SecondsClock clock = SecondsSince1970);
 
-    // directory = FIL, fileName = FIN, appendTime = AVI. With an empty directory no new name is made:
-    // the last path is returned again and bareName is left untouched. The clock is read only when
-    // appendTime is non-zero. Nothing on disk is touched.
+    // directory = FIL, fileName = FIN, appendTime = AVI. With an empty directory no path is made: the
+    // result is empty, the last path stays and bareName is left untouched (an image must never go to
+    // a path the fields do not hold). The clock is read only when appendTime is non-zero. Nothing on
+    // disk is touched.
     std::string BuildImagePath(const std::string& directory, const std::string& fileName, int appendTime,
                                std::string& bareName);
 

@@ -104,6 +104,11 @@ void DataExchange::Fail(HWND control, const std::string& message) {
 }
 
 void DataExchange::Text(int id, std::string& value, int maxChars) {
+    Text(id, value, maxChars, nullptr, {});
+}
+
+void DataExchange::Text(int id, std::string& value, int maxChars, bool (*accept)(const std::string&),
+                        const std::string& message) {
     HWND control = RowControl(id);
     if (!control)
         return;
@@ -116,6 +121,10 @@ void DataExchange::Text(int id, std::string& value, int maxChars) {
     std::string text = ReadText(control);
     if (maxChars > 0 && text.size() > static_cast<size_t>(maxChars)) {
         Fail(control, MaxCharsMessage(maxChars));
+        return;
+    }
+    if (accept && !accept(text)) {
+        Fail(control, message);
         return;
     }
     value = std::move(text);

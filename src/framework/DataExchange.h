@@ -30,6 +30,9 @@ class DataExchange {
 
     // Text; a maxChars of 0 or less means no limit. The limit also sets EM_LIMITTEXT when refreshing.
     void Text(int id, std::string& value, int maxChars = 0);
+    // Text that must also pass `accept` (after the length check); refused with `message` otherwise.
+    void Text(int id, std::string& value, int maxChars, bool (*accept)(const std::string&),
+              const std::string& message);
     // Signed decimal ("%d").
     void Int(int id, int& value);
     // Signed decimal within [minimum, maximum].

@@ -75,10 +75,14 @@ void camview::Tick() {
     // (this one included: it keeps saving with the values it has) and may close this one. Once the
     // window is gone nothing more is done; a save made meanwhile makes this one not due any more.
     const auto closed = [this] { return GetSafeHwnd() == nullptr; };
-    std::string bareName;
-    const std::string fullPath = actionDialog_->BuildImagePath(bareName);
-    if (closed() || fullPath.empty() || !actionDialog_ || cameraLost_)
+    std::string bareName, refusal;
+    const std::string fullPath = actionDialog_->BuildImagePath(bareName, &refusal);
+    if (closed() || !actionDialog_ || cameraLost_)
         return;
+    if (fullPath.empty()) {
+        ShowSaveStatus(refusal);
+        return;
+    }
     tickTime = ScheduleNow();
     if (!IsDue(lastSaveTime, saveSeconds, tickTime))
         return;
@@ -105,8 +109,10 @@ void camview::Tick() {
             afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};
     }
     // A path the slot cannot take is treated like no path, and the next tick tries again.
-    if (!SaveSnapshot(fullPath, std::move(afterSaving)))
+    if (!SaveSnapshot(fullPath, std::move(afterSaving))) {
+        ShowSaveStatus("the path is too long (259 characters at most)");
         return;
+    }
     lastSaveTime = tickTime;
 }
 

@@ -3,6 +3,7 @@
 #include "app/CameraListDialog.h"
 #include "capture/CameraSlots.h"
 #include "capture/DeviceBinding.h"
+#include "delivery/SaveTarget.h"
 #include "dialogs/imageview.h"
 #include "framework/Application.h"
 #include "framework/DataExchange.h"
@@ -58,26 +59,39 @@ BOOL camview::OnInitDialog() {
     Dialog::OnInitDialog();
     ::SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
     ::SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.get()));
-    RECT client{}, edit{};
+    RECT client{};
     ::GetClientRect(GetSafeHwnd(), &client);
-    ::GetWindowRect(Item(CameraNameEdit), &edit);
-    ::MapWindowPoints(nullptr, GetSafeHwnd(), reinterpret_cast<POINT*>(&edit), 2);
-    nameEditBottomGap_ = client.bottom - edit.top;
+    const auto gap = [&](int id) {
+        RECT control{};
+        ::GetWindowRect(Item(id), &control);
+        ::MapWindowPoints(nullptr, GetSafeHwnd(), reinterpret_cast<POINT*>(&control), 2);
+        return client.bottom - control.top;
+    };
+    nameEditBottomGap_ = gap(CameraNameEdit);
+    saveStatusBottomGap_ = gap(SaveStatus);
     return TRUE;
 }
 
-// The name edit keeps its distance from the bottom of the client area, below the growing picture.
-void camview::KeepNameEditAtBottom() {
+// The name edit and the status line keep their distance from the bottom of the client area, below
+// the growing picture.
+void camview::KeepBottomLinesAtBottom() {
     HWND window = GetSafeHwnd();
-    HWND edit = Item(CameraNameEdit);
-    if (!edit || ::IsIconic(window))
+    if (::IsIconic(window))
         return;
-    RECT client{}, position{};
+    RECT client{};
     ::GetClientRect(window, &client);
-    ::GetWindowRect(edit, &position);
-    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&position), 2);
-    ::SetWindowPos(edit, nullptr, position.left, client.bottom - nameEditBottomGap_, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const std::pair<int, int> lines[] = {{CameraNameEdit, nameEditBottomGap_},
+                                         {SaveStatus, saveStatusBottomGap_}};
+    for (const auto& [id, gap] : lines) {
+        HWND control = Item(id);
+        if (!control)
+            continue;
+        RECT position{};
+        ::GetWindowRect(control, &position);
+        ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&position), 2);
+        ::SetWindowPos(control, nullptr, position.left, client.bottom - gap, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 void camview::DoDataExchange(DataExchange& exchange) {
@@ -142,6 +156,7 @@ void camview::OnFrameReady() {
         return;
     }
     ++requestsWrittenCount_;
+    ShowSaveStatus({});
     // The viewer may have painted before the file was there.
     if (imageViewer)
         imageViewer->SetImagePath(imageViewer->ImagePath());
@@ -163,13 +178,36 @@ void camview::OnFrameReady() {
 }
 
 void camview::OnSaveFailed(const PendingImage& image, int status) {
+    // The file system is asked why once per run of failures (a deleted folder fails every second),
+    // and for every save of the user's.
+    const bool firstFailure = !saveFailing_ || image.path != failedPath_;
+    std::string reason;
+    if (firstFailure || image.afterSaving.manual) {
+        reason = WriteProblem(image.path);
+        if (reason.empty())
+            reason = SaveStatusText(status);
+    }
     failedPath_ = image.path;
-    // One line for a run of failures (a deleted folder fails every second), one for the recovery.
+    // One line for a run of failures, one for the recovery.
     if (!saveFailing_)
-        LogEvent(cameraName, "could not save " + image.path + ": " + SaveStatusText(status));
+        LogEvent(cameraName, "could not save " + image.path + ": " + reason);
     saveFailing_ = true;
     if (image.afterSaving.retryAt)
         lastSaveTime = *image.afterSaving.retryAt;
+    if (image.afterSaving.manual) {
+        if (actionDialog_)
+            actionDialog_->TellSaveFailed(image.path, reason);
+    } else if (firstFailure) {
+        ShowSaveStatus(reason);
+    }
+}
+
+void camview::ShowSaveStatus(const std::string& reason) {
+    const std::string text = reason.empty() ? std::string() : "Last save failed: " + reason;
+    if (text == saveStatus_)
+        return;
+    saveStatus_ = text;
+    ::SetDlgItemTextA(GetSafeHwnd(), SaveStatus, text.c_str());
 }
 
 bool camview::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
@@ -329,7 +367,7 @@ void camview::ShowWaiting(bool waiting) {
 
 void camview::LayOutControls() {
     graph_.ResizeVideo();
-    KeepNameEditAtBottom();
+    KeepBottomLinesAtBottom();
     if (waitingLabel_ && videoHost_) {
         RECT host{};
         ::GetClientRect(videoHost_, &host);

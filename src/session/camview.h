@@ -27,6 +27,7 @@ struct AfterSaving {
     std::optional<MailRequest> mail;     // the schedule's mail
     std::optional<std::int32_t> retryAt; // a failed schedule save is tried again from here
     std::int32_t tickTime = 0; // the schedule tick that asked, the time its upload and mail count at
+    bool manual = false;       // the user's save: a failure is told in a box
 };
 
 class camview : public Dialog {
@@ -118,9 +119,11 @@ class camview : public Dialog {
     // Notices a camera that stopped, and rebuilds its graph once it is listed again.
     void WatchCamera();
     void ShowWaiting(bool waiting);
+    // The Live View's line under the name: why the last automatic save failed (empty: clears it).
+    void ShowSaveStatus(const std::string& reason);
     void LayOutControls();
     bool OnPaint();
-    void KeepNameEditAtBottom();
+    void KeepBottomLinesAtBottom();
 
     std::string cameraName;
     std::string nameText_;
@@ -128,7 +131,10 @@ class camview : public Dialog {
     CameraListDialog* owner = nullptr;
     ccamaction* actionDialog_ = nullptr;
     int cameraIndex = -1;
-    int nameEditBottomGap_ = 0; // from the name edit's top to the client area's bottom, in pixels
+    // From the tops of the name edit and the save status line to the client area's bottom, in pixels.
+    int nameEditBottomGap_ = 0;
+    int saveStatusBottomGap_ = 0;
+    std::string saveStatus_;
     bool slotHeld_ = false;
     CaptureGraph graph_;
     std::unique_ptr<FtpUploader> ftp_ = std::make_unique<FtpUploader>();

@@ -2,8 +2,11 @@
 
 #include "app/CameraListDialog.h"
 #include "capture/CameraSlots.h"
+#include "delivery/SaveTarget.h"
 #include "dialogs/PolygonWatermarkDialog.h"
+#include "framework/Application.h"
 #include "framework/DataExchange.h"
+#include "framework/EventLog.h"
 #include "imaging/OverlaySettings.h"
 #include "resources/resource.h"
 #include "session/camview.h"
@@ -11,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace lumetra {
@@ -24,6 +28,43 @@ struct GraphicsDeleter {
     }
 };
 using GraphicsOwner = std::unique_ptr<Gdiplus::GpGraphics, GraphicsDeleter>;
+
+constexpr int DirectoryChars = 255;
+constexpr int FileNameChars = 256;
+constexpr char PlainFileNameMessage[] =
+    "Please enter a file name without a folder: none of \\ / : * ? \" < > |, no .., no dot or space at "
+    "the end, and no device name such as con or nul.";
+constexpr char FolderMessage[] = "Please enter the folder to save the images in.";
+
+// Seconds between automatic actions: a whole number from 1 s to one day.
+constexpr int MinIntervalSeconds = 1;
+constexpr int MaxIntervalSeconds = 86400;
+bool IsUsableInterval(const std::string& text) {
+    long long seconds = 0;
+    return DataExchange::ParseInt(text, seconds) && seconds >= MinIntervalSeconds &&
+           seconds <= MaxIntervalSeconds;
+}
+
+// Why the folder and file name, as typed, make no image path: the field, its message, and a few
+// words for the Live View.
+struct PathRefusal {
+    int field;
+    std::string message;
+    std::string reason;
+};
+std::optional<PathRefusal> RefusePathFields(const std::string& directory, const std::string& fileName) {
+    if (directory.size() > static_cast<size_t>(DirectoryChars))
+        return PathRefusal{ids::Directory, DataExchange::MaxCharsMessage(DirectoryChars),
+                           "the folder name is too long"};
+    if (fileName.size() > static_cast<size_t>(FileNameChars))
+        return PathRefusal{ids::FileName, DataExchange::MaxCharsMessage(FileNameChars),
+                           "the file name is too long"};
+    if (!IsPlainFileName(fileName))
+        return PathRefusal{ids::FileName, PlainFileNameMessage, "the file name is not a plain file name"};
+    if (directory.empty())
+        return PathRefusal{ids::Directory, FolderMessage, "no folder is chosen"};
+    return std::nullopt;
+}
 } // namespace
 
 ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
@@ -64,8 +105,8 @@ ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
         {ids::EmailAuto, BN_CLICKED, [this] { OnEmailAutoClicked(); }},
         {ids::MirrorToHttp, BN_CLICKED, [this] { OnMirrorToHttp(); }},
         // The schedule reads the intervals without taking values: a typed interval counts at once.
-        {ids::SaveSeconds, EN_CHANGE, [this] { settings_.OFS = ItemText(ids::SaveSeconds); }},
-        {ids::FtpSeconds, EN_CHANGE, [this] { settings_.FTO = ItemText(ids::FtpSeconds); }},
+        {ids::SaveSeconds, EN_CHANGE, [this] { OnSaveSecondsTyped(); }},
+        {ids::FtpSeconds, EN_CHANGE, [this] { OnFtpSecondsTyped(); }},
         {ids::EmailSeconds, EN_CHANGE, [this] { OnEmailSecondsTyped(); }},
     });
     Create(nullptr);
@@ -94,12 +135,12 @@ void ccamaction::DoDataExchange(DataExchange& exchange) {
     exchange.Check(ids::SaveAuto, s.AUS);
     exchange.Check(ids::ViewAfterSaving, s.ATI);
     exchange.Text(ids::SaveSeconds, s.OFS);
-    exchange.Text(ids::FileName, s.FIN, 256);
+    exchange.Text(ids::FileName, s.FIN, FileNameChars, IsPlainFileName, PlainFileNameMessage);
     exchange.Check(ids::AppendTime, s.AVI);
     exchange.Check(ids::FtpAuto, s.AFT);
     exchange.Text(ids::FtpUrl, s.FTP, 256);
     exchange.Text(ids::FtpSeconds, s.FTO);
-    exchange.Text(ids::Directory, s.FIL, 255);
+    exchange.Text(ids::Directory, s.FIL, DirectoryChars);
     exchange.Text(ids::FtpPassword, s.FtpPassword);
     exchange.Text(ids::FtpUser, s.FTU);
     exchange.Text(ids::FtpPath, s.FTD);
@@ -162,6 +203,15 @@ void ccamaction::TakeValuesAndCheck(int id, int& flag) {
 
 int ccamaction::CheckState(int id) const {
     return static_cast<int>(::SendMessageA(Item(id), BM_GETCHECK, 0, 0));
+}
+
+void ccamaction::RefuseAt(int id, const std::string& message) {
+    KeepAlive keepAlive(*this);
+    AppMessageBox(GetSafeHwnd(), message, MB_OK | MB_ICONEXCLAMATION);
+    if (HWND field = GetSafeHwnd() ? Item(id) : nullptr) {
+        ::SetFocus(field);
+        ::SendMessageA(field, EM_SETSEL, 0, -1);
+    }
 }
 
 std::string ccamaction::TextOfEdit() const {
@@ -280,10 +330,27 @@ int ccamaction::EmailSeconds() const {
     return settings_.ETL;
 }
 
-std::string ccamaction::BuildImagePath(std::string& bareName) {
+std::string ccamaction::BuildImagePath(std::string& bareName, std::string* refusal) {
     KeepAlive keepAlive(*this); // a validation box may let the pair be closed
-    TakeValues();
-    return imagePaths_.BuildImagePath(settings_.FIL, settings_.FIN, settings_.AVI, bareName);
+    // The schedule raises no box per tick: it takes what passes and tells the Live View the rest.
+    bool refusalShown = false;
+    if (!refusal)
+        refusalShown = !TakeValues();
+    else if (!IsExchanging())
+        UpdateDataKeepingValid(false);
+    if (!GetSafeHwnd())
+        return {};
+    // What the fields hold now, even when a refused entry kept its member: never an older path.
+    const std::string directory = ItemText(ids::Directory);
+    const std::string fileName = ItemText(ids::FileName);
+    if (const std::optional<PathRefusal> refused = RefusePathFields(directory, fileName)) {
+        if (refusal)
+            *refusal = refused->reason;
+        else if (!refusalShown)
+            RefuseAt(refused->field, refused->message);
+        return {};
+    }
+    return imagePaths_.BuildImagePath(directory, fileName, CheckState(ids::AppendTime), bareName);
 }
 
 void ccamaction::GetFtpFields(std::string& url, std::string& path, std::string& user,
@@ -297,17 +364,34 @@ void ccamaction::GetFtpFields(std::string& url, std::string& path, std::string& 
 // --- Manual actions and switches ---
 
 void ccamaction::SaveCurrentImage() {
+    KeepAlive keepAlive(*this);
     std::string bareName;
-    BuildImagePath(bareName);
-    const std::string path = LastImagePath();
-    if (owner_ && GetSafeHwnd())
+    const std::string path = BuildImagePath(bareName);
+    if (!GetSafeHwnd())
+        return;
+    if (owner_)
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
-    // The path is published once the image is written; a path the camera cannot take saves nothing.
-    if (session_) {
-        AfterSaving afterSaving;
-        afterSaving.mirror = GetSafeHwnd() != nullptr;
-        session_->SaveSnapshot(path, afterSaving);
+    if (path.empty() || !session_)
+        return;
+    // A folder that cannot take the image is told now; a write that fails is told by the session.
+    const std::string problem = FolderProblem(path.substr(0, path.find_last_of('\\')));
+    if (!problem.empty()) {
+        LogEvent(cameraName_, "could not save " + path + ": " + problem);
+        TellSaveFailed(path, problem);
+        return;
     }
+    // The path is published once the image is written.
+    AfterSaving afterSaving;
+    afterSaving.mirror = true;
+    afterSaving.manual = true;
+    if (!session_->SaveSnapshot(path, std::move(afterSaving)))
+        TellSaveFailed(path, "the path is too long (259 characters at most)");
+}
+
+void ccamaction::TellSaveFailed(const std::string& path, const std::string& reason) {
+    KeepAlive keepAlive(*this);
+    AppMessageBox(GetSafeHwnd(), "Could not save the image to " + path + ": " + reason + ".",
+                  MB_OK | MB_ICONEXCLAMATION);
 }
 
 void ccamaction::OnFtpLastImage() {
@@ -330,7 +414,22 @@ void ccamaction::OnEmailLastImage() {
         session_->MailLastSavedImage();
 }
 
+bool ccamaction::KeepAutoBoxTicked(int boxId, int intervalId, int& flag, bool* sessionFlag) {
+    if (CheckState(boxId) != BST_CHECKED || IsUsableInterval(ItemText(intervalId)))
+        return true;
+    // Off before the message: ticks run inside its box.
+    ::CheckDlgButton(GetSafeHwnd(), boxId, BST_UNCHECKED);
+    flag = 0;
+    if (sessionFlag)
+        *sessionFlag = false;
+    RefuseAt(intervalId, DataExchange::RangeMessage(MinIntervalSeconds, MaxIntervalSeconds));
+    return false;
+}
+
 void ccamaction::OnFtpAuto() {
+    if (!KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT,
+                           session_ ? &session_->FtpAutoOn : nullptr))
+        return;
     TakeValuesAndCheck(ids::FtpAuto, settings_.AFT);
     if (session_)
         session_->FtpAutoOn = settings_.AFT != 0;
@@ -343,6 +442,9 @@ void ccamaction::OnViewAfterSaving() {
 }
 
 void ccamaction::OnSaveAuto() {
+    if (!KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS,
+                           session_ ? &session_->SaveAutoOn : nullptr))
+        return;
     TakeValuesAndCheck(ids::SaveAuto, settings_.AUS);
     if (owner_)
         owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
@@ -351,16 +453,34 @@ void ccamaction::OnSaveAuto() {
 }
 
 void ccamaction::OnEmailAutoClicked() {
+    if (!KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto,
+                           session_ ? &session_->EmailAutoOn : nullptr))
+        return;
     TakeValuesAndCheck(ids::EmailAuto, settings_.EmailAuto);
     if (session_)
         session_->EmailAutoOn = settings_.EmailAuto != 0;
 }
 
-// Taken without a message: a refused entry is reported by the next exchange.
+// A typed interval counts at once. With its box unticked it is taken without a message (a refused
+// entry is reported by the next exchange); with the box ticked, an unusable one stops that action.
+void ccamaction::OnSaveSecondsTyped() {
+    settings_.OFS = ItemText(ids::SaveSeconds);
+    KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS,
+                      session_ ? &session_->SaveAutoOn : nullptr);
+}
+
+void ccamaction::OnFtpSecondsTyped() {
+    settings_.FTO = ItemText(ids::FtpSeconds);
+    KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT,
+                      session_ ? &session_->FtpAutoOn : nullptr);
+}
+
 void ccamaction::OnEmailSecondsTyped() {
     long long seconds = 0;
     if (DataExchange::ParseInt(ItemText(ids::EmailSeconds), seconds))
         settings_.ETL = static_cast<int>(seconds);
+    KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto,
+                      session_ ? &session_->EmailAutoOn : nullptr);
 }
 
 void ccamaction::OnMirrorToHttp() {

@@ -51,8 +51,13 @@ class ccamaction : public Dialog {
     int SaveSeconds() const;
     int FtpSeconds() const;
     int EmailSeconds() const;
-    // Takes the controls' values; returns the full path of the next image (empty: none) and its name.
-    std::string BuildImagePath(std::string& bareName);
+    // Takes the controls' values; returns the full path of the next image and its name, built from
+    // what the folder and file name fields hold now, or empty when they make none (no folder, a name
+    // too long or not a plain file name). Without `refusal` (the user's save) a refusal is shown at
+    // its field; with it (the schedule) values are taken without a message and the reason is given.
+    std::string BuildImagePath(std::string& bareName, std::string* refusal = nullptr);
+    // Tells the user that the image of their save was not written, and why.
+    void TellSaveFailed(const std::string& path, const std::string& reason);
     void GetFtpFields(std::string& url, std::string& path, std::string& user, std::string& password) const;
     const std::string& EmailAddresses() const { return settings_.EML; }
     const std::string& LastImagePath() const { return imagePaths_.LastImagePath(); }
@@ -79,6 +84,11 @@ class ccamaction : public Dialog {
     // Takes values, then sets `flag` to the state of check box `id` whatever the exchange reached.
     void TakeValuesAndCheck(int id, int& flag);
     int CheckState(int id) const;
+    // Shows a refusal as the data exchange does: the message, then the field with its text selected.
+    void RefuseAt(int id, const std::string& message);
+    // A ticked automatic box needs a usable interval in its edit; without one the box is unticked,
+    // its switch turned off and the interval refused. Returns whether the box may stay as it is.
+    bool KeepAutoBoxTicked(int boxId, int intervalId, int& flag, bool* sessionFlag);
     void Refresh() { UpdateData(false); }
     std::string TextOfEdit() const;
     std::string ItemText(int id) const;
@@ -90,6 +100,8 @@ class ccamaction : public Dialog {
     void OnViewAfterSaving();
     void OnSaveAuto();
     void OnMirrorToHttp();
+    void OnSaveSecondsTyped();
+    void OnFtpSecondsTyped();
     void OnEmailSecondsTyped();
     void OnBrowse();
     void OnSelectWatermark();

@@ -54,19 +54,16 @@ TEST(ImageNaming, FieldsAreUsedAsTyped) {
     EXPECT_EQ(doubled.bareName, "snap.jpg.jpg");
 }
 
-TEST(ImageNaming, EmptiedDirectoryRearmsThePreviousPath) {
+TEST(ImageNaming, AnEmptiedDirectoryMakesNoPath) {
     CountingClock clock;
     ImagePathBuilder builder(clock.Get());
     std::string bare;
-    EXPECT_EQ(builder.BuildImagePath("", "door", 1, bare), "") << "nothing built yet";
-    EXPECT_EQ(bare, "");
-
     builder.BuildImagePath("C:\\cams", "door", 1, bare);
     clock.now += 60;
     bare.clear();
-    EXPECT_EQ(builder.BuildImagePath("", "other", 1, bare), "C:\\cams\\door1000000000.jpg");
+    EXPECT_EQ(builder.BuildImagePath("", "other", 1, bare), "") << "never the previous path";
     EXPECT_EQ(bare, "") << "the caller's bare name is left as passed";
-    EXPECT_EQ(builder.LastImageName(), "door1000000000.jpg");
+    EXPECT_EQ(builder.LastImagePath(), "C:\\cams\\door1000000000.jpg");
     EXPECT_EQ(clock.reads, 1);
 
     EXPECT_EQ(builder.BuildImagePath("C:\\cams", "door", 1, bare), "C:\\cams\\door1000000060.jpg");

@@ -1,6 +1,7 @@
 // The automatic schedule on real test cameras with a clock of the test's own: what a tick saves,
 // uploads (to a local FTP server) and mails (through the recording MAPI32.DLL), and once on the
 // real camera timer.
+#include "BoxWatcher.h"
 #include "FtpServer.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
@@ -207,48 +208,60 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     EXPECT_EQ(Logins(), 1u);
 }
 
-TEST_F(ScheduleTest, ZeroOrEmptyIntervalsAndSaveAutoOffDoNothing) {
+TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff) {
     TempFolder folder("off");
     MainWindow main;
     camview* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "1");
     ccamaction* action = session->ActionDialog();
+    HWND window = action->GetSafeHwnd();
     SetCheck(action, ids::FtpAuto, true);
     SetCheck(action, ids::EmailAuto, true);
-    auto runSeconds = [&](int seconds) {
-        for (int i = 0; i < seconds; ++i) {
-            ++now;
-            Tick();
-            Tick();
-        }
-        PumpMessages(200);
-    };
-
-    runSeconds(4); // Save Auto off: nothing, whatever FTP Auto and Email Auto say
+    for (int second = 0; second < 4; ++second, ++now)
+        Tick(50); // Save Auto off: nothing, whatever FTP Auto and Email Auto say
     EXPECT_EQ(session->lastSaveTime, 0);
-    for (const char* interval : {"0", "", "-3"}) {
-        SetEdit(action, ids::SaveSeconds, interval);
-        SetCheck(action, ids::SaveAuto, true);
-        runSeconds(4);
-        EXPECT_EQ(session->lastSaveTime, 0) << "save interval '" << interval << "'";
-    }
-    EXPECT_TRUE(folder.Files().empty());
-    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_EQ(Logins(), 0u);
     EXPECT_EQ(MailsSent(), 0u);
 
-    // Saves on, with an empty FTP interval and an e-mail interval of 0.
-    SetEdit(action, ids::SaveSeconds, "1");
-    SetEdit(action, ids::FtpSeconds, "");
-    SetEdit(action, ids::EmailSeconds, "0");
-    SetCheck(action, ids::SaveAuto, true); // a click takes the typed values
-    runSeconds(5);
-    EXPECT_NE(session->lastSaveTime, 0);
-    EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
-    SetEdit(action, ids::FtpSeconds, "0");
-    SetCheck(action, ids::FtpAuto, true);
-    runSeconds(3);
-    EXPECT_EQ(Uploads(), 0u);
+    BoxWatcher boxes;
+    const std::string refusal = "Please enter an integer between 1 and 86400.";
+    struct Automatic {
+        int box, interval;
+        bool camview::*on;
+    };
+    for (const Automatic& automatic : {Automatic{ids::SaveAuto, ids::SaveSeconds, &camview::SaveAutoOn},
+                                       Automatic{ids::FtpAuto, ids::FtpSeconds, &camview::FtpAutoOn},
+                                       Automatic{ids::EmailAuto, ids::EmailSeconds, &camview::EmailAutoOn}}) {
+        SCOPED_TRACE("box " + std::to_string(automatic.box));
+        SetCheck(action, automatic.box, false);
+        for (const char* interval : {"0", "-5", "abc", "", "99999999999"}) {
+            SetEdit(action, automatic.interval, interval);
+            const size_t seen = boxes.Seen().size();
+            SetCheck(action, automatic.box, true);
+            ASSERT_EQ(boxes.Seen().size(), seen + 1) << "'" << interval << "'";
+            EXPECT_EQ(boxes.Seen().back().text, refusal);
+            EXPECT_FALSE(IsChecked(window, automatic.box));
+            EXPECT_FALSE(session->*automatic.on);
+        }
+        // Edited while ticked: one message, and the action stops.
+        SetEdit(action, automatic.interval, "2");
+        SetCheck(action, automatic.box, true);
+        EXPECT_TRUE(session->*automatic.on);
+        const size_t seen = boxes.Seen().size();
+        SetEdit(action, automatic.interval, "");
+        SetEdit(action, automatic.interval, "0");
+        EXPECT_EQ(boxes.Seen().size(), seen + 1);
+        EXPECT_EQ(boxes.Seen().back().text, refusal);
+        EXPECT_EQ(::GetFocus(), action->Item(automatic.interval));
+        EXPECT_FALSE(IsChecked(window, automatic.box));
+        EXPECT_FALSE(session->*automatic.on);
+        SetEdit(action, automatic.interval, "1");
+    }
+    for (int second = 0; second < 3; ++second, ++now)
+        Tick(50);
+    EXPECT_TRUE(folder.Files().empty());
+    EXPECT_EQ(Logins(), 0u);
     EXPECT_EQ(MailsSent(), 0u);
 }
 
@@ -322,17 +335,29 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     runSecond();
     ASSERT_TRUE(PumpUntil([&] { return Uploads() == 1 && MailsSent() == 1; }, 3000));
 
+    BoxWatcher boxes;
+    HWND status = ::GetDlgItem(session->GetSafeHwnd(), live_view_ids::SaveStatus);
+    EXPECT_EQ(GetText(status), "");
     std::filesystem::remove_all(folder.path());
     for (int second = 0; second < 3; ++second)
         runSecond();
     ASSERT_TRUE(PumpUntil([&] { return session->SavesFailed() >= 3; }, 3000));
     EXPECT_EQ(Uploads(), 1u);
     EXPECT_EQ(MailsSent(), 1u);
+    EXPECT_EQ(GetText(status), "Last save failed: the folder does not exist");
+    // A name the schedule cannot use is shown the same way, without a box.
+    SetEdit(session->ActionDialog(), ids::FileName, "a/b");
+    now += 2;
+    Tick(50);
+    EXPECT_EQ(GetText(status), "Last save failed: the file name is not a plain file name");
+    SetEdit(session->ActionDialog(), ids::FileName, "");
 
     ::CreateDirectoryA(folder.path().c_str(), nullptr);
     runSecond();
     EXPECT_TRUE(PumpUntil([&] { return Uploads() == 2 && MailsSent() == 2; }, 3000));
     EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
+    EXPECT_EQ(GetText(status), "");
+    EXPECT_TRUE(boxes.Seen().empty());
     FlushEventLog();
     const std::string log = ReadAll(NarrowLogPath()).substr(logStart);
     EXPECT_EQ(Count(log, "could not save " + folder.File("image.jpg")), 1u) << log;

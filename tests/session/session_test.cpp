@@ -1,13 +1,17 @@
 // A camera session on real test-pattern cameras: the Live View and CAM ACTION pair, the frame
 // request of a save, the slot a session holds, and the preview's size.
+#include "BoxWatcher.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
 #include "TestPattern.h"
 #include "WindowDriver.h"
 #include "capture/CameraSlots.h"
+#include "framework/Handles.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 using namespace lumetra;
@@ -218,6 +222,80 @@ TEST_F(SessionTest, APathOf260BytesOrMoreIsRefusedAndOneOf259Saved) {
     session->SaveSnapshot(fits);
     ASSERT_TRUE(WaitForImages(session, 1));
     EXPECT_TRUE(IsJpeg(fits));
+}
+
+// What a careless user types into the folder and file name: each save is refused or told at once,
+// and no image is written over the kept one or outside the chosen folder.
+TEST_F(SessionTest, CarelessFoldersAndNamesAreToldAndNoImageIsOverwrittenOrWrittenElsewhere) {
+    TempFolder root("careless");
+    const std::string shots = root.File("shots");
+    ASSERT_TRUE(::CreateDirectoryA(shots.c_str(), nullptr));
+    const std::string kept = shots + "\\keep.jpg";
+    const auto keptText = [&] {
+        std::ifstream in(kept, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    ccamaction* action = session->ActionDialog();
+    SetEdit(action, ids::Directory, shots);
+    SetEdit(action, ids::FileName, "keep");
+    PressButton(action, ids::SaveCurrentImage);
+    ASSERT_TRUE(WaitForImages(session, 1));
+    std::ofstream(kept) << "kept"; // the last image: no later save may write over it
+    BoxWatcher boxes;
+    const std::string plain =
+        "Please enter a file name without a folder: none of \\ / : * ? \" < > |, no .., no "
+        "dot or space at the end, and no device name such as con or nul.";
+    const std::string cannot = "Could not save the image to ";
+    struct Careless {
+        std::string directory, fileName, message;
+        int field; // the field a refusal selects, 0 for a failed save
+    };
+    const Careless inputs[] = {
+        {shots, std::string(300, 'n'), "Please enter no more than 256 characters.", ids::FileName},
+        {"", "fresh", "Please enter the folder to save the images in.", ids::Directory},
+        {shots, "..\\..\\x", plain, ids::FileName},
+        {shots, "a/b", plain, ids::FileName},
+        {shots, "con", plain, ids::FileName},
+        {shots, "nul.txt", plain, ids::FileName},
+        {"C:\\no\\such\\folder", "x", cannot + "C:\\no\\such\\folder\\x.jpg: the folder does not exist.", 0},
+        {"C:\\con", "x", cannot + "C:\\con\\x.jpg: it is not a folder.", 0},
+        {"\\\\nohost\\share", "x", cannot + "\\\\nohost\\share\\x.jpg: the network folder cannot be reached.",
+         0},
+    };
+    for (const Careless& input : inputs) {
+        SCOPED_TRACE("folder '" + input.directory + "', name '" + input.fileName.substr(0, 20) + "'");
+        SetEdit(action, ids::Directory, input.directory);
+        SetEdit(action, ids::FileName, input.fileName);
+        const size_t seen = boxes.Seen().size();
+        PressButton(action, ids::SaveCurrentImage);
+        ASSERT_EQ(boxes.Seen().size(), seen + 1);
+        EXPECT_EQ(boxes.Seen().back().text, input.message);
+        EXPECT_EQ(boxes.Seen().back().owner, action->GetSafeHwnd());
+        if (input.field) {
+            EXPECT_EQ(::GetFocus(), action->Item(input.field));
+        }
+    }
+    PumpMessages(1000);
+    EXPECT_EQ(session->ImagesWritten(), 1u);
+    EXPECT_EQ(keptText(), "kept");
+    EXPECT_EQ(root.Files(), std::vector<std::string>{"shots"});
+    EXPECT_FALSE(FileExists(root.path() + "\\..\\x.jpg"));
+
+    // The folder is there but the file is held open elsewhere: told once the frame has come.
+    SetEdit(action, ids::Directory, shots);
+    SetEdit(action, ids::FileName, "keep");
+    UniqueFile holder(::CreateFileA(kept.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    PressButton(action, ids::SaveCurrentImage);
+    EXPECT_TRUE(PumpUntil([&] { return session->SavesFailed() == 1; }, 5000));
+    holder.reset();
+    ASSERT_FALSE(boxes.Seen().empty());
+    EXPECT_EQ(boxes.Seen().back().text, cannot + kept + ": the file is in use.");
+    EXPECT_EQ(boxes.Seen().back().owner, action->GetSafeHwnd());
+    EXPECT_EQ(keptText(), "kept");
 }
 
 TEST_F(SessionTest, TheVideoAndTheNameFollowTheLiveViewWhenTheUserResizesIt) {

@@ -317,6 +317,8 @@ TEST(Session, SwitchesReachTheSessionAndThePairClosesTogether) {
     EXPECT_FALSE(session->FtpAutoOn);
     ClickCheck(window, ids::FtpAuto);
     EXPECT_TRUE(session->FtpAutoOn);
+    SetItemText(window, ids::SaveSeconds, "5"); // the automatic boxes need an interval
+    SetItemText(window, ids::EmailSeconds, "60");
     ClickCheck(window, ids::SaveAuto);
     EXPECT_TRUE(session->SaveAutoOn);
     ClickCheck(window, ids::EmailAuto);

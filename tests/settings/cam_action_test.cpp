@@ -331,11 +331,12 @@ TEST(CamAction, AccessorsReturnTheMembersOfTheLastExchangeAndTypedIntervals) {
     EXPECT_EQ(dialog->LastImagePath(), "C:\\cams\\door1000000000.jpg");
     EXPECT_EQ(dialog->LastImageName(), "door1000000000.jpg");
 
-    // Without a directory no new name is made: the last one is returned again.
+    // Without a directory no path is made, and never the last one again.
     SetItemText(window, ids::Directory, "");
     SetItemText(window, ids::FileName, "other");
-    std::string untouched;
-    EXPECT_EQ(dialog->BuildImagePath(untouched), "C:\\cams\\door1000000000.jpg");
+    std::string untouched, refusal;
+    EXPECT_EQ(dialog->BuildImagePath(untouched, &refusal), "");
+    EXPECT_EQ(refusal, "no folder is chosen");
     EXPECT_EQ(untouched, "");
     ASSERT_TRUE(CloseWithEscape(window));
 }

@@ -1,0 +1,116 @@
+#include "delivery/SaveTarget.h"
+
+#include "framework/Handles.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace lumetra {
+
+namespace {
+bool IsDeviceName(std::string stem) {
+    // "con.jpg" is the device too: only the part before the first dot counts, trailing blanks aside.
+    stem = stem.substr(0, stem.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul")
+        return true;
+    return stem.size() == 4 && (stem.rfind("com", 0) == 0 || stem.rfind("lpt", 0) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+// A system error in the few words the messages use; the system's own text for the rest.
+std::string ErrorText(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "the folder does not exist";
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_BAD_DEV_TYPE: // Wine's answer for a share it cannot reach
+    case ERROR_NETNAME_DELETED:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_UNEXP_NET_ERR:
+        return "the network folder cannot be reached";
+    case ERROR_ACCESS_DENIED:
+        return "access is denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return "the file is in use";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return "the disk is full";
+    case ERROR_WRITE_PROTECT:
+        return "the disk is write-protected";
+    case ERROR_NOT_READY:
+        return "the drive is not ready";
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+        return "the folder name is not valid";
+    default:
+        break;
+    }
+    char text[300] = {};
+    ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                     sizeof text, nullptr);
+    std::string words(text);
+    while (!words.empty() &&
+           (words.back() == '\r' || words.back() == '\n' || words.back() == '.' || words.back() == ' '))
+        words.pop_back();
+    return words.empty() ? "system error " + std::to_string(error) : words;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+} // namespace
+
+bool IsPlainFileName(const std::string& name) {
+    if (name.empty())
+        return true;
+    if (name.find("..") != std::string::npos || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (unsigned char c : name)
+        if (c < 32 || std::string("\\/:<>\"|?*").find(static_cast<char>(c)) != std::string::npos)
+            return false;
+    return !IsDeviceName(name);
+}
+
+std::string FolderProblem(const std::string& directory) {
+    const DWORD attributes = ::GetFileAttributesA(directory.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ErrorText(::GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return "it is not a folder";
+    return {};
+}
+
+std::string WriteProblem(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    std::string problem = FolderProblem(folder);
+    if (!problem.empty())
+        return problem;
+    // An existing file is opened as it stands; a missing one is made and removed again at once.
+    UniqueFile file(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+        file = UniqueFile(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        error = file ? ERROR_SUCCESS : ::GetLastError();
+    }
+    if (error != ERROR_SUCCESS)
+        return ErrorText(error);
+    ULARGE_INTEGER available{};
+    if (::GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr) && available.QuadPart == 0)
+        return ErrorText(ERROR_DISK_FULL);
+    return {};
+}
+
+} // namespace lumetra

@@ -1,0 +1,24 @@
+#pragma once
+// Where an image may be written: the rule for a file name typed by the user, and plain words on why
+// a folder or a path cannot take an image.
+
+#include <string>
+
+namespace lumetra {
+
+// A name for a file of its own in the chosen folder: no folder part (\ / :), no "..", none of the
+// characters Windows refuses in names (< > " | ? * and control characters), no dot or space at its
+// end, and no device name (con, prn, aux, nul, com1 to com9, lpt1 to lpt9, with or without an
+// extension). An empty name passes: it stands for "image".
+bool IsPlainFileName(const std::string& name);
+
+// Why `directory` cannot take a new file now ("the folder does not exist", ...); empty when it is an
+// existing folder. Looks at the file system only: nothing is created.
+std::string FolderProblem(const std::string& directory);
+
+// Why a file could not be written at `path`, found out after the write failed: the folder's
+// problem, or what opening the file for writing says (access denied, in use, disk full ...); empty
+// when nothing is found. A probe file made for this is gone when the call returns.
+std::string WriteProblem(const std::string& path);
+
+} // namespace lumetra
