@@ -8,8 +8,10 @@
 #include "resources/resource.h"
 #include "session/CameraSchedule.h"
 #include "session/camview.h"
+#include "settings/CameraSettings.h"
 #include "settings/ccamaction.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -27,9 +29,11 @@ std::string ListText(HWND list, int index) {
     const LRESULT length = ::SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
     if (length == LB_ERR)
         return {};
+    // The length asked for an ANSI list may be more than the text has (never less): the copy counts.
     std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
-    ::SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
-    return std::string(buffer.data(), static_cast<size_t>(length));
+    const LRESULT copied =
+        ::SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
+    return std::string(buffer.data(), copied > 0 ? std::min<size_t>(copied, length) : 0);
 }
 
 void ShowErrorInfo(HWND owner, const char* text) {
@@ -178,6 +182,14 @@ void CameraListDialog::OnDeviceSelChange() {
 }
 
 void CameraListDialog::OnOpenCam() {
+    UpdateData(true);
+    const std::string name = camText_;
+    // The name names the camera's settings key; one the registry would take for another key (or
+    // refuse) opens nothing.
+    if (!IsCameraKeyName(name)) {
+        ::MessageBoxA(GetSafeHwnd(), CameraNameRefusal(name).c_str(), "Lumetra", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
     // A slot first, so a refused open creates nothing.
     const int cameraIndex = AcquireFreeSlot();
     if (cameraIndex < 0) {
@@ -197,8 +209,6 @@ void CameraListDialog::OnOpenCam() {
     actionDialog->SetSession(session);
     session->SetActionDialog(actionDialog);
 
-    UpdateData(true);
-    const std::string name = camText_;
     const int count = static_cast<int>(::SendMessageA(deviceList_, LB_GETCOUNT, 0, 0));
     bool isNew = true;
     for (int i = 0; i < count; ++i)

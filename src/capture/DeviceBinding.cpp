@@ -18,12 +18,11 @@ std::string FriendlyNameToAnsi(const wchar_t* friendlyName) {
     const int wideLength = static_cast<int>(std::wcslen(friendlyName));
     if (wideLength == 0)
         return {};
-    const int size =
-        ::WideCharToMultiByte(CP_THREAD_ACP, 0, friendlyName, wideLength, nullptr, 0, nullptr, nullptr);
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, friendlyName, wideLength, nullptr, 0, nullptr, nullptr);
     if (size <= 0)
         return {};
     std::string text(size, '\0');
-    ::WideCharToMultiByte(CP_THREAD_ACP, 0, friendlyName, wideLength, text.data(), size, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_ACP, 0, friendlyName, wideLength, text.data(), size, nullptr, nullptr);
     return text;
 }
 

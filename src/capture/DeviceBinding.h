@@ -9,8 +9,10 @@
 
 namespace lumetra {
 
-// A device's friendly name as the program keeps it: narrow, in the ANSI code page of the calling
-// thread's locale. The camera list shows names converted this way, so they convert back unchanged.
+// A device's friendly name as the program keeps it: narrow, in the process's ANSI code page (UTF-8
+// under the program's manifest), the one every A function converts with. The thread's locale may
+// keep another code page, so CP_THREAD_ACP is not used. The camera list shows names converted this
+// way, so they convert back unchanged.
 std::string FriendlyNameToAnsi(const wchar_t* friendlyName);
 
 // Binds the first video input device whose friendly name equals name (byte for byte, case

@@ -1,5 +1,6 @@
 #include "framework/DataExchange.h"
 
+#include "framework/AnsiText.h"
 #include "framework/Application.h"
 #include "framework/Dialog.h"
 
@@ -119,7 +120,8 @@ void DataExchange::Text(int id, std::string& value, int maxChars, bool (*accept)
         return;
     }
     std::string text = ReadText(control);
-    if (maxChars > 0 && text.size() > static_cast<size_t>(maxChars)) {
+    // Characters as the edit counts them when it limits typing, not the bytes of a UTF-8 name.
+    if (maxChars > 0 && AnsiCharacterCount(text) > static_cast<size_t>(maxChars)) {
         Fail(control, MaxCharsMessage(maxChars));
         return;
     }

@@ -28,7 +28,8 @@ class DataExchange {
     bool Saving() const { return saving_; }
     bool Failed() const { return failed_; }
 
-    // Text; a maxChars of 0 or less means no limit. The limit also sets EM_LIMITTEXT when refreshing.
+    // Text; a maxChars of 0 or less means no limit. The limit counts characters (UTF-16 code units, as
+    // the edit counts them), not bytes, and also sets EM_LIMITTEXT when refreshing.
     void Text(int id, std::string& value, int maxChars = 0);
     // Text that must also pass `accept` (after the length check); refused with `message` otherwise.
     void Text(int id, std::string& value, int maxChars, bool (*accept)(const std::string&),

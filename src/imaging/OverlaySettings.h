@@ -8,7 +8,9 @@
 
 namespace lumetra {
 
-constexpr int OverlayTextCapacity = 300; // bytes, NUL included
+constexpr int OverlayTextMaxChars = 299; // characters (UTF-16 code units) of the text
+// Bytes, NUL included: room for the longest text in UTF-8, 3 bytes for each UTF-16 code unit.
+constexpr int OverlayTextCapacity = OverlayTextMaxChars * 3 + 1;
 
 struct OverlaySettings {
     // Watermark offset and desired size in pixels.
@@ -27,7 +29,7 @@ struct OverlaySettings {
     int UTT = 0;                      // use transparent colour key
     LOGFONTA LFN{};                   // text font; all zero until one is chosen
     COLORREF FontColor = 0;           // 0x00BBGGRR
-    char text[OverlayTextCapacity]{}; // ANSI, at most 299 characters
+    char text[OverlayTextCapacity]{}; // ANSI, at most 299 characters, never a part of one
     int UPO = 0;                      // watermark as a polygon
     int PLS = 5;                      // polygon sides
     int UVT = 0;                      // vertical text

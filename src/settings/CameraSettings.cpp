@@ -1,5 +1,6 @@
 #include "settings/CameraSettings.h"
 
+#include "framework/AnsiText.h"
 #include "framework/Handles.h"
 
 #include <algorithm>
@@ -32,6 +33,7 @@ constexpr const char* const LumetraKeyPath[] = {"Software", "_ORVANE", "Lumetra"
 constexpr DWORD InitialNameChars = 100;
 constexpr DWORD InitialDataBytes = 100;
 constexpr DWORD MaxValueNameChars = 16384;
+constexpr size_t MaxKeyNameChars = 255;
 
 StoredValue Text(const char* name, const std::string& value) {
     StoredValue stored{name, REG_SZ, {}};
@@ -172,6 +174,17 @@ bool ApplyDword(CameraSettings& settings, LoadOutcome& outcome, const std::strin
     return false; // AUS is stored but a reopened camera never starts saving by itself
 }
 
+// A face name saved before the program used UTF-8 holds the bytes of the system's code page (the
+// registry keeps LFN as it was given); it is brought into the code page in use, whole characters only.
+void RecodeLegacyFaceName(LOGFONTA& font) {
+    const std::string stored = font.lfFaceName;
+    const std::string face = AnsiPrefix(FromLegacyAnsi(stored), LF_FACESIZE - 1, LF_FACESIZE - 1);
+    if (face == stored)
+        return;
+    std::memset(font.lfFaceName, 0, sizeof font.lfFaceName);
+    std::memcpy(font.lfFaceName, face.data(), face.size());
+}
+
 void ShowEnumerationError(LONG error) {
     char text[300] = {};
     ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(error),
@@ -235,6 +248,7 @@ bool ApplyStoredValue(CameraSettings& settings, LoadOutcome& outcome, const std:
             return false;
         std::memcpy(&settings.LFN, data, sizeof(LOGFONTA));
         settings.LFN.lfFaceName[LF_FACESIZE - 1] = '\0';
+        RecodeLegacyFaceName(settings.LFN);
         outcome.fontRestored = true;
         return true;
     }
@@ -256,6 +270,44 @@ HKEY OpenCameraKey(const std::string& cameraName) {
                           nullptr) != ERROR_SUCCESS)
         return nullptr;
     return cameraKey;
+}
+
+bool IsCameraKeyName(const std::string& name) {
+    if (name.empty() || name.front() == '\\' || name.back() == '\\' || name.find("\\\\") != std::string::npos)
+        return false;
+    // Each level of a key name holds at most 255 characters.
+    for (size_t start = 0;;) {
+        const size_t end = name.find('\\', start);
+        if (AnsiCharacterCount(name.substr(start, end - start)) > MaxKeyNameChars)
+            return false;
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+std::string CameraNameRefusal(const std::string& name) {
+    return "The camera name \"" + name +
+           "\" cannot be used: it names the camera's settings in the registry, so it may not be empty, "
+           "begin or end with \\ or hold \\\\, and no part of it between two \\ may be longer than 255 "
+           "characters.";
+}
+
+bool HasStoredSettings(const std::string& cameraName) {
+    if (!IsCameraKeyName(cameraName))
+        return false;
+    UniqueRegKey key;
+    const std::string path = std::string(LumetraKeyPath[0]) + "\\" + LumetraKeyPath[1] + "\\" +
+                             LumetraKeyPath[2] + "\\" + cameraName;
+    return ::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+bool IsSameCameraKey(const std::string& first, const std::string& second) {
+    const std::wstring a = AnsiToWide(first);
+    const std::wstring b = AnsiToWide(second);
+    // The registry compares key names without regard to letter case.
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
 }
 
 bool SaveSettingsToRegistry(const CameraSettings& settings) {

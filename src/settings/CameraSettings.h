@@ -84,6 +84,17 @@ bool ApplyStoredValue(CameraSettings& settings, LoadOutcome& outcome, const std:
 // An empty name gives the Lumetra key itself. Null when a level fails.
 HKEY OpenCameraKey(const std::string& cameraName);
 
+// Whether a camera name can name its settings key: not empty, no \ at either end, no \\ inside
+// (the registry would take such a name for another key, or refuse it), and no level of it longer
+// than the registry's 255 characters.
+bool IsCameraKeyName(const std::string& name);
+// The message that refuses a camera name that fails IsCameraKeyName.
+std::string CameraNameRefusal(const std::string& name);
+// Whether a camera of this name has stored settings (its key exists); nothing is created.
+bool HasStoredSettings(const std::string& cameraName);
+// Whether two camera names open the same key (the registry ignores letter case).
+bool IsSameCameraKey(const std::string& first, const std::string& second);
+
 // Writes SettingsToValues under the key of settings.CAM. Returns false when the key did not open.
 bool SaveSettingsToRegistry(const CameraSettings& settings);
 // Applies every value under the key of settings.CAM. An enumeration error is shown in an "Error!"

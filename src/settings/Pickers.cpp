@@ -7,6 +7,10 @@
 namespace lumetra {
 
 namespace {
+// Room for a path of MAX_PATH characters in the ANSI code page: in UTF-8 a character takes up to 3
+// bytes for each of its UTF-16 code units.
+constexpr size_t AnsiPathBytes = MAX_PATH * 3;
+
 // Custom colours of every colour dialog of the program, kept for the whole run.
 COLORREF customColours[16] = {};
 
@@ -25,7 +29,7 @@ std::string DirectoryOfChosenPath(const std::string& chosenPath) {
 }
 
 std::optional<std::string> ChooseSaveLocation() {
-    char fileName[MAX_PATH] = {};
+    char fileName[AnsiPathBytes] = {};
     std::strncpy(fileName, SaveLocationInitialName, sizeof fileName - 1);
     OPENFILENAMEA dialog{};
     // The classic structure size selects the layout without a places bar.
@@ -40,7 +44,7 @@ std::optional<std::string> ChooseSaveLocation() {
 }
 
 std::optional<std::string> ChooseWatermarkFile() {
-    char fileName[MAX_PATH] = {};
+    char fileName[AnsiPathBytes] = {};
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.lpstrFilter = WatermarkFilter;

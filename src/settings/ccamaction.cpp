@@ -4,6 +4,7 @@
 #include "capture/CameraSlots.h"
 #include "delivery/SaveTarget.h"
 #include "dialogs/PolygonWatermarkDialog.h"
+#include "framework/AnsiText.h"
 #include "framework/Application.h"
 #include "framework/DataExchange.h"
 #include "framework/EventLog.h"
@@ -272,7 +273,39 @@ void ccamaction::SaveSettings() {
     // text taken then stands.
     if (GetSafeHwnd())
         settings_.UTX = TextOfEdit();
-    SaveSettingsToRegistry(settings_);
+    // A close from inside this save's own question (the Live View closed meanwhile) leaves the save
+    // to the one that asked.
+    if (askingWhereToSave_)
+        return;
+    CameraSettings stored = settings_;
+    stored.CAM = KeyToSaveUnder();
+    SaveSettingsToRegistry(stored);
+}
+
+// The camera name edit names the key the settings go to. A name that cannot name a key, or another
+// camera's stored settings the user does not want replaced, leaves that key untouched: the settings
+// then stay under the name the camera was opened with, so nothing typed in this window is lost.
+std::string ccamaction::KeyToSaveUnder() {
+    const std::string& typed = settings_.CAM;
+    if (IsSameCameraKey(typed, cameraName_) || !IsCameraKeyName(cameraName_))
+        return typed;
+    HWND owner = GetSafeHwnd();
+    if (!IsCameraKeyName(typed)) {
+        AppMessageBox(owner, CameraNameRefusal(typed) + "\r\n\r\nThe settings are saved under \"" +
+                                 cameraName_ + "\".");
+        return cameraName_;
+    }
+    if (!HasStoredSettings(typed))
+        return typed;
+    askingWhereToSave_ = true;
+    const int answer = AppMessageBox(
+        owner,
+        "Camera \"" + typed + "\" already has stored settings. Replace them with the settings of \"" +
+            cameraName_ + "\"?\r\n\r\nNo keeps the settings of \"" + typed +
+            "\" as they are and saves these under \"" + cameraName_ + "\".",
+        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    askingWhereToSave_ = false;
+    return answer == IDYES ? typed : cameraName_;
 }
 
 OverlaySettings ccamaction::CurrentOverlay() const {
@@ -295,10 +328,9 @@ OverlaySettings ccamaction::CurrentOverlay() const {
     overlay.UTT = s.UTT;
     overlay.LFN = s.LFN;
     overlay.FontColor = s.FontColor;
-    const std::string text = TextOfEdit();
-    const size_t length = std::min(text.size(), static_cast<size_t>(OverlayTextCapacity - 1));
-    std::memcpy(overlay.text, text.data(), length);
-    overlay.text[length] = '\0';
+    const std::string text = AnsiPrefix(TextOfEdit(), OverlayTextMaxChars, OverlayTextCapacity - 1);
+    std::memcpy(overlay.text, text.data(), text.size());
+    overlay.text[text.size()] = '\0';
     overlay.UPO = s.UPO;
     overlay.PLS = s.PLS;
     overlay.UVT = s.UVT;

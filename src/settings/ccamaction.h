@@ -111,6 +111,9 @@ class ccamaction : public Dialog {
     void OnPolygon();
     void OnOverlayCheck(int id, int& flag);
 
+    // The camera name the settings are saved under; may ask the user (see the definition).
+    std::string KeyToSaveUnder();
+
     void RestoreFont();
     void ShowFontFace();
     void SetReadOnlyText(int id, const std::string& text);
@@ -122,6 +125,7 @@ class ccamaction : public Dialog {
     int cameraIndex_ = -1;
     std::string cameraName_;
     CameraSettings settings_;
+    bool askingWhereToSave_ = false; // the question of KeyToSaveUnder is open
     ImagePathBuilder imagePaths_;
     std::string FontFace;
     UniqueFont textFont_;

@@ -5,10 +5,12 @@
 #include "app/CameraApp.h"
 #include "app/CameraListDialog.h"
 #include "session/camview.h"
+#include "settings/CameraSettings.h"
 
 #include <gtest/gtest.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -196,6 +198,51 @@ TEST_F(CameraListTest, OpenCamShowsThePairAndAnUnknownNameIsAddedOnce) {
     EXPECT_TRUE(dialog.openSessions.empty());
     EXPECT_TRUE(FindWindows("Live View").empty());
     EXPECT_TRUE(FindWindows("CAM ACTION").empty());
+}
+
+// A camera name names its settings key: names outside the system's ANSI code page pass whole, bind
+// their own devices and keep keys of their own; names the registry would take for another key (or
+// refuse) open nothing.
+TEST_F(CameraListTest, OpenCamTakesEveryNameThatCanNameASettingsKeyOfItsOwn) {
+    const std::string tokyo = reinterpret_cast<const char*>(u8"\u6771\u4eac");
+    const std::string osaka = reinterpret_cast<const char*>(u8"\u5927\u962a");
+    const std::wstring keys[] = {L"Software\\_ORVANE\\Lumetra\\\u5927\u962a",
+                                 L"Software\\_ORVANE\\Lumetra\\\u6771\u4eac"};
+    for (const std::wstring& key : keys)
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    ScopedTestCamera tokyoCamera(cameras, tokyo), osakaCamera(cameras, osaka);
+    const std::vector<std::string> refused = {"Lumetra Test Camera\\", "\\Lumetra Test Camera",
+                                              "Lumetra\\\\Test Camera", ""};
+    CameraListDialog dialog;
+    std::vector<std::string> entries, refusals, opened;
+    Run(dialog, [&] {
+        HWND main = WaitForDialogWithItem("Lumetra", DeviceList);
+        for (const std::string& name : refused) {
+            Driver opener([&] { OpenCamera(main, name); });
+            refusals.push_back(AnswerMessageBox("Lumetra"));
+            opener.Join();
+        }
+        entries = ListEntries(main);
+        OpenCamera(main, tokyo);
+        OpenCamera(main, osaka);
+        for (camview* session : dialog.openSessions)
+            if (session->Graph().running())
+                opened.push_back(session->CameraName());
+        Click(main, IDOK); // saves both cameras' settings
+    });
+    for (size_t i = 0; i < refused.size(); ++i)
+        EXPECT_EQ(refusals.at(i), CameraNameRefusal(refused[i]));
+    std::sort(entries.begin(), entries.end());
+    std::sort(opened.begin(), opened.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"Lumetra Test Camera", osaka, tokyo}));
+    EXPECT_EQ(opened, (std::vector<std::string>{osaka, tokyo}));
+    for (const std::wstring& key : keys) {
+        wchar_t stored[16] = {};
+        DWORD size = sizeof stored;
+        ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"CAM", RRF_RT_REG_SZ, nullptr, stored, &size);
+        EXPECT_EQ(key.substr(key.rfind(L'\\') + 1), stored);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    }
 }
 
 TEST_F(CameraListTest, TwentyCamerasHoldTwentySlotsAndTheTwentyFirstIsRefused) {

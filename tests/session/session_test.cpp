@@ -8,10 +8,13 @@
 #include "capture/CameraSlots.h"
 #include "framework/Handles.h"
 
+#include <gdiplus.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
+#include <memory>
+
 #include <string>
 
 using namespace lumetra;
@@ -135,6 +138,23 @@ TEST_F(SessionTest, SaveCurrentImageWritesTheCurrentFrameAsJpeg) {
             << "patch at " << patch.x << "," << patch.y << " reads " << std::hex << colour;
     }
     EXPECT_EQ(folder.Files(), std::vector<std::string>{"snap.jpg"});
+}
+
+// A folder named outside the system's ANSI code page: the path passes whole from the edit to the file.
+TEST_F(SessionTest, AnImageIsSavedIntoAFolderNamedOutsideTheAnsiCodePage) {
+    TempFolder folder("unicode");
+    const std::wstring wideFolder = Widen(folder.path()) + L"\\K\u00fcche \u6771\u4eac";
+    ASSERT_TRUE(::CreateDirectoryW(wideFolder.c_str(), nullptr));
+    MainWindow main;
+    camview* session = main.Open(kCamera);
+    ASSERT_NE(session, nullptr);
+    SetEdit(session->ActionDialog(), ids::Directory,
+            folder.path() + reinterpret_cast<const char*>(u8"\\K\u00fcche \u6771\u4eac"));
+    PressButton(session->ActionDialog(), ids::SaveCurrentImage);
+    ASSERT_TRUE(WaitForImages(session, 1));
+    std::unique_ptr<Gdiplus::Bitmap> image(Gdiplus::Bitmap::FromFile((wideFolder + L"\\image.jpg").c_str()));
+    ASSERT_TRUE(image && image->GetLastStatus() == Gdiplus::Ok) << "no image.jpg in the folder";
+    EXPECT_EQ(image->GetWidth(), static_cast<UINT>(testcam::kFrameSizes[0].width));
 }
 
 TEST_F(SessionTest, TwoRequestsBeforeAFrameGiveOneFileUnderTheSecondPath) {

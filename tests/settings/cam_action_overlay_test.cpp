@@ -137,6 +137,15 @@ TEST(Overlay, TheTextIsPublishedCutTo299Characters) {
     SetItemText(window, ids::TextY, "1");
     EXPECT_EQ(std::strlen(Published().text), 299u);
     EXPECT_EQ(std::string(Published().text), text.substr(0, 299));
+
+    // Characters, not bytes: 299 whole characters of three UTF-8 bytes each.
+    const std::string east = reinterpret_cast<const char*>(u8"\u6771");
+    std::string wide;
+    for (int i = 0; i < 350; ++i)
+        wide += east;
+    SetItemText(window, ids::Text, wide);
+    SetItemText(window, ids::TextY, "2");
+    EXPECT_EQ(std::string(Published().text), wide.substr(0, 299 * east.size()));
     ASSERT_TRUE(CloseWithEscape(window));
 }
 

@@ -4,6 +4,7 @@
 #include "app/CameraListDialog.h"
 #include "framework/DataExchange.h"
 #include "session/camview.h"
+#include "settings/CameraSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +176,30 @@ TEST(CamAction, RenamingInTheNameEditSavesUnderTheNewName) {
     ASSERT_TRUE(CloseWithEscape(window));
 }
 
+// Renaming onto a camera that has stored settings asks first; "No" (and a name that cannot name a
+// key) leaves that camera's key as it was and keeps this window's settings under the name it opened with.
+TEST(CamAction, RenamingOntoAnotherCamerasSettingsAsksBeforeReplacingThem) {
+    ScopedCameraKey opened("opened"), other("other");
+    for (const auto& [typedName, answer] : std::vector<std::pair<std::string, int>>{
+             {other.Name(), IDNO}, {other.Name() + "\\", IDOK}, {other.Name(), IDYES}}) {
+        SCOPED_TRACE(typedName + " answered " + std::to_string(answer));
+        ASSERT_TRUE(other.WriteText("FTU", "other's user") && opened.WriteText("FTU", ""));
+        HWND window = OpenCamera(opened.Name())->GetSafeHwnd();
+        SetItemText(window, ids::CameraName, typedName);
+        SetItemText(window, ids::FtpUser, "typed user");
+        std::string box;
+        Driver driver([&] { box = AnswerMessageBox("Lumetra", 5000, answer); });
+        ASSERT_TRUE(CloseWithEscape(window));
+        driver.Join();
+        EXPECT_EQ(box.find(answer == IDOK ? CameraNameRefusal(typedName)
+                                          : "Camera \"" + other.Name() + "\" already has stored settings."),
+                  0u);
+        EXPECT_NE(box.find("under \"" + opened.Name() + "\"."), std::string::npos) << box;
+        EXPECT_EQ(other.Read("FTU").Text(), answer == IDYES ? "typed user" : "other's user");
+        EXPECT_EQ(opened.Read("FTU").Text(), answer == IDYES ? "" : "typed user");
+    }
+}
+
 TEST(CamAction, ALongDirectoryAndALongTextSurviveAReopen) {
     ScopedCameraKey camera("long");
     const std::string directory = "C:\\" + std::string(197, 'd');
@@ -183,11 +208,21 @@ TEST(CamAction, ALongDirectoryAndALongTextSurviveAReopen) {
         text += "line " + std::to_string(i % 10) + "...";
     text.resize(400, '#');
     ASSERT_EQ(directory.size(), 200u);
+    // A limit counts characters: 200 of them are 600 bytes in UTF-8, within the FTP URL's 256.
+    std::string server;
+    for (int i = 0; i < 200; ++i)
+        server += reinterpret_cast<const char*>(u8"\u6771");
     HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
     SetItemText(window, ids::Directory, directory);
     SetItemText(window, ids::Text, text);
+    SetItemText(window, ids::FtpUrl, server);
+    std::string refusal;
+    Driver driver([&] { refusal = AnswerMessageBox("Lumetra", 2000); });
     ASSERT_TRUE(CloseWithEscape(window));
+    driver.Join();
+    EXPECT_EQ(refusal, "");
     EXPECT_EQ(camera.Read("UTX").data.size(), 401u);
+    EXPECT_EQ(camera.Read("FTP").Text(), server);
 
     ccamaction* reopened = OpenCamera(camera.Name());
     window = reopened->GetSafeHwnd();

@@ -308,6 +308,22 @@ TEST(LoadSettings, AFontFaceWithoutTerminatorIsCutInsideTheRecord) {
     EXPECT_EQ(std::string(loaded.LFN.lfFaceName), std::string(LF_FACESIZE - 1, 'F'));
 }
 
+// LFN is kept as bytes: a face name stored while the program used the system's code page (the
+// prefix's is Windows-1252) comes back in UTF-8, one stored in UTF-8 as it was.
+TEST(LoadSettings, AFontFaceStoredInTheSystemsOldCodePageComesBackInUtf8) {
+    const std::string utf8Face = reinterpret_cast<const char*>(u8"Caf\u00e9 \u6771");
+    for (const std::string& stored : {std::string("Caf\xe9 \xb5"), utf8Face}) {
+        LOGFONTA font{};
+        std::strcpy(font.lfFaceName, stored.c_str());
+        CameraSettings loaded;
+        LoadOutcome outcome;
+        ASSERT_TRUE(ApplyStoredValue(loaded, outcome, "LFN", REG_BINARY, reinterpret_cast<const BYTE*>(&font),
+                                     sizeof font));
+        EXPECT_EQ(loaded.LFN.lfFaceName,
+                  stored == utf8Face ? utf8Face : reinterpret_cast<const char*>(u8"Caf\u00e9 \u00b5"));
+    }
+}
+
 TEST(CameraKey, AFirstOpenCreatesTheEmptyKeyAndAnEmptyNameUsesTheLumetraKey) {
     ScopedCameraKey camera("create");
     ASSERT_FALSE(camera.Exists());

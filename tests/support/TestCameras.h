@@ -27,7 +27,8 @@ class TestCameras {
     // stops delivering and reports EC_DEVICE_LOST, until Replug registers the name again.
     bool Unplug(const std::wstring& friendlyName);
     bool Replug(const std::wstring& friendlyName);
-    // Narrow names, converted with the thread's ANSI code page as the application converts them.
+    // Narrow names, converted with the process's ANSI code page as the application converts them
+    // (UTF-8 in the programs that carry the application's manifest).
     bool Register(const std::string& friendlyName);
     bool Unregister(const std::string& friendlyName);
     bool Unplug(const std::string& friendlyName);
@@ -72,7 +73,7 @@ class ScopedTestCamera {
     bool registered_;
 };
 
-std::wstring Widen(const std::string& text);  // ANSI code page
-std::string Narrow(const std::wstring& text); // ANSI code page
+std::wstring Widen(const std::string& text);  // the process's ANSI code page
+std::string Narrow(const std::wstring& text); // the process's ANSI code page
 
 } // namespace lumetra::test
