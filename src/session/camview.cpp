@@ -22,8 +22,12 @@ namespace {
 constexpr DWORD RequestedImageWaitMs = 2000;
 // A running camera that delivers nothing for this long counts as lost.
 constexpr ULONGLONG FrameSilenceMs = 5000;
-// How often a lost camera is looked for in the device list.
+// How often a lost camera is looked for in the device list: every second at first (a cable pulled
+// and put back), then every four, which still reopens it within five seconds of its return but reads
+// the device list less (Wine keeps a registry handle for every device entry read).
 constexpr ULONGLONG DeviceCheckMs = 1000;
+constexpr ULONGLONG SlowDeviceCheckMs = 4000;
+constexpr ULONGLONG FastDeviceChecksForMs = 30000;
 constexpr int WaitingLabelId = 1004;
 constexpr char WaitingText[] = "Waiting for the camera to come back...";
 } // namespace
@@ -325,12 +329,13 @@ void camview::WatchCamera() {
         ShowWaiting(true);
         LogEvent(cameraName,
                  lost ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
+        lostSince_ = now;
         nextDeviceCheck_ = now + DeviceCheckMs;
         return;
     }
     if (now < nextDeviceCheck_)
         return;
-    nextDeviceCheck_ = now + DeviceCheckMs;
+    nextDeviceCheck_ = now + (now - lostSince_ < FastDeviceChecksForMs ? DeviceCheckMs : SlowDeviceCheckMs);
     if (!IsCaptureDeviceListed(cameraName.c_str()))
         return;
     // Same window, slot and settings; no box when nobody is there to answer it.

@@ -148,6 +148,7 @@ class camview : public Dialog {
     // Watching the camera: lost, when to look for it again, the "waiting" text over the picture.
     bool cameraLost_ = false;
     bool rebuildFailureLogged_ = false; // a camera listed but failing to start is logged once
+    ULONGLONG lostSince_ = 0;
     ULONGLONG nextDeviceCheck_ = 0;
     HWND waitingLabel_ = nullptr;
     UniqueIcon icon_;
