@@ -1,5 +1,6 @@
 #include "capture/DeviceBinding.h"
 
+#include "framework/AnsiText.h"
 #include "framework/Handles.h"
 
 #include <cstring>
@@ -13,17 +14,7 @@ constexpr DWORD AnyClassContext =
 }
 
 std::string FriendlyNameToAnsi(const wchar_t* friendlyName) {
-    if (friendlyName == nullptr)
-        return {};
-    const int wideLength = static_cast<int>(std::wcslen(friendlyName));
-    if (wideLength == 0)
-        return {};
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, friendlyName, wideLength, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return {};
-    std::string text(size, '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, friendlyName, wideLength, text.data(), size, nullptr, nullptr);
-    return text;
+    return friendlyName ? WideToAnsi(friendlyName) : std::string();
 }
 
 void ForEachCaptureDevice(const std::function<bool(IMoniker*, const std::string&)>& visit) {

@@ -64,12 +64,12 @@ std::string ErrorText(DWORD error) {
         words.pop_back();
     return words.empty() ? "system error " + std::to_string(error) : words;
 }
+} // namespace
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('\\');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
-} // namespace
 
 bool IsPlainFileName(const std::string& name) {
     if (name.empty())

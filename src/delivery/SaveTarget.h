@@ -12,6 +12,9 @@ namespace lumetra {
 // extension). An empty name passes: it stands for "image".
 bool IsPlainFileName(const std::string& name);
 
+// The folder part of a full path (before its last backslash; "." when there is none).
+std::string FolderOf(const std::string& path);
+
 // Why `directory` cannot take a new file now ("the folder does not exist", ...); empty when it is an
 // existing folder. Looks at the file system only: nothing is created.
 std::string FolderProblem(const std::string& directory);

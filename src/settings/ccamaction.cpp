@@ -54,10 +54,11 @@ struct PathRefusal {
     std::string reason;
 };
 std::optional<PathRefusal> RefusePathFields(const std::string& directory, const std::string& fileName) {
-    if (directory.size() > static_cast<size_t>(DirectoryChars))
+    // Characters, as the exchange counts them for the same fields.
+    if (AnsiCharacterCount(directory) > static_cast<size_t>(DirectoryChars))
         return PathRefusal{ids::Directory, DataExchange::MaxCharsMessage(DirectoryChars),
                            "the folder name is too long"};
-    if (fileName.size() > static_cast<size_t>(FileNameChars))
+    if (AnsiCharacterCount(fileName) > static_cast<size_t>(FileNameChars))
         return PathRefusal{ids::FileName, DataExchange::MaxCharsMessage(FileNameChars),
                            "the file name is too long"};
     if (!IsPlainFileName(fileName))
@@ -406,7 +407,7 @@ void ccamaction::SaveCurrentImage() {
     if (path.empty() || !session_)
         return;
     // A folder that cannot take the image is told now; a write that fails is told by the session.
-    const std::string problem = FolderProblem(path.substr(0, path.find_last_of('\\')));
+    const std::string problem = FolderProblem(FolderOf(path));
     if (!problem.empty()) {
         LogEvent(cameraName_, "could not save " + path + ": " + problem);
         TellSaveFailed(path, problem);
