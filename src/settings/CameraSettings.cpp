@@ -10,22 +10,6 @@
 
 namespace lumetra {
 
-const char* const SettingNames[SettingNameCount] = {
-    "CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO", "FTU", "FTD", "UWM",
-    "UTT", "WTP", "LOR", "LOG", "LOB", "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY",
-    "WID", "WHI", "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL",
-};
-
-static_assert(sizeof(LOGFONTA) == 60, "LFN is stored as 60 bytes");
-
-int SettingIndex(const std::string& name) {
-    for (int index = 0; index < SettingNameCount; ++index) {
-        if (name == SettingNames[index])
-            return index;
-    }
-    return -1;
-}
-
 namespace {
 
 constexpr const char* const LumetraKeyPath[] = {"Software", "_ORVANE", "Lumetra"};
@@ -34,24 +18,106 @@ constexpr DWORD InitialNameChars = 100;
 constexpr DWORD InitialDataBytes = 100;
 constexpr DWORD MaxValueNameChars = 16384;
 constexpr size_t MaxKeyNameChars = 255;
+constexpr COLORREF ColourBits = 0x00FFFFFF;
 
-StoredValue Text(const char* name, const std::string& value) {
-    StoredValue stored{name, REG_SZ, {}};
-    stored.data.assign(value.begin(), value.end());
-    stored.data.push_back('\0');
-    return stored;
+static_assert(sizeof(LOGFONTA) == 60, "LFN is stored as 60 bytes");
+
+using TextMember = std::string CameraSettings::*;
+using IntMember = int CameraSettings::*;
+using ByteMember = BYTE CameraSettings::*;
+using ColourMember = COLORREF CameraSettings::*;
+using FontMember = LOGFONTA CameraSettings::*;
+
+using S = CameraSettings;
+using K = StoredKind;
+// One row per stored value, in the order a save writes them. New values go at the end, so a save
+// writes the older ones as before.
+// clang-format off
+constexpr StoredSetting Table[] = {
+    {"CAM", K::Text,          &S::CAM},
+    {"AUS", K::WriteOnlyFlag, &S::AUS},
+    {"ATI", K::ViewFlag,      &S::ATI},
+    {"OFS", K::Text,          &S::OFS},
+    {"FIL", K::Text,          &S::FIL},
+    {"FIN", K::Text,          &S::FIN},
+    {"AVI", K::Flag,          &S::AVI},
+    {"AFT", K::Flag,          &S::AFT},
+    {"FTP", K::Text,          &S::FTP},
+    {"FTO", K::Text,          &S::FTO},
+    {"FTU", K::Text,          &S::FTU},
+    {"FTD", K::Text,          &S::FTD},
+    {"UWM", K::Flag,          &S::UWM},
+    {"UTT", K::Flag,          &S::UTT},
+    {"WTP", K::Text,          &S::WTP},
+    {"LOR", K::Byte,          &S::LOR},
+    {"LOG", K::Byte,          &S::LOG},
+    {"LOB", K::Byte,          &S::LOB},
+    {"HIR", K::Byte,          &S::HIR},
+    {"HIG", K::Byte,          &S::HIG},
+    {"HIB", K::Byte,          &S::HIB},
+    {"TXX", K::Int,           &S::TXX},
+    {"TXY", K::Int,           &S::TXY},
+    {"WXX", K::Int,           &S::WXX},
+    {"WYY", K::Int,           &S::WYY},
+    {"WID", K::Int,           &S::WID},
+    {"WHI", K::Int,           &S::WHI},
+    {"PLS", K::Sides,         &S::PLS},
+    {"UPO", K::Flag,          &S::UPO},
+    {"UVT", K::Flag,          &S::UVT},
+    {"WTW", K::Int,           &S::WTW},
+    {"WTH", K::Int,           &S::WTH},
+    {"WTX", K::Flag,          &S::WTX},
+    {"UTX", K::EditText,      &S::UTX},
+    {"LFN", K::Font,          &S::LFN},
+    {"EML", K::Text,          &S::EML},
+    {"ETL", K::Int,           &S::ETL},
+    {"FCO", K::Colour,        &S::FontColor},
+};
+// clang-format on
+
+// The member's type a kind reads and writes.
+constexpr bool KindFitsMember(const StoredSetting& row) {
+    switch (row.kind) {
+    case StoredKind::Text:
+    case StoredKind::EditText:
+        return std::holds_alternative<TextMember>(row.member);
+    case StoredKind::Byte:
+        return std::holds_alternative<ByteMember>(row.member);
+    case StoredKind::Colour:
+        return std::holds_alternative<ColourMember>(row.member);
+    case StoredKind::Font:
+        return std::holds_alternative<FontMember>(row.member);
+    default:
+        return std::holds_alternative<IntMember>(row.member);
+    }
+}
+static_assert(std::all_of(std::begin(Table), std::end(Table), KindFitsMember));
+
+StoredValue Stored(const char* name, DWORD type, const void* data, size_t size) {
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    return StoredValue{name, type, std::vector<BYTE>(bytes, bytes + size)};
 }
 
 StoredValue Dword(const char* name, DWORD value) {
-    StoredValue stored{name, REG_DWORD, std::vector<BYTE>(sizeof(DWORD))};
-    std::memcpy(stored.data.data(), &value, sizeof value);
-    return stored;
+    return Stored(name, REG_DWORD, &value, sizeof value);
 }
 
-StoredValue Font(const char* name, const LOGFONTA& font) {
-    StoredValue stored{name, REG_BINARY, std::vector<BYTE>(sizeof(LOGFONTA))};
-    std::memcpy(stored.data.data(), &font, sizeof font);
-    return stored;
+StoredValue ToValue(const StoredSetting& row, const CameraSettings& settings) {
+    switch (row.kind) {
+    case StoredKind::Text:
+    case StoredKind::EditText: {
+        const std::string& text = settings.*std::get<TextMember>(row.member);
+        return Stored(row.name, REG_SZ, text.c_str(), text.size() + 1); // with its NUL
+    }
+    case StoredKind::Byte:
+        return Dword(row.name, settings.*std::get<ByteMember>(row.member));
+    case StoredKind::Colour:
+        return Dword(row.name, settings.*std::get<ColourMember>(row.member) & ColourBits);
+    case StoredKind::Font:
+        return Stored(row.name, REG_BINARY, &(settings.*std::get<FontMember>(row.member)), sizeof(LOGFONTA));
+    default:
+        return Dword(row.name, static_cast<DWORD>(settings.*std::get<IntMember>(row.member)));
+    }
 }
 
 // The text of a REG_SZ value: up to its first NUL, never beyond its size.
@@ -59,119 +125,6 @@ std::string TextOf(const BYTE* data, DWORD size) {
     const char* begin = reinterpret_cast<const char*>(data);
     const char* end = std::find(begin, begin + size, '\0');
     return std::string(begin, end);
-}
-
-std::string* TextMember(CameraSettings& settings, const std::string& name) {
-    if (name == "CAM")
-        return &settings.CAM;
-    if (name == "OFS")
-        return &settings.OFS;
-    if (name == "FIL")
-        return &settings.FIL;
-    if (name == "FIN")
-        return &settings.FIN;
-    if (name == "FTP")
-        return &settings.FTP;
-    if (name == "FTO")
-        return &settings.FTO;
-    if (name == "FTU")
-        return &settings.FTU;
-    if (name == "FTD")
-        return &settings.FTD;
-    if (name == "WTP")
-        return &settings.WTP;
-    if (name == "EML")
-        return &settings.EML;
-    return nullptr;
-}
-
-// Flags that a non-zero value sets; a zero leaves them as they are.
-int* FlagMember(CameraSettings& settings, const std::string& name) {
-    if (name == "AVI")
-        return &settings.AVI;
-    if (name == "AFT")
-        return &settings.AFT;
-    if (name == "UWM")
-        return &settings.UWM;
-    if (name == "UTT")
-        return &settings.UTT;
-    if (name == "UPO")
-        return &settings.UPO;
-    if (name == "UVT")
-        return &settings.UVT;
-    if (name == "WTX")
-        return &settings.WTX;
-    return nullptr;
-}
-
-int* IntMember(CameraSettings& settings, const std::string& name) {
-    if (name == "TXX")
-        return &settings.TXX;
-    if (name == "TXY")
-        return &settings.TXY;
-    if (name == "WXX")
-        return &settings.WXX;
-    if (name == "WYY")
-        return &settings.WYY;
-    if (name == "WID")
-        return &settings.WID;
-    if (name == "WHI")
-        return &settings.WHI;
-    if (name == "WTW")
-        return &settings.WTW;
-    if (name == "WTH")
-        return &settings.WTH;
-    if (name == "ETL")
-        return &settings.ETL;
-    return nullptr;
-}
-
-BYTE* ColourMember(CameraSettings& settings, const std::string& name) {
-    if (name == "LOR")
-        return &settings.LOR;
-    if (name == "LOG")
-        return &settings.LOG;
-    if (name == "LOB")
-        return &settings.LOB;
-    if (name == "HIR")
-        return &settings.HIR;
-    if (name == "HIG")
-        return &settings.HIG;
-    if (name == "HIB")
-        return &settings.HIB;
-    return nullptr;
-}
-
-bool ApplyDword(CameraSettings& settings, LoadOutcome& outcome, const std::string& name, DWORD value) {
-    if (name == "ATI") {
-        if (value != 0) {
-            settings.ATI = 1;
-            outcome.viewAfterSaving = true;
-        }
-        return true;
-    }
-    if (int* flag = FlagMember(settings, name)) {
-        if (value != 0)
-            *flag = 1;
-        return true;
-    }
-    if (int* member = IntMember(settings, name)) {
-        *member = static_cast<int>(value);
-        return true;
-    }
-    if (BYTE* colour = ColourMember(settings, name)) {
-        *colour = static_cast<BYTE>(value & 0xFF);
-        return true;
-    }
-    if (name == "PLS") {
-        settings.PLS = std::clamp(static_cast<int>(value), MinPolygonSides, MaxPolygonSides);
-        return true;
-    }
-    if (name == "FCO") {
-        settings.FontColor = value & 0x00FFFFFF;
-        return true;
-    }
-    return false; // AUS is stored but a reopened camera never starts saving by itself
 }
 
 // A face name saved before the program used UTF-8 holds the bytes of the system's code page (the
@@ -185,6 +138,38 @@ void RecodeLegacyFaceName(LOGFONTA& font) {
     std::memcpy(font.lfFaceName, face.data(), face.size());
 }
 
+bool ApplyDword(const StoredSetting& row, CameraSettings& settings, LoadOutcome& outcome, DWORD value) {
+    switch (row.kind) {
+    case StoredKind::Byte:
+        settings.*std::get<ByteMember>(row.member) = static_cast<BYTE>(value & 0xFF);
+        return true;
+    case StoredKind::Colour:
+        settings.*std::get<ColourMember>(row.member) = value & ColourBits;
+        return true;
+    case StoredKind::WriteOnlyFlag:
+        return false;
+    default:
+        break;
+    }
+    int& member = settings.*std::get<IntMember>(row.member);
+    switch (row.kind) {
+    case StoredKind::ViewFlag:
+        if (value != 0)
+            outcome.viewAfterSaving = true;
+        [[fallthrough]];
+    case StoredKind::Flag:
+        if (value != 0)
+            member = 1;
+        return true;
+    case StoredKind::Sides:
+        member = std::clamp(static_cast<int>(value), MinPolygonSides, MaxPolygonSides);
+        return true;
+    default:
+        member = static_cast<int>(value);
+        return true;
+    }
+}
+
 void ShowEnumerationError(LONG error) {
     char text[300] = {};
     ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(error),
@@ -196,61 +181,59 @@ void ShowEnumerationError(LONG error) {
 
 } // namespace
 
-std::vector<StoredValue> SettingsToValues(const CameraSettings& s) {
-    auto flag = [](int value) { return static_cast<DWORD>(value); };
-    return {
-        Text("CAM", s.CAM),        Dword("AUS", flag(s.AUS)),
-        Dword("ATI", flag(s.ATI)), Text("OFS", s.OFS),
-        Text("FIL", s.FIL),        Text("FIN", s.FIN),
-        Dword("AVI", flag(s.AVI)), Dword("AFT", flag(s.AFT)),
-        Text("FTP", s.FTP),        Text("FTO", s.FTO),
-        Text("FTU", s.FTU),        Text("FTD", s.FTD),
-        Dword("UWM", flag(s.UWM)), Dword("UTT", flag(s.UTT)),
-        Text("WTP", s.WTP),        Dword("LOR", s.LOR),
-        Dword("LOG", s.LOG),       Dword("LOB", s.LOB),
-        Dword("HIR", s.HIR),       Dword("HIG", s.HIG),
-        Dword("HIB", s.HIB),       Dword("TXX", flag(s.TXX)),
-        Dword("TXY", flag(s.TXY)), Dword("WXX", flag(s.WXX)),
-        Dword("WYY", flag(s.WYY)), Dword("WID", flag(s.WID)),
-        Dword("WHI", flag(s.WHI)), Dword("PLS", flag(s.PLS)),
-        Dword("UPO", flag(s.UPO)), Dword("UVT", flag(s.UVT)),
-        Dword("WTW", flag(s.WTW)), Dword("WTH", flag(s.WTH)),
-        Dword("WTX", flag(s.WTX)), Text("UTX", s.UTX),
-        Font("LFN", s.LFN),        Text("EML", s.EML),
-        Dword("ETL", flag(s.ETL)), Dword("FCO", s.FontColor & 0x00FFFFFF),
-    };
+std::span<const StoredSetting> StoredSettings() {
+    return Table;
+}
+
+const StoredSetting* FindStoredSetting(const std::string& name) {
+    for (const StoredSetting& row : Table) {
+        if (name == row.name)
+            return &row;
+    }
+    return nullptr;
+}
+
+std::vector<StoredValue> SettingsToValues(const CameraSettings& settings) {
+    std::vector<StoredValue> values;
+    values.reserve(std::size(Table));
+    for (const StoredSetting& row : Table)
+        values.push_back(ToValue(row, settings));
+    return values;
 }
 
 bool ApplyStoredValue(CameraSettings& settings, LoadOutcome& outcome, const std::string& name, DWORD type,
                       const BYTE* data, DWORD size) {
-    if (SettingIndex(name) < 0)
+    const StoredSetting* row = FindStoredSetting(name);
+    if (!row)
         return false;
-    switch (type) {
-    case REG_SZ:
-        if (name == "UTX") {
-            outcome.text = TextOf(data, size);
-            return true;
-        }
-        if (std::string* member = TextMember(settings, name)) {
-            *member = TextOf(data, size);
-            return true;
-        }
-        return false;
-    case REG_DWORD: {
-        if (size != sizeof(DWORD))
+    switch (row->kind) {
+    case StoredKind::Text:
+        if (type != REG_SZ)
+            return false;
+        settings.*std::get<TextMember>(row->member) = TextOf(data, size);
+        return true;
+    case StoredKind::EditText:
+        if (type != REG_SZ)
+            return false;
+        outcome.text = TextOf(data, size);
+        return true;
+    case StoredKind::Font: {
+        if (type == REG_SZ || type == REG_DWORD || size != sizeof(LOGFONTA))
+            return false;
+        LOGFONTA& font = settings.*std::get<FontMember>(row->member);
+        std::memcpy(&font, data, sizeof(LOGFONTA));
+        font.lfFaceName[LF_FACESIZE - 1] = '\0';
+        RecodeLegacyFaceName(font);
+        outcome.fontRestored = true;
+        return true;
+    }
+    default: {
+        if (type != REG_DWORD || size != sizeof(DWORD))
             return false;
         DWORD value = 0;
         std::memcpy(&value, data, sizeof value);
-        return ApplyDword(settings, outcome, name, value);
+        return ApplyDword(*row, settings, outcome, value);
     }
-    default:
-        if (name != "LFN" || size != sizeof(LOGFONTA))
-            return false;
-        std::memcpy(&settings.LFN, data, sizeof(LOGFONTA));
-        settings.LFN.lfFaceName[LF_FACESIZE - 1] = '\0';
-        RecodeLegacyFaceName(settings.LFN);
-        outcome.fontRestored = true;
-        return true;
     }
 }
 

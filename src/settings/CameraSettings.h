@@ -2,59 +2,77 @@
 // One camera's settings and their registry copy under
 // HKEY_CURRENT_USER\Software\_ORVANE\Lumetra\<camera name>.
 
+#include "imaging/OverlaySettings.h"
+
 #include <windows.h>
 
 #include <optional>
+#include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace lumetra {
 
-// The value names LoadSettings recognises, at their indices 0..37.
-constexpr int SettingNameCount = 38;
-extern const char* const SettingNames[SettingNameCount];
-// Index of name in SettingNames (exact, case-sensitive), or -1.
-int SettingIndex(const std::string& name);
-
-constexpr int DefaultPolygonSides = 5;
 constexpr int MinPolygonSides = 3;
 constexpr int MaxPolygonSides = 21;
 
-struct CameraSettings {
-    std::string CAM;                // camera name; names the registry key
-    int AUS = 0;                    // save automatically
-    int ATI = 0;                    // show each saved image
-    std::string OFS;                // seconds between automatic saves, as typed
-    std::string FIN;                // file name stem
-    int AVI = 0;                    // append the time to the file name
-    int AFT = 0;                    // upload automatically
-    std::string FTP;                // FTP server
-    std::string FTO = "30";         // seconds between uploads, as typed
-    std::string FIL;                // save directory
-    std::string FtpPassword;        // never stored
-    std::string FTU;                // FTP user
-    std::string FTD;                // directory on the FTP server
-    int WXX = 0, WYY = 0;           // watermark offset
-    int WID = 0, WHI = 0;           // desired watermark size
-    std::string WTP;                // watermark picture path
-    BYTE HIR = 0, HIG = 0, HIB = 0; // high transparent colour
-    BYTE LOR = 0, LOG = 0, LOB = 0; // low transparent colour
-    int TXX = 0, TXY = 0;           // text offset
-    int UWM = 0;                    // use the watermark
-    int UTT = 0;                    // use the transparent colour range
-    int UPO = 0;                    // watermark as a polygon
-    int UVT = 0;                    // vertical text
-    int WTX = 0;                    // wrap the text in a box
-    int WTW = 0, WTH = 0;           // box width and depth
-    int EmailAuto = 0;              // never stored
-    int ETL = 0;                    // seconds between mails
-    std::string EML;                // addresses separated by ';'
-    int MirrorToHttp = 0;           // never stored
-    int PLS = DefaultPolygonSides;  // polygon sides
-    LOGFONTA LFN{};                 // text font, all zero until chosen
-    COLORREF FontColor = 0;         // 0x00BBGGRR, stored as FCO
-    std::string UTX;                // the text to draw (the dialog's text edit)
+// The watermark and text settings are the base: the composer is handed that part as it stands.
+// Their text is the one member filled from the text edit when they are published. A value kept in
+// the registry is a member plus one row of the table in CameraSettings.cpp.
+struct CameraSettings : OverlaySettings {
+    std::string CAM;         // camera name; names the registry key
+    int AUS = 0;             // save automatically
+    int ATI = 0;             // show each saved image
+    std::string OFS;         // seconds between automatic saves, as typed
+    std::string FIN;         // file name stem
+    int AVI = 0;             // append the time to the file name
+    int AFT = 0;             // upload automatically
+    std::string FTP;         // FTP server
+    std::string FTO = "30";  // seconds between uploads, as typed
+    std::string FIL;         // save directory
+    std::string FtpPassword; // never stored
+    std::string FTU;         // FTP user
+    std::string FTD;         // directory on the FTP server
+    int EmailAuto = 0;       // never stored
+    int ETL = 0;             // seconds between mails
+    std::string EML;         // addresses separated by ';'
+    int MirrorToHttp = 0;    // never stored
+    std::string UTX;         // the whole text of the dialog's text edit, as stored
 };
+
+// How a stored value is written, and how a load applies it. A load ignores a value of another
+// registry type than its kind's, and a REG_DWORD that is not 4 bytes long.
+enum class StoredKind {
+    Text,          // REG_SZ with its NUL
+    EditText,      // REG_SZ; a load hands it to the text edit (LoadOutcome::text), not to the member
+    Flag,          // REG_DWORD; a non-zero value loads as 1, a zero leaves the member as it is
+    ViewFlag,      // a Flag whose non-zero value also reports LoadOutcome::viewAfterSaving
+    WriteOnlyFlag, // REG_DWORD, never loaded: a reopened camera never starts saving by itself
+    Int,           // REG_DWORD holding a signed int
+    Byte,          // REG_DWORD, zero-extended; a load takes its low byte
+    Sides,         // REG_DWORD; a load keeps it within MinPolygonSides..MaxPolygonSides
+    Colour,        // REG_DWORD 0x00BBGGRR; a stray top byte is dropped both ways
+    Font,          // REG_BINARY, the 60 bytes of LOGFONTA; a load takes 60 bytes of any type but
+                   // REG_SZ and REG_DWORD and reports LoadOutcome::fontRestored
+};
+
+using SettingMember =
+    std::variant<std::string CameraSettings::*, int CameraSettings::*, BYTE CameraSettings::*,
+                 COLORREF CameraSettings::*, LOGFONTA CameraSettings::*>;
+
+// One row of the settings table: a value stored under the camera's key.
+struct StoredSetting {
+    const char* name; // the registry value name
+    StoredKind kind;
+    SettingMember member; // of the type the kind reads and writes (checked when the table compiles)
+};
+
+// Every stored value, in the order a save writes them. A load recognises these names only (exactly,
+// letter case included). The defaults are those of the members.
+std::span<const StoredSetting> StoredSettings();
+// The row of a value name, or null.
+const StoredSetting* FindStoredSetting(const std::string& name);
 
 // One registry value as SaveSettings writes it.
 struct StoredValue {
@@ -63,7 +81,7 @@ struct StoredValue {
     std::vector<BYTE> data;
 };
 
-// The values of one save, in the order they are written: the 37 settings, then FCO.
+// The values of one save, one per row of StoredSettings, in its order.
 std::vector<StoredValue> SettingsToValues(const CameraSettings& settings);
 
 // What a load found besides plain members.
@@ -75,8 +93,8 @@ struct LoadOutcome {
     LONG enumerationError = ERROR_SUCCESS;
 };
 
-// Applies one value to the settings by its name and type; a name not in SettingNames, a type that
-// does not fit the name, or data of the wrong size is ignored. Returns whether it was applied.
+// Applies one value to the settings by its row; a name without a row, a type that does not fit the
+// row's kind, or data of the wrong size is ignored. Returns whether it was applied.
 bool ApplyStoredValue(CameraSettings& settings, LoadOutcome& outcome, const std::string& name, DWORD type,
                       const BYTE* data, DWORD size);
 

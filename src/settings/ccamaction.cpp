@@ -8,7 +8,6 @@
 #include "framework/Application.h"
 #include "framework/DataExchange.h"
 #include "framework/EventLog.h"
-#include "imaging/OverlaySettings.h"
 #include "resources/resource.h"
 #include "session/camview.h"
 #include "settings/Pickers.h"
@@ -309,46 +308,18 @@ std::string ccamaction::KeyToSaveUnder() {
     return answer == IDYES ? typed : cameraName_;
 }
 
-OverlaySettings ccamaction::CurrentOverlay() const {
-    const CameraSettings& s = settings_;
-    OverlaySettings overlay;
-    overlay.WXX = s.WXX;
-    overlay.WYY = s.WYY;
-    overlay.WID = s.WID;
-    overlay.WHI = s.WHI;
-    overlay.WTP = s.WTP;
-    overlay.LOR = s.LOR;
-    overlay.LOG = s.LOG;
-    overlay.LOB = s.LOB;
-    overlay.HIR = s.HIR;
-    overlay.HIG = s.HIG;
-    overlay.HIB = s.HIB;
-    overlay.TXX = s.TXX;
-    overlay.TXY = s.TXY;
-    overlay.UWM = s.UWM;
-    overlay.UTT = s.UTT;
-    overlay.LFN = s.LFN;
-    overlay.FontColor = s.FontColor;
-    const std::string text = AnsiPrefix(TextOfEdit(), OverlayTextMaxChars, OverlayTextCapacity - 1);
-    std::memcpy(overlay.text, text.data(), text.size());
-    overlay.text[text.size()] = '\0';
-    overlay.UPO = s.UPO;
-    overlay.PLS = s.PLS;
-    overlay.UVT = s.UVT;
-    overlay.WTX = s.WTX;
-    overlay.WTW = s.WTW;
-    overlay.WTH = s.WTH;
-    return overlay;
-}
-
 void ccamaction::PublishOverlay() {
     // After a picker returns the window may be gone (the pair was closed meanwhile) and the slot
     // may belong to another camera already.
     if (!GetSafeHwnd())
         return;
     TakeValues();
+    // The composer gets the text cut to what its overlay holds; UTX keeps it whole for the save.
+    const std::string text = AnsiPrefix(TextOfEdit(), OverlayTextMaxChars, OverlayTextCapacity - 1);
+    std::memcpy(settings_.text, text.data(), text.size());
+    settings_.text[text.size()] = '\0';
     if (IsValidCameraIndex(cameraIndex_))
-        CameraSlotAt(cameraIndex_).callback.overlay = CurrentOverlay();
+        CameraSlotAt(cameraIndex_).callback.overlay = static_cast<const OverlaySettings&>(settings_);
 }
 
 // --- Accessors for the schedule and delivery ---

@@ -16,7 +16,6 @@ namespace lumetra {
 
 class CameraListDialog;
 class camview;
-struct OverlaySettings;
 
 class ccamaction : public Dialog {
     struct BitmapDisposer {
@@ -42,7 +41,8 @@ class ccamaction : public Dialog {
 
     void LoadSettings();
     void SaveSettings();
-    // Takes the controls' values and copies the watermark and text settings to the camera's slot.
+    // Takes the controls' values and the text edit's text, and hands the watermark and text part of
+    // the settings to the camera's slot.
     void PublishOverlay();
     // The button "Save Current Image".
     void SaveCurrentImage();
@@ -67,8 +67,6 @@ class ccamaction : public Dialog {
     const CameraSettings& Settings() const { return settings_; }
     const std::string& CameraName() const { return cameraName_; }
     int CameraIndex() const { return cameraIndex_; }
-    // The overlay as PublishOverlay would publish it now, without taking values.
-    OverlaySettings CurrentOverlay() const;
 
   protected:
     BOOL OnInitDialog() override;

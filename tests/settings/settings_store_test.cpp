@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <type_traits>
+#include <variant>
 
 using namespace lumetra;
 using namespace lumetra::test;
@@ -77,21 +79,51 @@ CameraSettings ChangedSettings(const std::string& camera) {
     return s;
 }
 
+// A value of the row's member that differs from its default and survives a round trip.
+void ChangeFromDefault(const StoredSetting& row, CameraSettings& s) {
+    std::visit(
+        [&](auto member) {
+            auto& value = s.*member;
+            using Value = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<Value, std::string>)
+                value = std::string("value of ") + row.name;
+            else if constexpr (std::is_same_v<Value, int>)
+                value = row.kind == StoredKind::Int ? -12345 : row.kind == StoredKind::Sides ? 7 : 1;
+            else if constexpr (std::is_same_v<Value, LOGFONTA>)
+                std::strcpy(value.lfFaceName, "Tahoma");
+            else
+                value = 200; // a colour byte, or a colour
+        },
+        row.member);
+}
+
+bool SameValue(const StoredSetting& row, const CameraSettings& a, const CameraSettings& b) {
+    return std::visit(
+        [&](auto member) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(a.*member)>, LOGFONTA>)
+                return std::memcmp(&(a.*member), &(b.*member), sizeof(LOGFONTA)) == 0;
+            else
+                return a.*member == b.*member;
+        },
+        row.member);
+}
+
 } // namespace
 
-TEST(SettingNames, MapsTheThirtyEightNamesToTheirIndices) {
+TEST(StoredSettings, RecognisesTheThirtyEightNamesExactly) {
     const char* const expected[] = {"CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO",
                                     "FTU", "FTD", "UWM", "UTT", "WTP", "LOR", "LOG", "LOB", "HIR", "HIG",
                                     "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID", "WHI", "PLS", "UPO",
                                     "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL"};
-    ASSERT_EQ(std::size(expected), static_cast<size_t>(SettingNameCount));
-    for (int index = 0; index < SettingNameCount; ++index) {
-        EXPECT_STREQ(SettingNames[index], expected[index]);
-        EXPECT_EQ(SettingIndex(expected[index]), index);
+    ASSERT_EQ(std::size(expected), StoredSettings().size());
+    for (const char* name : expected) {
+        const StoredSetting* row = FindStoredSetting(name);
+        ASSERT_NE(row, nullptr) << name;
+        EXPECT_STREQ(row->name, name);
     }
-    EXPECT_EQ(SettingIndex("cam"), -1);
-    EXPECT_EQ(SettingIndex("FtpPassword"), -1);
-    EXPECT_EQ(SettingIndex(""), -1);
+    EXPECT_EQ(FindStoredSetting("cam"), nullptr);
+    EXPECT_EQ(FindStoredSetting("FtpPassword"), nullptr);
+    EXPECT_EQ(FindStoredSetting(""), nullptr);
 }
 
 TEST(SaveSettings, WritesTheSettingsInOrderThenTheTextColour) {
@@ -193,6 +225,42 @@ TEST(LoadSettings, RestoresWhatWasSavedExceptSaveAutoAndTheSessionOnlyValues) {
     EXPECT_EQ(loaded.FtpPassword, "");
     EXPECT_EQ(loaded.EmailAuto, 0);
     EXPECT_EQ(loaded.MirrorToHttp, 0);
+}
+
+// Each row on its own: a value changed from its default comes back in its own member and no other
+// (AUS is written but never loaded; UTX comes back for the text edit).
+TEST(StoredSettings, EachValueChangedAloneComesBackInItsOwnMemberOnly) {
+    const CameraSettings defaults;
+    for (const StoredSetting& row : StoredSettings()) {
+        const std::string name = row.name;
+        if (name == "CAM")
+            continue; // names the key itself
+        ScopedCameraKey camera("row " + name);
+        CameraSettings saved;
+        saved.CAM = camera.Name();
+        ChangeFromDefault(row, saved);
+        ASSERT_FALSE(SameValue(row, saved, defaults)) << name;
+        ASSERT_TRUE(SaveSettingsToRegistry(saved));
+
+        CameraSettings loaded;
+        loaded.CAM = camera.Name();
+        const LoadOutcome outcome = LoadSettingsFromRegistry(loaded);
+        const bool loadsIntoMember =
+            row.kind != StoredKind::WriteOnlyFlag && row.kind != StoredKind::EditText;
+        for (const StoredSetting& other : StoredSettings()) {
+            if (std::string(other.name) == "CAM")
+                continue;
+            const CameraSettings& expected = &other == &row && loadsIntoMember ? saved : defaults;
+            EXPECT_TRUE(SameValue(other, loaded, expected))
+                << name << " changed, " << other.name << " differs";
+        }
+        ASSERT_TRUE(outcome.text.has_value());
+        EXPECT_EQ(*outcome.text, row.kind == StoredKind::EditText ? saved.UTX : "") << name;
+        EXPECT_EQ(outcome.viewAfterSaving, row.kind == StoredKind::ViewFlag) << name;
+        if (row.kind == StoredKind::WriteOnlyFlag) {
+            EXPECT_EQ(camera.Read(name).Dword(), 1u);
+        }
+    }
 }
 
 TEST(LoadSettings, ReadsValuesLongerThanTheFirstBufferWhole) {
