@@ -21,7 +21,14 @@ if [ ! -f "$PREFIX/.lumetra-prepared" ]; then
 fi
 
 if [ -n "$CAMDLL" ]; then
+    [ -f "$CAMDLL" ] || { echo "$0: the test camera $CAMDLL does not exist (build it first)" >&2; exit 1; }
     # Registration stores the DLL's absolute path, so it is redone on every run.
-    wine regsvr32 /s "$(winepath -w "$CAMDLL" 2>/dev/null)" >/dev/null 2>&1
+    status=0
+    output=$(wine regsvr32 /s "$(winepath -w "$CAMDLL")" 2>&1) || status=$?
     wineserver -w
+    if [ "$status" -ne 0 ]; then
+        echo "$0: regsvr32 could not register the test camera $CAMDLL in $PREFIX (exit code $status)" >&2
+        [ -z "$output" ] || printf '%s\n' "$output" >&2
+        exit 1
+    fi
 fi

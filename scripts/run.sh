@@ -5,10 +5,12 @@
 set -e
 cd "$(dirname "$0")/.."
 BUILD="${LUMETRA_BUILD:-build}"
+case "$BUILD" in /*) ;; *) BUILD="$PWD/$BUILD" ;; esac
+export LUMETRA_BUILD="$BUILD"
 scripts/install-deps.sh
 scripts/build.sh
-PREFIX="$PWD/$BUILD/wineprefix"
-scripts/prepare-prefix.sh "$PREFIX" "$PWD/$BUILD/testcam/lumetra_testcam.dll"
+PREFIX="$BUILD/wineprefix"
+scripts/prepare-prefix.sh "$PREFIX" "$BUILD/testcam/lumetra_testcam.dll"
 export WINEPREFIX="$PREFIX" WINEDEBUG=-all
 
 if [ -n "$DISPLAY" ]; then

@@ -40,10 +40,6 @@ class CameraListTest : public ::testing::Test {
         cameras.UnregisterAll();
         cameras.Register(DefaultCamera);
     }
-    void TearDown() override {
-        cameras.UnregisterAll();
-        cameras.Register(DefaultCamera);
-    }
 
     // Runs the camera list modally while `drive` works it from another thread.
     INT_PTR Run(CameraListDialog& dialog, std::function<void()> drive) {
@@ -81,6 +77,7 @@ class CameraListTest : public ::testing::Test {
     }
 
     TestCameras cameras;
+    PreparedCamerasRestorer restorer{cameras};
     static inline CameraApp* app = nullptr;
     static inline ULONG_PTR gdiplusToken = 0;
 };

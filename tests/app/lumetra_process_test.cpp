@@ -1,4 +1,5 @@
 // lumetra.exe as shipped, started as a process of its own and driven through its windows.
+#include "StartProcess.h"
 #include "TestCameras.h"
 #include "WindowDriver.h"
 
@@ -10,24 +11,8 @@ using namespace lumetra::test;
 
 namespace {
 
-struct Process {
-    PROCESS_INFORMATION info{};
-    ~Process() {
-        if (info.hProcess) {
-            if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT)
-                ::TerminateProcess(info.hProcess, 99);
-            ::CloseHandle(info.hProcess);
-            ::CloseHandle(info.hThread);
-        }
-    }
-};
-
-bool StartLumetra(Process& process) {
-    std::wstring commandLine = L"\"" + TestCameras::BuildDirectory() + L"\\src\\lumetra.exe\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    return ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process.info) != FALSE;
+bool StartLumetra(ChildProcess& process) {
+    return process.Start("\"" + Narrow(TestCameras::BuildDirectory()) + "\\src\\lumetra.exe\"");
 }
 
 } // namespace
@@ -36,7 +21,7 @@ TEST(LumetraProcess, StartsWithTheCameraListAndExitEndsWithCodeZeroWithinASecond
     TestCameras cameras;
     ASSERT_TRUE(cameras.loaded());
     cameras.Register(L"Lumetra Test Camera");
-    Process process;
+    ChildProcess process;
     ASSERT_TRUE(StartLumetra(process));
     HWND main = WaitForDialogWithItem("Lumetra", 1038, 20000, true);
     ASSERT_NE(main, nullptr);
@@ -44,19 +29,18 @@ TEST(LumetraProcess, StartsWithTheCameraListAndExitEndsWithCodeZeroWithinASecond
 
     Click(main, IDOK);
     const DWORD start = ::GetTickCount();
-    ASSERT_EQ(::WaitForSingleObject(process.info.hProcess, 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(process.WaitForExit(5000));
     const DWORD elapsed = ::GetTickCount() - start;
-    DWORD exitCode = 1;
-    ::GetExitCodeProcess(process.info.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(process.ExitCode(), 0u);
     EXPECT_LT(elapsed, 1000u);
 }
 
 TEST(LumetraProcess, WithoutDevicesItReportsAndStillRuns) {
     TestCameras cameras;
     ASSERT_TRUE(cameras.loaded());
+    PreparedCamerasRestorer restorer(cameras);
     cameras.UnregisterAll();
-    Process process;
+    ChildProcess process;
     ASSERT_TRUE(StartLumetra(process));
     HWND box = WaitForDialogWithItem("Error", 0xFFFF, 20000, true);
     ASSERT_NE(box, nullptr);
@@ -71,6 +55,5 @@ TEST(LumetraProcess, WithoutDevicesItReportsAndStillRuns) {
     ::SendMessageA(main, WM_COMMAND, MAKEWPARAM(1038, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
     EXPECT_EQ(GetItemText(main, 1000), "<< No entries >>");
     ::PostMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(::WaitForSingleObject(process.info.hProcess, 5000), WAIT_OBJECT_0);
-    cameras.Register(L"Lumetra Test Camera");
+    EXPECT_TRUE(process.WaitForExit(5000));
 }

@@ -5,6 +5,7 @@
 #include "capture/CaptureGraph.h"
 #include "capture/DeviceBinding.h"
 
+#include "BoxWatcher.h"
 #include "PatternRenderer.h"
 #include "PlatformShare.h"
 #include "ProcessResources.h"
@@ -44,44 +45,19 @@ namespace {
 constexpr char NoDeviceMessage[] =
     "No video capture device fouind.\r\n\r\na device like a USB web cam is needed.";
 
-// Answers every "Error!" box of this process while it lives, recording the texts.
+// Answers every message box of this process while it lives; the texts of its "Error!" boxes.
 class ErrorBoxWatcher {
   public:
-    ErrorBoxWatcher()
-        : thread_([this] {
-              while (!stop_.load()) {
-                  HWND box = ::FindWindowA("#32770", "Error!");
-                  DWORD processId = 0;
-                  if (box)
-                      ::GetWindowThreadProcessId(box, &processId);
-                  if (box && processId == ::GetCurrentProcessId() && ::IsWindowVisible(box)) {
-                      char text[512]{};
-                      ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-                      {
-                          std::lock_guard<std::mutex> lock(mutex_);
-                          texts_.push_back(text);
-                      }
-                      ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-                      for (int i = 0; i < 200 && ::IsWindow(box); ++i)
-                          ::Sleep(10);
-                  }
-                  ::Sleep(20);
-              }
-          }) {}
-    ~ErrorBoxWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<std::string> texts() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return texts_;
+    std::vector<std::string> texts() const {
+        std::vector<std::string> texts;
+        for (const lumetra::test::SeenBox& box : boxes_.Seen())
+            if (box.caption == "Error!")
+                texts.push_back(box.text);
+        return texts;
     }
 
   private:
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::vector<std::string> texts_;
-    std::thread thread_;
+    lumetra::test::BoxWatcher boxes_{std::chrono::milliseconds(0)};
 };
 
 // A stand-in for the session window: a top-level window with a black video host control, which

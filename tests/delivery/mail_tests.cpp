@@ -1,11 +1,9 @@
+#include "MailLog.h"
 #include "delivery/MapiMailer.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,31 +11,7 @@ using namespace lumetra;
 
 namespace {
 
-// One record of the recording provider: its kind and key=value fields, strings unquoted.
-struct Record {
-    std::string kind;
-    std::map<std::string, std::string> fields;
-    const std::string& operator[](const std::string& key) const {
-        static const std::string missing = "<missing>";
-        auto found = fields.find(key);
-        return found == fields.end() ? missing : found->second;
-    }
-};
-
-std::string Unquote(const std::string& value) {
-    if (value.size() < 2 || value.front() != '"')
-        return value;
-    std::string out;
-    for (std::size_t i = 1; i + 1 < value.size(); ++i) {
-        if (value[i] == '\\' && i + 2 < value.size()) {
-            const char escaped = value[++i];
-            out += escaped == 't' ? '\t' : escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped;
-        } else {
-            out += value[i];
-        }
-    }
-    return out;
-}
+using Record = lumetra::test::MailLogRecord;
 
 std::string ProgramDirectory() {
     char path[MAX_PATH];
@@ -58,34 +32,10 @@ std::string Hex(const std::string& bytes) {
 
 class Mail : public ::testing::Test {
   protected:
-    void SetUp() override {
-        log_ = ProgramDirectory() + "\\mapi_" + std::to_string(::GetCurrentProcessId()) + ".log";
-        ::DeleteFileA(log_.c_str());
-        ::SetEnvironmentVariableA("LUMETRA_MAPI_LOG", log_.c_str());
-        ::SetEnvironmentVariableA("LUMETRA_MAPI_FAIL", nullptr);
-    }
-    void TearDown() override {
-        ::DeleteFileA(log_.c_str());
-        ::SetEnvironmentVariableA("LUMETRA_MAPI_FAIL", nullptr);
-    }
+    void SetUp() override { ::SetEnvironmentVariableA("LUMETRA_MAPI_FAIL", nullptr); }
+    void TearDown() override { ::SetEnvironmentVariableA("LUMETRA_MAPI_FAIL", nullptr); }
 
-    std::vector<Record> Records() const {
-        std::vector<Record> records;
-        std::ifstream in(log_, std::ios::binary);
-        std::string line;
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
-            Record record;
-            std::getline(fields, record.kind, '\t');
-            std::string field;
-            while (std::getline(fields, field, '\t')) {
-                const std::size_t equals = field.find('=');
-                record.fields[field.substr(0, equals)] = Unquote(field.substr(equals + 1));
-            }
-            records.push_back(record);
-        }
-        return records;
-    }
+    std::vector<Record> Records() const { return log_.Records(); }
     std::vector<std::string> Kinds() const {
         std::vector<std::string> kinds;
         for (const Record& record : Records())
@@ -93,7 +43,7 @@ class Mail : public ::testing::Test {
         return kinds;
     }
 
-    std::string log_;
+    lumetra::test::ScopedMailLog log_;
 };
 
 using KindList = std::vector<std::string>;

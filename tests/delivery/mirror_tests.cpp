@@ -10,7 +10,7 @@
 #include <vector>
 
 using namespace lumetra;
-using lumetra::test::StartProcess;
+using lumetra::test::ChildProcess;
 
 namespace {
 
@@ -33,17 +33,15 @@ ReaderResult ReadBlockFromAnotherProcess() {
         directory + "\\mirror_block_" + std::to_string(::GetCurrentProcessId()) + ".bin";
     ::DeleteFileA(outFile.c_str());
     std::string commandLine = "\"" + directory + "\\delivery_mirror_reader.exe\" \"" + outFile + "\"";
-    PROCESS_INFORMATION process{};
+    ChildProcess reader;
     ReaderResult result;
-    if (!StartProcess(commandLine, process)) {
+    if (!reader.Start(commandLine)) {
         ADD_FAILURE() << "cannot start the reader, error " << ::GetLastError();
         return result;
     }
-    if (::WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+    if (!reader.WaitForExit(30000))
         ADD_FAILURE() << "reader did not finish";
-    ::GetExitCodeProcess(process.hProcess, &result.exitCode);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    result.exitCode = reader.ExitCode();
     std::ifstream in(outFile, std::ios::binary);
     result.block.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     in.close();

@@ -8,19 +8,16 @@ namespace lumetra::e2e {
 namespace {
 
 // Controls that tell the program's own dialogs from its message boxes.
-constexpr int kProgramWindowItems[] = {ids::DeviceList, ids::VideoHost, ids::CameraName, ids::CamEdit};
+const std::vector<int>& ProgramWindowItems() {
+    static const std::vector<int> items{ids::DeviceList, ids::VideoHost, ids::CameraName, ids::CamEdit};
+    return items;
+}
 
 struct Search {
     DWORD pid;
     const std::string* caption; // null: any
     std::vector<HWND> found;
 };
-
-bool IsDialog(HWND window) {
-    char className[16] = {};
-    ::GetClassNameA(window, className, sizeof className);
-    return std::strcmp(className, "#32770") == 0;
-}
 
 BOOL CALLBACK Collect(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
@@ -39,22 +36,9 @@ std::vector<HWND> TopLevel(DWORD pid, const std::string* caption) {
     return search.found;
 }
 
-bool IsMessageBox(HWND window) {
-    if (!IsDialog(window) || !::GetDlgItem(window, 0xFFFF))
-        return false;
-    return std::none_of(std::begin(kProgramWindowItems), std::end(kProgramWindowItems),
-                        [window](int id) { return ::GetDlgItem(window, id) != nullptr; });
-}
-
 bool SendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD waitMs) {
     DWORD_PTR result = 0;
     return ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, waitMs, &result) != 0;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
-                            static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 } // namespace
@@ -72,67 +56,6 @@ std::string BuildDirectory() {
     while (!path.empty() && path.back() == '\\')
         path.pop_back();
     return path;
-}
-
-// --- Process ---
-
-LumetraProcess::~LumetraProcess() {
-    Kill();
-    if (info_.hProcess) {
-        ::CloseHandle(info_.hProcess);
-        ::CloseHandle(info_.hThread);
-    }
-}
-
-bool LumetraProcess::Start(const std::string& exePath,
-                           const std::vector<std::pair<std::string, std::string>>& extraEnvironment) {
-    std::vector<char> environment;
-    if (char* current = ::GetEnvironmentStringsA()) {
-        for (const char* entry = current; *entry; entry += std::strlen(entry) + 1) {
-            const std::string text(entry);
-            const std::string name = text.substr(0, text.find('=', 1));
-            const bool replaced =
-                std::any_of(extraEnvironment.begin(), extraEnvironment.end(),
-                            [&](const auto& extra) { return EqualNoCase(extra.first, name); });
-            if (!replaced)
-                environment.insert(environment.end(), text.c_str(), text.c_str() + text.size() + 1);
-        }
-        ::FreeEnvironmentStringsA(current);
-    }
-    for (const auto& [name, value] : extraEnvironment) {
-        const std::string entry = name + "=" + value;
-        environment.insert(environment.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
-    }
-    environment.push_back('\0');
-
-    std::string commandLine = "\"" + exePath + "\"";
-    const std::string folder = exePath.substr(0, exePath.find_last_of('\\'));
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    return ::CreateProcessA(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                            environment.data(), folder.c_str(), &startup, &info_) != FALSE;
-}
-
-bool LumetraProcess::Running() const {
-    return info_.hProcess && ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
-}
-
-bool LumetraProcess::WaitForExit(DWORD timeoutMs) {
-    return info_.hProcess && ::WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0;
-}
-
-DWORD LumetraProcess::ExitCode() const {
-    DWORD code = STILL_ACTIVE;
-    if (info_.hProcess)
-        ::GetExitCodeProcess(info_.hProcess, &code);
-    return code;
-}
-
-void LumetraProcess::Kill() {
-    if (Running()) {
-        ::TerminateProcess(info_.hProcess, 99);
-        ::WaitForSingleObject(info_.hProcess, 5000);
-    }
 }
 
 // --- Windows ---
@@ -232,29 +155,15 @@ void SendCommandLater(HWND dialog, int command) {
 // --- Message boxes ---
 
 std::optional<MessageBoxSeen> WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        for (HWND window : TopLevel(pid, nullptr))
-            if (IsMessageBox(window))
-                return MessageBoxSeen{window, WindowText(window), ItemText(window, 0xFFFF)};
-        if (::GetTickCount() - start >= timeoutMs)
-            return std::nullopt;
-        ::Sleep(25);
-    }
+    return lumetra::test::WaitForMessageBox(pid, timeoutMs, ProgramWindowItems());
 }
 
 bool AnswerBox(const MessageBoxSeen& box, int command) {
-    SendCommandLater(box.window, command);
-    return WaitForGone(box.window, 5000);
+    return lumetra::test::AnswerBox(box.window, command);
 }
 
 std::vector<MessageBoxSeen> AnswerAllBoxes(DWORD pid, DWORD quietMs) {
-    std::vector<MessageBoxSeen> seen;
-    while (auto box = WaitForMessageBox(pid, quietMs)) {
-        seen.push_back(*box);
-        AnswerBox(*box);
-    }
-    return seen;
+    return lumetra::test::AnswerAllBoxes(pid, quietMs, ProgramWindowItems());
 }
 
 // --- Camera list ---

@@ -4,6 +4,8 @@
 // answers message boxes. Texts cross the process boundary only through WM_GETTEXT/WM_SETTEXT,
 // which the system marshals.
 
+#include "BoxWatcher.h"
+#include "StartProcess.h"
 #include "app/CameraListIds.h"
 #include "session/LiveViewIds.h"
 #include "settings/CamActionIds.h"
@@ -12,7 +14,6 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace lumetra::e2e {
@@ -30,26 +31,7 @@ constexpr int VideoHost = lumetra::live_view_ids::VideoHost;
 std::string BuildDirectory();
 
 // One run of lumetra.exe.
-class LumetraProcess {
-  public:
-    LumetraProcess() = default;
-    ~LumetraProcess(); // ends the process if it still runs
-    LumetraProcess(const LumetraProcess&) = delete;
-    LumetraProcess& operator=(const LumetraProcess&) = delete;
-
-    // Starts `exePath` with the current environment plus `extraEnvironment` (NAME, value).
-    bool Start(const std::string& exePath,
-               const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {});
-    DWORD Id() const { return info_.dwProcessId; }
-    bool Running() const;
-    // Waits for the process to end; true when it did within the time.
-    bool WaitForExit(DWORD timeoutMs);
-    DWORD ExitCode() const;
-    void Kill();
-
-  private:
-    PROCESS_INFORMATION info_{};
-};
+using LumetraProcess = lumetra::test::ChildProcess;
 
 // Visible top-level windows of process `pid` with this caption.
 std::vector<HWND> WindowsOf(DWORD pid, const std::string& caption);
@@ -83,11 +65,7 @@ bool SetChecked(HWND dialog, int id, bool checked, DWORD waitMs = 10000);
 void SendCommandLater(HWND dialog, int command);
 
 // A message box of the program.
-struct MessageBoxSeen {
-    HWND window = nullptr;
-    std::string caption;
-    std::string text;
-};
+using MessageBoxSeen = lumetra::test::SeenBox;
 // Waits for a message box (a dialog with the message text in static 0xFFFF that is none of the
 // program's own windows) of process `pid`.
 std::optional<MessageBoxSeen> WaitForMessageBox(DWORD pid, DWORD timeoutMs = 10000);

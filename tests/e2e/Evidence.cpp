@@ -1,6 +1,7 @@
 #include <winsock2.h>
 
 #include "Evidence.h"
+#include "TestCameras.h"
 
 #include <gdiplus.h>
 
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <memory>
 
 namespace lumetra::e2e {
@@ -16,27 +16,8 @@ namespace lumetra::e2e {
 namespace {
 
 using namespace Gdiplus::DllExports;
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length =
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                             0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
-                          nullptr, nullptr);
-    return narrow;
-}
+using lumetra::test::Narrow;
+using lumetra::test::Widen;
 
 bool EncoderFor(const wchar_t* mimeType, CLSID& clsid) {
     UINT count = 0, bytes = 0;
@@ -58,40 +39,6 @@ struct ImageDisposer {
     void operator()(Gdiplus::GpImage* image) const { GdipDisposeImage(image); }
 };
 using ImageOwner = std::unique_ptr<Gdiplus::GpImage, ImageDisposer>;
-
-// Unquotes a field of the mail log (see tests/mapistub/MapiStub.cpp).
-std::string Unquote(const std::string& value) {
-    if (value.size() < 2 || value.front() != '"')
-        return value;
-    std::string out;
-    for (size_t i = 1; i + 1 < value.size(); ++i) {
-        if (value[i] == '\\' && i + 2 < value.size()) {
-            const char next = value[++i];
-            out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-        } else {
-            out += value[i];
-        }
-    }
-    return out;
-}
-
-std::map<std::string, std::string> Fields(const std::string& line) {
-    std::map<std::string, std::string> fields;
-    size_t start = line.find('\t');
-    while (start != std::string::npos) {
-        const size_t end = line.find('\t', start + 1);
-        const std::string field = line.substr(start + 1, end == std::string::npos ? end : end - start - 1);
-        const size_t equals = field.find('=');
-        if (equals != std::string::npos)
-            fields[field.substr(0, equals)] = Unquote(field.substr(equals + 1));
-        start = end;
-    }
-    return fields;
-}
-
-std::string CameraKey(const std::string& cameraName) {
-    return "Software\\_ORVANE\\Lumetra\\" + cameraName;
-}
 
 } // namespace
 
@@ -222,31 +169,6 @@ std::optional<std::string> ReadMirror() {
     return text;
 }
 
-std::vector<RecordedMail> ReadMailLog(const std::string& logPath) {
-    const std::vector<char> bytes = ReadWholeFile(logPath);
-    std::vector<RecordedMail> mails;
-    size_t start = 0;
-    const std::string text(bytes.begin(), bytes.end());
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        auto fields = Fields(line);
-        if (line.rfind("SEND\t", 0) == 0) {
-            mails.push_back({fields["subject"], fields["note"], {}, {}});
-        } else if (line.rfind("RECIP\t", 0) == 0 && !mails.empty()) {
-            mails.back().recipients.push_back(fields["name"]);
-        } else if (line.rfind("FILE\t", 0) == 0 && !mails.empty()) {
-            mails.back().attachments.push_back(fields["path"]);
-        }
-    }
-    return mails;
-}
-
 std::vector<std::string> FilesIn(const std::string& directory, const std::string& wildcard) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
@@ -269,41 +191,6 @@ bool FileExists(const std::string& path) {
 bool MakeEmptyDirectory(const std::string& directory) {
     RemoveTree(directory);
     return ::CreateDirectoryA(directory.c_str(), nullptr) != FALSE;
-}
-
-// --- Registry ---
-
-void ForgetCamera(const std::string& cameraName) {
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str());
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str());
-}
-
-std::optional<std::string> StoredText(const std::string& cameraName, const std::string& valueName) {
-    char data[4096] = {};
-    DWORD size = sizeof data - 1;
-    if (::RegGetValueA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str(), valueName.c_str(), RRF_RT_REG_SZ,
-                       nullptr, data, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    return std::string(data);
-}
-
-std::optional<DWORD> StoredNumber(const std::string& cameraName, const std::string& valueName) {
-    DWORD value = 0, size = sizeof value;
-    if (::RegGetValueA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str(), valueName.c_str(), RRF_RT_REG_DWORD,
-                       nullptr, &value, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    return value;
-}
-
-bool StoreBinary(const std::string& cameraName, const std::string& valueName, const void* data, DWORD size) {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, CameraKey(cameraName).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                          nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    const bool stored = ::RegSetValueExA(key, valueName.c_str(), 0, REG_BINARY,
-                                         static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-    ::RegCloseKey(key);
-    return stored;
 }
 
 LOGFONTA TextFont(int height) {

@@ -1,9 +1,11 @@
 #pragma once
 // What the program leaves behind, read back by the end-to-end tests and the demo: image files,
-// screenshots, the shared-memory mirror, the recording mail provider's log, FTP uploads through
-// a local server, and the camera settings in the registry.
+// screenshots and the shared-memory mirror; the recording mail provider's log, FTP uploads through
+// a local server and the camera settings in the registry are read by the shared test support.
 
+#include "CameraKeys.h"
 #include "FtpServer.h"
+#include "MailLog.h"
 
 #include <windows.h>
 
@@ -15,10 +17,16 @@
 namespace lumetra::e2e {
 
 using lumetra::test::CanConnect;
+using lumetra::test::DeleteCameraKey;
 using lumetra::test::FtpServer;
+using lumetra::test::ReadMailLog;
 using lumetra::test::ReadWholeFile;
+using lumetra::test::RecordedMail;
 using lumetra::test::RemoveTree;
+using lumetra::test::StoredNumber;
+using lumetra::test::StoredText;
 using lumetra::test::ToWindowsPath;
+using lumetra::test::WriteCameraValue;
 
 // Starts GDI+ for the life of the object.
 class GdiplusSession {
@@ -54,15 +62,6 @@ bool SaveScreenshot(HWND window, const std::string& pngPath);
 // ANSI code page; nullopt when no such block exists.
 std::optional<std::string> ReadMirror();
 
-// One message recorded by the MAPI32.DLL of tests/mapistub.
-struct RecordedMail {
-    std::string subject;
-    std::string note;
-    std::vector<std::string> recipients;  // addresses as resolved
-    std::vector<std::string> attachments; // path names
-};
-std::vector<RecordedMail> ReadMailLog(const std::string& logPath);
-
 // Files in `directory` (names only, sorted) whose names match the wildcard.
 std::vector<std::string> FilesIn(const std::string& directory, const std::string& wildcard = "*");
 bool FileExists(const std::string& path);
@@ -71,12 +70,6 @@ bool MakeEmptyDirectory(const std::string& directory);
 
 // The FTP server of the tests runs on port 21 here, where lumetra.exe always connects.
 constexpr unsigned short LumetraFtpPort = 21;
-
-// HKCU\Software\_ORVANE\Lumetra\<camera>
-void ForgetCamera(const std::string& cameraName);
-std::optional<std::string> StoredText(const std::string& cameraName, const std::string& valueName);
-std::optional<DWORD> StoredNumber(const std::string& cameraName, const std::string& valueName);
-bool StoreBinary(const std::string& cameraName, const std::string& valueName, const void* data, DWORD size);
 
 // A LOGFONT for the text overlay: the font a user would pick in "choose font".
 LOGFONTA TextFont(int height);

@@ -25,7 +25,7 @@ bool LumetraRun::Start(const std::string& exePath, const std::string& mailLog) {
     std::vector<std::pair<std::string, std::string>> environment{{"WINEDLLOVERRIDES", "mapi32=n,b"}};
     if (!mailLog.empty())
         environment.emplace_back("LUMETRA_MAPI_LOG", mailLog);
-    if (!process_.Start(exePath, environment))
+    if (!process_.Start("\"" + exePath + "\"", environment, exePath.substr(0, exePath.find_last_of('\\'))))
         return false;
     cameraList_ = WaitForWindow(process_.Id(), "Lumetra", ids::DeviceList, 30000);
     return cameraList_ != nullptr;

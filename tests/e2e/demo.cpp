@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     // The text needs a font; the one chosen with "choose font" is kept with the camera's settings.
     if (!StoredText(camera, "CAM")) {
         const LOGFONTA font = TextFont(22);
-        StoreBinary(camera, "LFN", &font, sizeof font);
+        WriteCameraValue(camera, "LFN", REG_BINARY, &font, sizeof font);
     }
     SelectCamera(list, camera);
     std::printf("Lumetra demo: camera \"%s\", output in %s\n", camera.c_str(), out.c_str());

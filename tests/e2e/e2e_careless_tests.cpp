@@ -38,7 +38,7 @@ class Careless : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(cameras->loaded()) << "lumetra_testcam.dll not found under %LUMETRA_BUILD_DIR%";
         for (const char* name : {kCameraA, kCameraB, kCameraC})
-            ForgetCamera(name);
+            DeleteCameraKey(name);
         work = FreshWorkFolder(std::string("careless-") +
                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         ASSERT_TRUE(run.Start(TestedProgram(), work + "\\mail.log"));

@@ -50,7 +50,7 @@ class Workflow : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(cameras->loaded()) << "lumetra_testcam.dll not found under %LUMETRA_BUILD_DIR%";
         for (const char* name : {kCameraA, kCameraB, kCameraC})
-            ForgetCamera(name);
+            DeleteCameraKey(name);
         work = FreshWorkFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         mailLog = work + "\\mail.log";
         watermark = work + "\\blue.bmp";
@@ -58,7 +58,7 @@ class Workflow : public ::testing::Test {
         // The font a user picked in "choose font" in an earlier run: the text overlay needs one.
         const LOGFONTA font = TextFont(20);
         for (const char* name : {kCameraA, kCameraB})
-            StoreBinary(name, "LFN", &font, sizeof font);
+            WriteCameraValue(name, "LFN", REG_BINARY, &font, sizeof font);
         if (ftp) {
             RemoveTree(ftp->Root() + "\\up");
             ::CreateDirectoryA((ftp->Root() + "\\up").c_str(), nullptr);

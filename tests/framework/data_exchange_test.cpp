@@ -20,8 +20,8 @@ struct Typed {
     std::string sides = "5";
 };
 
-// Runs the dialog modally; the driver types `typed`, clicks Apply, answers any validation box
-// (returning its text), then closes with OK.
+// Runs the dialog modally; the driver types `typed`, clicks Apply, answers every validation box,
+// then closes with Cancel. Returns the boxes' texts, one a line ("" when none came).
 std::string RunApply(TestDialog& dialog, const Typed& typed, bool expectBox) {
     std::string boxText;
     Driver driver([&] {
@@ -32,10 +32,11 @@ std::string RunApply(TestDialog& dialog, const Typed& typed, bool expectBox) {
         SetItemText(window, IDC_BYTE, typed.byteText);
         SetItemText(window, IDC_SIDES, typed.sides);
         Click(window, IDC_APPLY);
-        if (expectBox)
-            boxText = AnswerMessageBox("Lumetra");
-        else
-            ::Sleep(100);
+        // An expected box may take its time; after it (or when none is expected) a short wait
+        // shows whether another one comes.
+        DWORD wait = expectBox ? 5000 : 500;
+        for (std::string text; !(text = AnswerMessageBox("Lumetra", wait)).empty(); wait = 500)
+            boxText += (boxText.empty() ? "" : "\n") + text;
         Answer(window, IDCANCEL);
     });
     dialog.DoModal();

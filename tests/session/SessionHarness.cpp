@@ -197,19 +197,6 @@ COLORREF ClientPixel(HWND window, int x, int y) {
     return colour;
 }
 
-void DeleteCameraKey(const std::string& cameraName) {
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\_ORVANE\\Lumetra\\" + cameraName).c_str());
-}
-
-std::string StoredString(const std::string& cameraName, const char* valueName) {
-    char value[1024] = {};
-    DWORD size = sizeof value;
-    if (::RegGetValueA(HKEY_CURRENT_USER, ("Software\\_ORVANE\\Lumetra\\" + cameraName).c_str(), valueName,
-                       RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return value;
-}
-
 std::string MirrorBlockText() {
     HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, kMirrorBlockName);
     if (!mapping)
@@ -228,46 +215,6 @@ std::string MirrorBlockText() {
     }
     ::CloseHandle(mapping);
     return text;
-}
-
-namespace {
-BOOL CALLBACK CollectMessageBoxes(HWND window, LPARAM param) {
-    DWORD processId = 0;
-    ::GetWindowThreadProcessId(window, &processId);
-    char className[16] = {};
-    ::GetClassNameA(window, className, sizeof className);
-    if (processId == ::GetCurrentProcessId() && ::lstrcmpA(className, "#32770") == 0 &&
-        ::IsWindowVisible(window) && ::GetDlgItem(window, 0xFFFF))
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-    return TRUE;
-}
-} // namespace
-
-BoxAnswerer::BoxAnswerer()
-    : thread_([this] {
-          while (!stop_) {
-              std::vector<HWND> boxes;
-              ::EnumWindows(CollectMessageBoxes, reinterpret_cast<LPARAM>(&boxes));
-              for (HWND box : boxes) {
-                  std::lock_guard<std::mutex> lock(mutex_);
-                  if (std::find(answered_.begin(), answered_.end(), box) != answered_.end())
-                      continue;
-                  answered_.push_back(box);
-                  captions_.push_back(GetText(box));
-                  ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-              }
-              ::Sleep(20);
-          }
-      }) {}
-
-BoxAnswerer::~BoxAnswerer() {
-    stop_ = true;
-    thread_.join();
-}
-
-std::vector<std::string> BoxAnswerer::Captions() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return captions_;
 }
 
 } // namespace lumetra::test

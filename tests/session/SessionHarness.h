@@ -1,7 +1,8 @@
 #pragma once
 // What the session tests share: the program's libraries started as the program starts them, a camera
-// list run modelessly on the test thread, and readers for files, the registry and the screen.
+// list run modelessly on the test thread, and readers for files and the screen.
 
+#include "CameraKeys.h"
 #include "ProcessResources.h"
 #include "app/CameraListDialog.h"
 #include "session/camview.h"
@@ -9,11 +10,8 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace lumetra::test {
@@ -73,29 +71,7 @@ bool Near(COLORREF a, COLORREF b, int tolerance);
 // A pixel of a window's client area as shown on the screen.
 COLORREF ClientPixel(HWND window, int x, int y);
 
-// The camera's registry key removed, and one of its string values read back.
-void DeleteCameraKey(const std::string& cameraName);
-std::string StoredString(const std::string& cameraName, const char* valueName);
-
 // The shared-memory block of the HTTP mirror, as the service reads it ("" when missing).
 std::string MirrorBlockText();
-
-// Answers this process's message boxes (dialogs with a message text, nothing else) from a thread
-// of its own, recording their captions.
-class BoxAnswerer {
-  public:
-    BoxAnswerer();
-    ~BoxAnswerer();
-    BoxAnswerer(const BoxAnswerer&) = delete;
-    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-    std::vector<std::string> Captions() const;
-
-  private:
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
-    std::vector<std::string> captions_;
-    std::vector<HWND> answered_;
-    std::thread thread_;
-};
 
 } // namespace lumetra::test

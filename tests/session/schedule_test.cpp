@@ -3,6 +3,7 @@
 // real camera timer.
 #include "BoxWatcher.h"
 #include "FtpServer.h"
+#include "MailLog.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
 #include "WindowDriver.h"
@@ -64,22 +65,13 @@ class ScheduleTest : public ::testing::Test {
         ASSERT_TRUE(server->Ready());
         DeleteCameraKey(kCamera);
         DeleteCameraKey(kNoDevice);
-        char directory[MAX_PATH] = {};
-        ::GetModuleFileNameA(nullptr, directory, MAX_PATH);
-        mailLog = std::string(directory).substr(0, std::string(directory).find_last_of('\\')) + "\\mapi_" +
-                  std::to_string(::GetCurrentProcessId()) + ".log";
-        ::DeleteFileA(mailLog.c_str());
-        ::SetEnvironmentVariableA("LUMETRA_MAPI_LOG", mailLog.c_str());
         transcriptStart = server->Transcript().size();
         now = kStart;
         SetScheduleClock([this] { return now; });
     }
-    void TearDown() override {
-        SetScheduleClock(nullptr);
-        ::DeleteFileA(mailLog.c_str());
-    }
+    void TearDown() override { SetScheduleClock(nullptr); }
 
-    size_t MailsSent() const { return Count(ReadAll(mailLog), "SEND\t"); }
+    size_t MailsSent() const { return mailLog.Mails().size(); }
     // Finished uploads and logins of this test (the server serves the whole program).
     size_t Uploads() const { return Count(server->Transcript().substr(transcriptStart), " completed=1"); }
     size_t Logins() const { return Count(server->Transcript().substr(transcriptStart), "USER camuser"); }
@@ -107,7 +99,7 @@ class ScheduleTest : public ::testing::Test {
 
     TestCameras cameras;
     ScopedTestCamera camera{cameras, kCamera};
-    std::string mailLog;
+    ScopedMailLog mailLog;
     size_t transcriptStart = 0;
     std::int32_t now = kStart;
     static inline std::unique_ptr<FtpServer> server;
@@ -171,7 +163,7 @@ TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAsk
     }
     EXPECT_EQ(uploadSeconds, (std::vector<int>{0, 4, 8}));
     EXPECT_EQ(mailSeconds, (std::vector<int>{0, 4, 8}));
-    const std::string mails = ReadAll(mailLog);
+    const std::string mails = ReadAll(mailLog.path());
     EXPECT_NE(mails.find("watch@example.com"), std::string::npos);
     EXPECT_NE(mails.find("shot.jpg"), std::string::npos);
 }
@@ -188,7 +180,7 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     SetCheck(session->ActionDialog(), ids::FtpAuto, true);
     SetCheck(session->ActionDialog(), ids::EmailAuto, true);
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
-    BoxAnswerer boxes;
+    BoxWatcher boxes;
     for (int second = 0; second < 4; ++second) {
         now = kStart + 2 * second;
         Tick(50);
@@ -197,7 +189,7 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     EXPECT_EQ(Logins(), 0u);
     EXPECT_EQ(MailsSent(), 0u);
     EXPECT_TRUE(folder.Files().empty());
-    EXPECT_TRUE(boxes.Captions().empty());
+    EXPECT_TRUE(boxes.Seen().empty());
     // A shorter name saves and sends again on the next tick.
     SetEdit(session->ActionDialog(), ids::FileName, "ok");
     now += 2;
@@ -292,7 +284,7 @@ TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingAndSendsNothingUnwritte
     MainWindow main;
     camview* session = main.Open(kNoDevice, true);
     ASSERT_NE(session, nullptr);
-    BoxAnswerer boxes;
+    BoxWatcher boxes;
     Configure(session, folder, "1");
     ccamaction* action = session->ActionDialog();
     SetCheck(action, ids::MirrorToHttp, true);
@@ -312,7 +304,7 @@ TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingAndSendsNothingUnwritte
     EXPECT_EQ(MailsSent(), 0u);
     EXPECT_TRUE(folder.Files().empty());
     EXPECT_EQ(CameraSlotAt(session->CameraIndex()).frameWanted.load(), 1);
-    EXPECT_TRUE(boxes.Captions().empty());
+    EXPECT_TRUE(boxes.Seen().empty());
 }
 
 TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgain) {

@@ -63,8 +63,8 @@ TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {
     EXPECT_FALSE(::IsWindow(liveView));
     EXPECT_FALSE(::IsWindow(actionWindow));
     EXPECT_TRUE(main.dialog().openSessions.empty());
-    EXPECT_EQ(StoredString(kCamera, "OFS"), "7");
-    EXPECT_EQ(StoredString(kCamera, "FIN"), "door");
+    EXPECT_EQ(StoredText(kCamera, "OFS").value_or("<missing>"), "7");
+    EXPECT_EQ(StoredText(kCamera, "FIN").value_or("<missing>"), "door");
 }
 
 TEST_F(SessionTest, EscapeInCamActionClosesTheLiveViewAndSaves) {
@@ -81,7 +81,7 @@ TEST_F(SessionTest, EscapeInCamActionClosesTheLiveViewAndSaves) {
     PumpMessages(50);
     EXPECT_FALSE(::IsWindow(liveView));
     EXPECT_TRUE(main.dialog().openSessions.empty());
-    EXPECT_EQ(StoredString(kCamera, "FIN"), "porch");
+    EXPECT_EQ(StoredText(kCamera, "FIN").value_or("<missing>"), "porch");
 }
 
 TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGraphs) {
@@ -110,8 +110,8 @@ TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGra
         EXPECT_TRUE(main.dialog().openSessions.empty());
         EXPECT_TRUE(FindWindows("Live View").empty());
         EXPECT_TRUE(FindWindows("CAM ACTION").empty());
-        EXPECT_EQ(StoredString(kCamera, "OFS"), seconds);
-        EXPECT_EQ(StoredString(kSecondCamera, "FIN"), "other" + seconds);
+        EXPECT_EQ(StoredText(kCamera, "OFS").value_or("<missing>"), seconds);
+        EXPECT_EQ(StoredText(kSecondCamera, "FIN").value_or("<missing>"), "other" + seconds);
         // The graphs are down: no object of the camera DLL is left and no slot is held.
         EXPECT_TRUE(PumpUntil([&] { return cameras.CanUnloadNow() == S_OK; }, 3000));
         EXPECT_EQ(CameraSlotAt(firstIndex).sessionWindow.load(), nullptr);
@@ -162,7 +162,10 @@ TEST_F(SessionTest, TwoRequestsBeforeAFrameGiveOneFileUnderTheSecondPath) {
     MainWindow main;
     camview* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
-    ASSERT_TRUE(WaitForImages(session, 0));
+    // A first image: the camera delivers frames.
+    ASSERT_TRUE(session->SaveSnapshot(folder.File("warm-up.jpg")));
+    ASSERT_TRUE(WaitForImages(session, 1));
+    ASSERT_TRUE(::DeleteFileA(folder.File("warm-up.jpg").c_str()));
     // Back to back: no frame can come in between.
     ASSERT_TRUE(RequestFrame(session->CameraIndex(), folder.File("first.jpg").c_str()));
     ASSERT_TRUE(RequestFrame(session->CameraIndex(), folder.File("second.jpg").c_str()));

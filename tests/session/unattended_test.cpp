@@ -249,7 +249,7 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     camview* b = OpenSaving(main, kCameraB, folderB);
     ASSERT_TRUE(a && b);
     SetEdit(a->ActionDialog(), ids::FileName, "door");
-    BoxAnswerer boxes;
+    BoxWatcher boxes;
     PumpMessages(2500);
     ASSERT_GE(a->ImagesWritten(), 1u);
 
@@ -279,7 +279,7 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     })) << "the same settings after the rebuild";
     // The other camera saved every second whole second throughout.
     EXPECT_GE(b->ImagesWritten() - savedB, (::GetTickCount() - unplugged) / 2000 - 1);
-    EXPECT_TRUE(boxes.Captions().empty());
+    EXPECT_TRUE(boxes.Seen().empty());
     const std::string log = NewLogLines();
     EXPECT_NE(log.find("[Unattended A]  camera lost"), std::string::npos) << log;
     EXPECT_NE(log.find("[Unattended A]  camera back"), std::string::npos) << log;

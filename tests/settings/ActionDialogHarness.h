@@ -1,7 +1,7 @@
 #pragma once
 // Opens a camera's action dialog the way Open Cam does, on the test thread, and closes it again.
 
-#include "RegistryFixture.h"
+#include "CameraKeys.h"
 #include "WindowDriver.h"
 #include "capture/CameraSlots.h"
 #include "settings/ccamaction.h"

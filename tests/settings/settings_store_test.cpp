@@ -1,5 +1,5 @@
 // A camera's settings in the test prefix's registry: what a save writes and what a load restores.
-#include "RegistryFixture.h"
+#include "CameraKeys.h"
 #include "settings/CameraSettings.h"
 #include "settings/Pickers.h"
 

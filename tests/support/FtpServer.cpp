@@ -100,12 +100,9 @@ FtpServer::FtpServer(const std::string& user, const std::string& password, unsig
     std::string commandLine = "Z:\\usr\\bin\\python3 " LUMETRA_FTP_SERVER_SCRIPT " " + std::to_string(port_) +
                               " " + base_ + "/root " + user + " " + password + " " + base_ + "/stop " +
                               base_ + "/commands.log";
-    PROCESS_INFORMATION process{};
-    const bool started = StartProcess(commandLine, process);
-    if (process.hThread)
-        ::CloseHandle(process.hThread);
-    if (process.hProcess)
-        ::CloseHandle(process.hProcess);
+    ChildProcess server;
+    const bool started = server.Start(commandLine);
+    server.Detach(); // it ends itself at the stop file
     for (int i = 0; started && i < 300 && !CanConnect(port_); ++i)
         ::Sleep(50);
     ready_ = started && CanConnect(port_);

@@ -1,5 +1,7 @@
 #include "TestCameras.h"
 
+#include <gtest/gtest.h>
+
 #include <vector>
 
 namespace lumetra::test {
@@ -66,6 +68,7 @@ TestCameras::TestCameras() {
     unplug_ = Export<NameFunction>(module_, "TestCamUnplug");
     replug_ = Export<NameFunction>(module_, "TestCamReplug");
     canUnloadNow_ = Export<PlainFunction>(module_, "DllCanUnloadNow");
+    registerServer_ = Export<PlainFunction>(module_, "DllRegisterServer");
 }
 
 TestCameras::~TestCameras() {
@@ -85,6 +88,11 @@ bool TestCameras::Unregister(const std::wstring& friendlyName) {
 
 bool TestCameras::UnregisterAll() {
     lastResult_ = unregisterAll_ ? unregisterAll_() : kNotLoaded;
+    return SUCCEEDED(lastResult_);
+}
+
+bool TestCameras::RegisterServer() {
+    lastResult_ = registerServer_ ? registerServer_() : kNotLoaded;
     return SUCCEEDED(lastResult_);
 }
 
@@ -121,6 +129,13 @@ ScopedTestCamera::ScopedTestCamera(TestCameras& cameras, std::string friendlyNam
 ScopedTestCamera::~ScopedTestCamera() {
     if (registered_)
         cameras_.Unregister(name_);
+}
+
+PreparedCamerasRestorer::~PreparedCamerasRestorer() {
+    cameras_.UnregisterAll();
+    if (!cameras_.RegisterServer())
+        ADD_FAILURE() << "the prefix's test camera could not be registered again, error 0x" << std::hex
+                      << cameras_.lastResult();
 }
 
 } // namespace lumetra::test

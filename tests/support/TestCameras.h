@@ -15,7 +15,9 @@ class TestCameras {
     TestCameras(const TestCameras&) = delete;
     TestCameras& operator=(const TestCameras&) = delete;
 
-    bool loaded() const { return register_ && unregister_ && unregisterAll_ && unplug_ && replug_; }
+    bool loaded() const {
+        return register_ && unregister_ && unregisterAll_ && unplug_ && replug_ && registerServer_;
+    }
     // Windows path of the DLL (Z:\...), empty when LUMETRA_BUILD_DIR is not set.
     const std::wstring& dllPath() const { return dllPath_; }
     HMODULE module() const { return module_; }
@@ -23,6 +25,8 @@ class TestCameras {
     bool Register(const std::wstring& friendlyName);
     bool Unregister(const std::wstring& friendlyName);
     bool UnregisterAll();
+    // DllRegisterServer, as prepare-prefix.sh calls it: the camera class and "Lumetra Test Camera".
+    bool RegisterServer();
     // Unplug: the name leaves the category and every running camera of that name, in any process,
     // stops delivering and reports EC_DEVICE_LOST, until Replug registers the name again.
     bool Unplug(const std::wstring& friendlyName);
@@ -53,6 +57,7 @@ class TestCameras {
     NameFunction replug_ = nullptr;
     PlainFunction unregisterAll_ = nullptr;
     PlainFunction canUnloadNow_ = nullptr;
+    PlainFunction registerServer_ = nullptr;
     HRESULT lastResult_ = S_OK;
 };
 
@@ -71,6 +76,20 @@ class ScopedTestCamera {
     TestCameras& cameras_;
     std::string name_;
     bool registered_;
+};
+
+// For tests that unregister every camera (their programs run alone, RUN_SERIAL): when it goes,
+// however the test ends (an ASSERT that returns early too), the prefix's cameras are as
+// prepare-prefix.sh left them: every test camera unregistered, then DllRegisterServer.
+class PreparedCamerasRestorer {
+  public:
+    explicit PreparedCamerasRestorer(TestCameras& cameras) : cameras_(cameras) {}
+    ~PreparedCamerasRestorer();
+    PreparedCamerasRestorer(const PreparedCamerasRestorer&) = delete;
+    PreparedCamerasRestorer& operator=(const PreparedCamerasRestorer&) = delete;
+
+  private:
+    TestCameras& cameras_;
 };
 
 std::wstring Widen(const std::string& text);  // the process's ANSI code page

@@ -1,5 +1,12 @@
 #include "WindowDriver.h"
 
+#include "BoxWatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <vector>
 
 namespace lumetra::test {
@@ -126,18 +133,91 @@ std::string AnswerMessageBox(const std::string& caption, DWORD timeoutMs, int co
     if (!box)
         return {};
     std::string text = MessageBoxText(box);
-    Answer(box, command);
-    WaitForWindowGone(box, timeoutMs);
+    AnswerBox(box, command, timeoutMs);
     return text;
 }
 
-Driver::Driver(std::function<void()> work) : thread_(std::move(work)) {}
+namespace {
+
+// Set on a thread when a check fails there; read by that thread only.
+thread_local bool checkFailedOnThisThread = false;
+
+class FailureOnThisThread : public ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult& result) override {
+        if (result.failed())
+            checkFailedOnThisThread = true;
+    }
+};
+
+// Installed by the first driver, on the test thread, while no other driver thread runs.
+void WatchFailures() {
+    static std::once_flag once;
+    std::call_once(once,
+                   [] { ::testing::UnitTest::GetInstance()->listeners().Append(new FailureOnThisThread); });
+}
+
+BOOL CALLBACK CollectThreadDialogs(HWND window, LPARAM param) {
+    char className[16] = {};
+    ::GetClassNameA(window, className, sizeof className);
+    if (::lstrcmpA(className, "#32770") == 0 && ::IsWindowVisible(window) && ::IsWindowEnabled(window))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+// Cancel for a dialog; for a message box the button that stands for it (No, else OK).
+void Cancel(HWND dialog) {
+    int command = IDCANCEL;
+    if (::GetDlgItem(dialog, 0xFFFF) && !::GetDlgItem(dialog, IDCANCEL))
+        command = ::GetDlgItem(dialog, IDNO) ? IDNO : IDOK;
+    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, command)));
+}
+
+} // namespace
+
+Driver::Driver(std::function<void()> work) : testThread_(::GetCurrentThreadId()) {
+    WatchFailures();
+    thread_ = std::thread([this, work = std::move(work)] { Run(work); });
+}
+
 Driver::~Driver() {
     Join();
 }
+
 void Driver::Join() {
+    joining_ = true;
     if (thread_.joinable())
         thread_.join();
+}
+
+void Driver::Run(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "the driver thread threw: " << error.what();
+    } catch (...) {
+        ADD_FAILURE() << "the driver thread threw";
+    }
+    if (checkFailedOnThisThread)
+        ReleaseTestThread();
+}
+
+void Driver::ReleaseTestThread() {
+    const DWORD start = ::GetTickCount();
+    while (!joining_) {
+        std::vector<HWND> dialogs;
+        ::EnumThreadWindows(testThread_, CollectThreadDialogs, reinterpret_cast<LPARAM>(&dialogs));
+        for (HWND dialog : dialogs)
+            Cancel(dialog);
+        if (::GetTickCount() - start >= 20000) {
+            std::fprintf(stderr,
+                         "A check failed in a driver thread and the test thread is still held 20 s later; "
+                         "ending the test program.\n");
+            std::fflush(stderr);
+            std::_Exit(3);
+        }
+        ::Sleep(100);
+    }
 }
 
 void PumpMessages(DWORD milliseconds) {

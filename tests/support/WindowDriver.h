@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -41,6 +42,10 @@ void PressKey(HWND control, UINT virtualKey);
 std::string AnswerMessageBox(const std::string& caption, DWORD timeoutMs = 5000, int command = IDOK);
 
 // Runs `work` on a thread of its own; Join() waits for it. Destruction joins too.
+// When a check fails on that thread (or `work` throws), the test thread is set free at once: every
+// dialog and message box it shows is cancelled until it joins, so a test whose thread waits in a
+// modal loop ends with its failure instead of waiting for CTest's timeout. A test thread that still
+// has not joined 20 s later ends the program.
 class Driver {
   public:
     explicit Driver(std::function<void()> work);
@@ -50,6 +55,11 @@ class Driver {
     void Join();
 
   private:
+    void Run(const std::function<void()>& work);
+    void ReleaseTestThread();
+
+    DWORD testThread_;
+    std::atomic<bool> joining_{false};
     std::thread thread_;
 };
 

@@ -47,34 +47,54 @@ TEST_F(TestCameraDevices, EmptyOrMissingNamesAreRejected) {
     EXPECT_FALSE(cameras.Unregister(std::wstring()));
 }
 
+// A device of another class in the video input category, there while the object lives.
+class ForeignDevice {
+  public:
+    explicit ForeignDevice(std::wstring name) : name_(std::move(name)) {
+        if (FAILED(
+                CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper_))))
+            return;
+        REGFILTER2 foreign{};
+        foreign.dwVersion = 2;
+        foreign.dwMerit = MERIT_DO_NOT_USE;
+        registered_ =
+            SUCCEEDED(mapper_->RegisterFilter(kClsidNullRenderer, name_.c_str(), nullptr,
+                                              &CLSID_VideoInputDeviceCategory, name_.c_str(), &foreign));
+    }
+    ~ForeignDevice() {
+        if (registered_)
+            mapper_->UnregisterFilter(&CLSID_VideoInputDeviceCategory, name_.c_str(), kClsidNullRenderer);
+    }
+    bool registered() const { return registered_; }
+
+  private:
+    std::wstring name_;
+    ComPtr<IFilterMapper2> mapper_;
+    bool registered_ = false;
+};
+
 TEST_F(TestCameraDevices, UnregisterAllRemovesOnlyOurCameras) {
-    // A device of another class in the same category must survive.
+    PreparedCamerasRestorer restorer(cameras);
     const std::wstring foreignName = L"Foreign Device Probe";
-    ComPtr<IFilterMapper2> mapper;
-    ASSERT_TRUE(SUCCEEDED(
-        CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper))));
-    REGFILTER2 foreign{};
-    foreign.dwVersion = 2;
-    foreign.dwMerit = MERIT_DO_NOT_USE;
-    ASSERT_TRUE(
-        SUCCEEDED(mapper->RegisterFilter(kClsidNullRenderer, foreignName.c_str(), nullptr,
-                                         &CLSID_VideoInputDeviceCategory, foreignName.c_str(), &foreign)));
-    ASSERT_TRUE(cameras.Register(L"Sweep Cam 1"));
-    ASSERT_TRUE(cameras.Register(L"Sweep Cam 2"));
+    {
+        // A device of another class in the same category must survive.
+        ForeignDevice foreign(foreignName);
+        ASSERT_TRUE(foreign.registered());
+        ASSERT_TRUE(cameras.Register(L"Sweep Cam 1"));
+        ASSERT_TRUE(cameras.Register(L"Sweep Cam 2"));
 
-    EXPECT_TRUE(cameras.UnregisterAll()) << std::hex << cameras.lastResult();
-    const auto devices = ListVideoInputDevices();
-    EXPECT_FALSE(IsListed(devices, L"Sweep Cam 1"));
-    EXPECT_FALSE(IsListed(devices, L"Sweep Cam 2"));
-    EXPECT_FALSE(IsListed(devices, L"Lumetra Test Camera"));
-    EXPECT_TRUE(IsListed(devices, foreignName));
-
-    mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, foreignName.c_str(), kClsidNullRenderer);
+        EXPECT_TRUE(cameras.UnregisterAll()) << std::hex << cameras.lastResult();
+        const auto devices = ListVideoInputDevices();
+        EXPECT_FALSE(IsListed(devices, L"Sweep Cam 1"));
+        EXPECT_FALSE(IsListed(devices, L"Sweep Cam 2"));
+        EXPECT_FALSE(IsListed(devices, L"Lumetra Test Camera"));
+        EXPECT_TRUE(IsListed(devices, foreignName));
+    }
     EXPECT_FALSE(IsListed(ListVideoInputDevices(), foreignName));
-    cameras.Register(L"Lumetra Test Camera"); // as the prepared prefix had it
 }
 
 TEST_F(TestCameraDevices, DllRegisterServerAddsTheDefaultCameraAndUnregisterServerRemovesIt) {
+    PreparedCamerasRestorer restorer(cameras);
     using ServerFunction = HRESULT(WINAPI*)();
     auto registerServer = reinterpret_cast<ServerFunction>(
         reinterpret_cast<void*>(GetProcAddress(cameras.module(), "DllRegisterServer")));
@@ -98,7 +118,7 @@ TEST_F(TestCameraDevices, DllRegisterServerAddsTheDefaultCameraAndUnregisterServ
     UniqueRegKey key;
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, classKey, 0, KEY_READ, key.put()));
 
-    ASSERT_TRUE(SUCCEEDED(registerServer())); // leave the prefix as prepared
+    ASSERT_TRUE(SUCCEEDED(registerServer()));
     EXPECT_TRUE(BindCamera(L"Lumetra Test Camera"));
 }
 
