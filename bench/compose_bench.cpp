@@ -124,6 +124,11 @@ int main() {
     polygon.PLS = 5;
     polygon.WID = 200;
     polygon.WHI = 200;
+    // The plain watermark above is stretched (its size is counted from the frame's corner); at the
+    // corner it is drawn pixel for pixel, which shows what the stretching itself costs.
+    lumetra::OverlaySettings corner = plain;
+    corner.WXX = 0;
+    corner.WYY = 0;
 
     std::printf("%d runs, milliseconds; overlay cost = (compose with it - compose without) / bare encode\n",
                 Runs);
@@ -162,7 +167,8 @@ int main() {
                 SetFileTime(file.get(), nullptr, nullptr, &stamp);
         };
 
-        std::vector<double> encode, composeNone, composeText, composePlain, composePolygon, composeChanged;
+        std::vector<double> encode, composeNone, composeText, composePlain, composePolygon, composeCorner,
+            composeChanged;
         const auto compose = [&](const lumetra::OverlaySettings& overlay) {
             return TimeMs([&] {
                 lumetra::ComposeAndSaveFrame(0.0, frame.data(), byteCount, width, height, target.c_str(),
@@ -173,6 +179,7 @@ int main() {
         for (int run = 0; run <= Runs; ++run) {
             const double e = TimeMs([&] { GdipSaveImageToFile(bitmap, wideTarget.c_str(), &jpeg, nullptr); });
             const double n = compose(none), t = compose(text), p = compose(plain), g = compose(polygon);
+            const double k = compose(corner);
             touchWatermark();
             const double c = compose(plain);
             if (run == 0)
@@ -183,6 +190,7 @@ int main() {
             composeText.push_back(t);
             composePlain.push_back(p);
             composePolygon.push_back(g);
+            composeCorner.push_back(k);
         }
         GdipDisposeImage(bitmap);
 
@@ -201,6 +209,7 @@ int main() {
         row("text", composeText);
         row("plain watermark", composePlain);
         row("polygon watermark", composePolygon);
+        row("watermark at 0, 0", composeCorner);
         row("watermark, new file", composeChanged);
     }
     DeleteFileA(target.c_str());
