@@ -129,8 +129,9 @@ void DrawOverlays(const OverlaySurface& surface, Gdiplus::GpBitmap* bitmap, cons
         if (GdipCreateFromHDC(surface.Dc(), &created) == Gdiplus::Ok) {
             GpGraphicsOwner graphics(created);
             DrawTextOverlay(graphics.get(), bitmap, overlay);
-        }             // the graphics flushes its drawing as it goes
-        ::GdiFlush(); // and GDI its own, before the bitmap reads the memory
+        }
+        // GDI may hold drawing back in a batch; the bitmap reads the same memory next.
+        ::GdiFlush();
     }
     if (overlay.UWM == 1) {
         Gdiplus::GpGraphics* created = nullptr;
