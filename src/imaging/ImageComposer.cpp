@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "framework/Handles.h"
 #include "imaging/GdiplusObjects.h"
 #include "imaging/TextOverlay.h"
 #include "imaging/Watermark.h"
@@ -20,6 +21,126 @@ namespace {
 constexpr GUID QualityParameter = {
     0x1d5be4b5, 0xfa4a, 0x452d, {0x9c, 0xdd, 0x5d, 0xb3, 0x51, 0x05, 0xe7, 0xeb}};
 constexpr ULONG JpegQuality = 100;
+
+// The frame's rows as GDI+ takes them: the top row and the step to the next row down, negative for a
+// bottom-up frame (a positive height).
+struct FrameRows {
+    BYTE* top = nullptr;
+    int stride = 0;
+    int count = 0;
+};
+
+Gdiplus::GpStatus LocateRows(const BYTE* pixels, int frameWidth, int frameHeight, FrameRows* rows) {
+    const uint64_t rowBytes = (static_cast<uint64_t>(frameWidth) * 3 + 3) & ~uint64_t{3};
+    if (rowBytes > INT_MAX)
+        return Gdiplus::InvalidParameter;
+    const int stride = static_cast<int>(rowBytes);
+    rows->count = frameHeight < 0 ? -frameHeight : frameHeight;
+    // GDI+ writes into a bitmap only when something draws on it, and nothing draws on the caller's frame.
+    BYTE* first = const_cast<BYTE*>(pixels);
+    rows->top = frameHeight < 0 ? first : first + static_cast<size_t>(rows->count - 1) * stride;
+    rows->stride = frameHeight < 0 ? stride : -stride;
+    return Gdiplus::Ok;
+}
+
+// A 24-bit bitmap that reads (and draws into) the rows in place, copying nothing.
+Gdiplus::GpStatus CreateBitmapOver(const FrameRows& rows, int frameWidth, GpBitmapOwner* bitmap) {
+    Gdiplus::GpBitmap* created = nullptr;
+    const Gdiplus::GpStatus status = GdipCreateBitmapFromScan0(frameWidth, rows.count, rows.stride,
+                                                               PixelFormat24bppRGB, rows.top, &created);
+    if (status == Gdiplus::Ok)
+        bitmap->reset(created);
+    return status;
+}
+
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type invalid() { return nullptr; }
+    static void close(Type dc) { ::DeleteDC(dc); }
+};
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
+
+// Where the overlays are drawn, so that the caller's frame stays as it was: a copy of the frame in a
+// top-down 24-bit DIB section, with a memory DC for it. Each composing thread keeps its own for the
+// next frame of the same size, so composing costs no fresh memory. It holds GDI objects only, which
+// outlive GDI+ and are released when the thread ends.
+class OverlaySurface {
+  public:
+    // Holds a copy of the frame afterwards; false when GDI has no room for one.
+    bool CopyFrom(const FrameRows& rows, int frameWidth) {
+        if (!Fit(frameWidth, rows.count))
+            return false;
+        const size_t rowBytes = static_cast<size_t>(frameWidth) * 3;
+        for (int row = 0; row < rows.count; ++row)
+            std::memcpy(bits_ + static_cast<ptrdiff_t>(row) * stride_,
+                        rows.top + static_cast<ptrdiff_t>(row) * rows.stride, rowBytes);
+        return true;
+    }
+    FrameRows Rows() const { return {bits_, stride_, rows_}; }
+    HDC Dc() const { return dc_.get(); }
+    HBITMAP Dib() const { return dib_.get(); }
+
+  private:
+    bool Fit(int frameWidth, int rows) {
+        if (dib_ && frameWidth == width_ && rows == rows_)
+            return true;
+        dib_.reset();
+        bits_ = nullptr;
+        width_ = rows_ = 0;
+        if (!dc_)
+            dc_.reset(::CreateCompatibleDC(nullptr));
+        if (!dc_)
+            return false;
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = frameWidth;
+        info.bmiHeader.biHeight = -rows;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        dib_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (!dib_ || !bits) {
+            dib_.reset();
+            return false;
+        }
+        bits_ = static_cast<BYTE*>(bits);
+        width_ = frameWidth;
+        rows_ = rows;
+        stride_ = static_cast<int>((static_cast<uint64_t>(frameWidth) * 3 + 3) & ~uint64_t{3});
+        return true;
+    }
+
+    UniqueMemoryDc dc_;
+    UniqueBitmap dib_;
+    BYTE* bits_ = nullptr;
+    int width_ = 0;
+    int rows_ = 0;
+    int stride_ = 0;
+};
+
+// The text, then the watermark over it, into the surface that `bitmap` reads. The text is drawn
+// through the surface's DC: Wine's GDI+ then draws it with GDI, as it did into the DIB-backed bitmap
+// the frame used to be copied into, where drawn straight into memory its glyphs come out bolder.
+void DrawOverlays(const OverlaySurface& surface, Gdiplus::GpBitmap* bitmap, const OverlaySettings& overlay) {
+    if (overlay.text[0] != '\0') {
+        SelectObjectScope selected(surface.Dc(), surface.Dib());
+        Gdiplus::GpGraphics* created = nullptr;
+        if (GdipCreateFromHDC(surface.Dc(), &created) == Gdiplus::Ok) {
+            GpGraphicsOwner graphics(created);
+            DrawTextOverlay(graphics.get(), bitmap, overlay);
+        }
+        // GDI may hold drawing back in a batch; the bitmap reads the same memory next.
+        ::GdiFlush();
+    }
+    if (overlay.UWM == 1) {
+        Gdiplus::GpGraphics* created = nullptr;
+        if (GdipGetImageGraphicsContext(bitmap, &created) == Gdiplus::Ok) {
+            GpGraphicsOwner graphics(created);
+            DrawWatermark(graphics.get(), bitmap, overlay);
+        }
+    }
+}
 
 } // namespace
 
@@ -62,45 +183,33 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
     const uint64_t frameBytes = Rgb24FrameBytes(frameWidth, frameHeight);
     if (frameBytes == 0 || byteCount < frameBytes)
         return Gdiplus::InvalidParameter;
-
-    // Header and pixels in one block; the bitmap refers to the pixels until it is disposed.
-    const size_t blockBytes = sizeof(BITMAPINFOHEADER) + static_cast<size_t>(frameBytes);
-    std::unique_ptr<BYTE[]> dibBlock(new (std::nothrow) BYTE[blockBytes]);
-    if (!dibBlock)
-        return Gdiplus::OutOfMemory;
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof(BITMAPINFOHEADER);
-    header.biWidth = frameWidth;
-    header.biHeight = frameHeight; // positive: rows bottom-up; negative: top-down
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    std::memcpy(dibBlock.get(), &header, sizeof header);
-    BYTE* dibPixels = dibBlock.get() + sizeof(BITMAPINFOHEADER);
-    std::memcpy(dibPixels, pixels, static_cast<size_t>(frameBytes));
-
-    GpBitmapOwner bitmap;
-    {
-        Gdiplus::GpBitmap* created = nullptr;
-        const Gdiplus::GpStatus status = GdipCreateBitmapFromGdiDib(
-            reinterpret_cast<const BITMAPINFO*>(dibBlock.get()), dibPixels, &created);
-        if (status != Gdiplus::Ok)
-            return status;
-        bitmap.reset(created);
-    }
-    {
-        GpGraphicsOwner graphics;
-        Gdiplus::GpGraphics* created = nullptr;
-        if (GdipGetImageGraphicsContext(bitmap.get(), &created) == Gdiplus::Ok) {
-            graphics.reset(created);
-            DrawTextOverlay(graphics.get(), bitmap.get(), overlay);
-            DrawWatermark(graphics.get(), bitmap.get(), overlay);
-        }
-    } // drawing is flushed into the bitmap when its graphics goes
-
+    const std::wstring widePath =
+        targetPath ? AnsiToWide(targetPath, std::strlen(targetPath)) : std::wstring();
+    if (widePath.empty())
+        return Gdiplus::InvalidParameter;
     CLSID jpegEncoder;
     if (FindEncoderClsid(L"image/jpeg", &jpegEncoder) < 0)
         return Gdiplus::UnknownImageFormat;
+
+    FrameRows rows;
+    Gdiplus::GpStatus status = LocateRows(pixels, frameWidth, frameHeight, &rows);
+    if (status != Gdiplus::Ok)
+        return status;
+    GpBitmapOwner bitmap;
+    if (overlay.text[0] == '\0' && overlay.UWM != 1) {
+        // Nothing to draw: the frame is encoded where it lies.
+        status = CreateBitmapOver(rows, frameWidth, &bitmap);
+        if (status != Gdiplus::Ok)
+            return status;
+    } else {
+        thread_local OverlaySurface surface;
+        if (!surface.CopyFrom(rows, frameWidth))
+            return Gdiplus::OutOfMemory;
+        status = CreateBitmapOver(surface.Rows(), frameWidth, &bitmap);
+        if (status != Gdiplus::Ok)
+            return status;
+        DrawOverlays(surface, bitmap.get(), overlay);
+    }
 
     ULONG quality = JpegQuality;
     Gdiplus::EncoderParameters parameters{};
@@ -109,11 +218,6 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
     parameters.Parameter[0].NumberOfValues = 1;
     parameters.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
     parameters.Parameter[0].Value = &quality;
-
-    const std::wstring widePath =
-        targetPath ? AnsiToWide(targetPath, std::strlen(targetPath)) : std::wstring();
-    if (widePath.empty())
-        return Gdiplus::InvalidParameter;
     return GdipSaveImageToFile(bitmap.get(), widePath.c_str(), &jpegEncoder, &parameters);
 }
 

@@ -23,7 +23,10 @@ uint64_t Rgb24FrameBytes(int frameWidth, int frameHeight);
 // saves it as a JPEG at quality 100 to `targetPath` (ANSI), replacing an existing file.
 // Nothing is written for a null or short frame, a non-positive size, or a path that cannot be
 // written. Returns the GDI+ status of the save: 0 (Ok) when the file was written; nothing is shown.
-// `sampleTime` is not used. GDI+ must have been started by the caller.
+// The frame is only read, and must not change during the call. Without overlays it is encoded in
+// place; overlays are drawn into a copy that each calling thread keeps for its next frame of that
+// size. May run on several threads at once. `sampleTime` is not used. GDI+ must have been started by
+// the caller.
 int ComposeAndSaveFrame(double sampleTime, const BYTE* pixels, uint32_t byteCount, int frameWidth,
                         int frameHeight, const char* targetPath, const OverlaySettings& overlay);
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "imaging/GdiplusObjects.h"
+#include "imaging/PictureCache.h"
 
 namespace lumetra {
 
@@ -19,26 +20,6 @@ namespace {
 constexpr int MaxPolygonSides = 4096;
 // One turn as the polygon has always been laid out with (slightly short of 2 pi).
 constexpr double FullTurn = 6.283185306;
-
-struct Picture {
-    GpImageOwner image;
-    UINT width = 0;
-    UINT height = 0;
-};
-
-Picture LoadPicture(const std::string& path) {
-    Picture picture;
-    const std::wstring widePath = AnsiToWide(path);
-    if (widePath.empty())
-        return picture;
-    Gdiplus::GpImage* image = nullptr;
-    if (GdipLoadImageFromFile(widePath.c_str(), &image) != Gdiplus::Ok)
-        return picture;
-    picture.image.reset(image);
-    GdipGetImageWidth(image, &picture.width);
-    GdipGetImageHeight(image, &picture.height);
-    return picture;
-}
 
 GpImageAttributesOwner CreateColourKey(const OverlaySettings& overlay) {
     Gdiplus::GpImageAttributes* attributes = nullptr;
@@ -57,8 +38,8 @@ bool HasDesiredSize(const OverlaySettings& overlay) {
     return overlay.WID != 0 && overlay.WHI != 0;
 }
 
-void DrawPlain(Gdiplus::GpGraphics* graphics, const Picture& picture, Gdiplus::GpImageAttributes* colourKey,
-               const OverlaySettings& overlay) {
+void DrawPlain(Gdiplus::GpGraphics* graphics, const LoadedPicture& picture,
+               Gdiplus::GpImageAttributes* colourKey, const OverlaySettings& overlay) {
     // The destination's width and height are counted from the frame's corner, not from the offset.
     const int64_t width =
         int64_t{overlay.WXX} + (HasDesiredSize(overlay) ? int64_t{overlay.WID} : int64_t{picture.width});
@@ -73,8 +54,8 @@ void DrawPlain(Gdiplus::GpGraphics* graphics, const Picture& picture, Gdiplus::G
 
 // A regular polygon whose radius is half the average of the watermark's width and height, filled
 // with the picture tiled from the frame's corner.
-void DrawPolygon(Gdiplus::GpGraphics* graphics, const Picture& picture, Gdiplus::GpImageAttributes* colourKey,
-                 const OverlaySettings& overlay) {
+void DrawPolygon(Gdiplus::GpGraphics* graphics, const LoadedPicture& picture,
+                 Gdiplus::GpImageAttributes* colourKey, const OverlaySettings& overlay) {
     const int sides = overlay.PLS;
     if (sides < 3 || sides > MaxPolygonSides)
         return;
@@ -124,7 +105,7 @@ void DrawWatermark(Gdiplus::GpGraphics* graphics, Gdiplus::GpBitmap* /*frame*/,
                    const OverlaySettings& overlay) {
     if (overlay.UWM != 1 || !graphics)
         return;
-    const Picture picture = LoadPicture(overlay.WTP);
+    const LoadedPicture picture = LoadPicture(overlay.WTP);
     if (!picture.image || picture.width == 0 || picture.height == 0)
         return;
     GpImageAttributesOwner colourKey;

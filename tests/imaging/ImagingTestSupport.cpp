@@ -142,7 +142,7 @@ Image ReadImage(const std::string& path) {
 }
 
 void WritePicture(const std::string& path, int width, int height,
-                  const std::function<Rgb(int, int)>& colourAt) {
+                  const std::function<Rgb(int, int)>& colourAt, const WCHAR* mimeType) {
     Gdiplus::GpBitmap* bitmap = nullptr;
     ASSERT_EQ(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap),
               Gdiplus::Ok);
@@ -160,9 +160,9 @@ void WritePicture(const std::string& path, int width, int height,
         }
     }
     GdipBitmapUnlockBits(bitmap, &data);
-    CLSID png;
-    ASSERT_GE(FindEncoderClsid(L"image/png", &png), 0);
-    const Gdiplus::GpStatus saved = GdipSaveImageToFile(bitmap, Wide(path).c_str(), &png, nullptr);
+    CLSID encoder;
+    ASSERT_GE(FindEncoderClsid(mimeType, &encoder), 0);
+    const Gdiplus::GpStatus saved = GdipSaveImageToFile(bitmap, Wide(path).c_str(), &encoder, nullptr);
     GdipDisposeImage(bitmap);
     ASSERT_EQ(saved, Gdiplus::Ok) << path;
 }

@@ -50,9 +50,10 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // Reads an image file back with GDI+; an image of size 0 when it cannot be read.
 Image ReadImage(const std::string& path);
-// Writes a PNG of the given size whose pixel (x, y) is colourAt(x, y), opaque.
+// Writes a picture (a PNG unless another type is named) of the given size whose pixel (x, y) is
+// colourAt(x, y), opaque.
 void WritePicture(const std::string& path, int width, int height,
-                  const std::function<Rgb(int, int)>& colourAt);
+                  const std::function<Rgb(int, int)>& colourAt, const WCHAR* mimeType = L"image/png");
 
 // Composes the frame into `path` and reads the result back.
 Image ComposeAndRead(const Frame& frame, const OverlaySettings& overlay, const std::string& path);

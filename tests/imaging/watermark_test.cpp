@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "ImagingTestSupport.h"
+#include "framework/Handles.h"
 #include "imaging/ImageComposer.h"
 
 namespace lumetra::test {
@@ -288,13 +292,73 @@ TEST(Watermark, MissingPictureLeavesTheFrameAndTheText) {
     }
 }
 
-TEST(Watermark, PictureIsReadAgainForEveryImage) {
+TEST(Watermark, RewrittenPictureIsUsedByTheNextImage) {
     const std::string path = TempPath("swap.png");
     WritePicture(path, 30, 30, [](int, int) { return Red; });
     const OverlaySettings overlay = WatermarkSettings(path);
     EXPECT_COLOUR(Compose(overlay, "swap-1.jpg"), 15, 15, Red);
     WritePicture(path, 30, 30, [](int, int) { return Blue; });
     EXPECT_COLOUR(Compose(overlay, "swap-2.jpg"), 15, 15, Blue);
+}
+
+// A picture stays decoded between images, yet a file replaced by one of the same size is seen whether
+// its time moved on or back (an older copy put back), and a removed file draws nothing.
+TEST(Watermark, ReplacedOrRemovedPictureIsSeenByTheNextImage) {
+    const std::string path = TempPath("replaced.bmp");
+    const auto writeAt = [&](Rgb colour, LONGLONG hoursFromNow) {
+        const auto solid = [&](int, int) { return colour; };
+        WritePicture(path, 30, 30, solid, L"image/bmp"); // a size that does not change with the colour
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+        time.QuadPart += hoursFromNow * 3600 * 10'000'000;
+        const FILETIME stamp{time.LowPart, time.HighPart};
+        UniqueFile file(
+            ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(file.valid() && ::SetFileTime(file.get(), nullptr, nullptr, &stamp));
+        return ReadFileBytes(path).size();
+    };
+    const OverlaySettings overlay = WatermarkSettings(path);
+    const size_t redBytes = writeAt(Red, 0);
+    EXPECT_COLOUR(Compose(overlay, "replaced-1.jpg"), 15, 15, Red);
+    ASSERT_EQ(writeAt(Blue, 1), redBytes);
+    EXPECT_COLOUR(Compose(overlay, "replaced-2.jpg"), 15, 15, Blue);
+    ASSERT_EQ(writeAt(Green, -24), redBytes);
+    EXPECT_COLOUR(Compose(overlay, "replaced-3.jpg"), 15, 15, Green);
+    ASSERT_TRUE(::DeleteFileA(path.c_str()));
+    EXPECT_COLOUR(Compose(overlay, "replaced-4.jpg"), 15, 15, Frame_);
+}
+
+// Threads composing at once, more pictures than are kept decoded, each with text as well.
+TEST(Watermark, ThreadsComposingAtOnceEachGetTheirOwnPicture) {
+    const Rgb colours[] = {Red, Blue, Green, Yellow, White, Rgb{200, 40, 200}};
+    std::vector<OverlaySettings> overlays;
+    for (const Rgb& colour : colours) {
+        const std::string picture = TempPath("thread-" + Describe(colour) + ".png");
+        WritePicture(picture, 30, 30, [&](int, int) { return colour; });
+        overlays.push_back(TextSettings("busy", "Tahoma", 10, RGB(255, 0, 0), 100, 100));
+        overlays.back().UWM = 1;
+        overlays.back().WTP = picture;
+    }
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (size_t index = 0; index < overlays.size(); ++index)
+        threads.emplace_back([&, index] {
+            const Frame frame(200, 150, Frame_);
+            const std::string target = TempPath("thread-" + std::to_string(index) + ".jpg");
+            for (int round = 0; round < 8; ++round) {
+                const int status =
+                    ComposeAndSaveFrame(0.0, frame.bytes.data(), static_cast<uint32_t>(frame.bytes.size()),
+                                        frame.width, frame.height, target.c_str(), overlays[index]);
+                const Image image = ReadImage(target);
+                if (status != 0 || image.width != 200 || !Near(image.At(15, 15), colours[index], Tolerance) ||
+                    CountPixels(image, IsRedInk) == 0)
+                    ++wrong;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(Watermark, LongAndNonAsciiPathsAreUsedWhole) {
