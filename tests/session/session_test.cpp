@@ -62,7 +62,7 @@ TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {
     PumpMessages(50);
     EXPECT_FALSE(::IsWindow(liveView));
     EXPECT_FALSE(::IsWindow(actionWindow));
-    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_TRUE(main.dialog().OpenSessions().empty());
     EXPECT_EQ(StoredString(kCamera, "OFS"), "7");
     EXPECT_EQ(StoredString(kCamera, "FIN"), "door");
 }
@@ -80,7 +80,7 @@ TEST_F(SessionTest, EscapeInCamActionClosesTheLiveViewAndSaves) {
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(actionWindow); }, 3000));
     PumpMessages(50);
     EXPECT_FALSE(::IsWindow(liveView));
-    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_TRUE(main.dialog().OpenSessions().empty());
     EXPECT_EQ(StoredString(kCamera, "FIN"), "porch");
 }
 
@@ -107,7 +107,7 @@ TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGra
             PumpMessages(100);
         } else
             main.Exit();
-        EXPECT_TRUE(main.dialog().openSessions.empty());
+        EXPECT_TRUE(main.dialog().OpenSessions().empty());
         EXPECT_TRUE(FindWindows("Live View").empty());
         EXPECT_TRUE(FindWindows("CAM ACTION").empty());
         EXPECT_EQ(StoredString(kCamera, "OFS"), seconds);
