@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
             now += 2;
             LARGE_INTEGER start, end;
             ::QueryPerformanceCounter(&start);
-            TickOpenSessions();
+            main.Tick();
             // The file is written when the session handles the frame: on this thread.
             const bool written = PumpUntil([&] { return session->ImagesWritten() > before; }, 3000);
             ::QueryPerformanceCounter(&end);

@@ -17,7 +17,6 @@ bool CameraApp::InitInstance() {
     SetRegistryKey("Local AppWizard-Generated Applications");
 
     CameraListDialog dialog(nullptr);
-    theMainDialog = &dialog;
 
     Gdiplus::GdiplusStartupInput input; // version 1, no callback, background thread, codecs
     ULONG_PTR gdiplusToken = 0;

@@ -20,8 +20,6 @@ namespace lumetra {
 
 using namespace camera_list_ids;
 
-CameraListDialog* theMainDialog = nullptr;
-
 namespace {
 constexpr const char* NoEntries = "<< No entries >>";
 
@@ -66,7 +64,7 @@ CameraListDialog::CameraListDialog(HWND parent)
 CameraListDialog::~CameraListDialog() {
     httpMirror.Close();
     // The sessions named here are not touched; they own themselves.
-    openSessions.clear();
+    openSessions_.clear();
 }
 
 void CameraListDialog::DoDataExchange(DataExchange& exchange) {
@@ -127,9 +125,9 @@ BOOL CameraListDialog::OnInitDialog() {
     }
     monikers.Reset();
 
-    timerId_ = ::SetTimer(window, CameraTimerId, CameraTimerPeriodMs, OnCameraTimer);
+    timerId_ = ::SetTimer(window, CameraTimerId, CameraTimerPeriodMs, nullptr);
     httpMirror.Open();
-    mirrorEnabled = false;
+    mirrorEnabled_ = false;
     return TRUE;
 }
 
@@ -215,9 +213,8 @@ void CameraListDialog::OnOpenCam() {
         if (ListText(deviceList_, i) == name)
             isNew = false;
 
-    session->AssignSlot(this, cameraIndex);
+    session->AssignSlot(cameraIndex);
     actionDialog->SetCameraIndex(cameraIndex);
-    AddSession(session);
     session->StartSession(name);
     actionDialog->SetCameraName(name);
     ::ShowWindow(session->GetSafeHwnd(), SW_SHOW);
@@ -230,7 +227,7 @@ void CameraListDialog::OnOpenCam() {
 }
 
 void CameraListDialog::MirrorImagePath(const std::string& path) {
-    httpMirror.MirrorImagePath(mirrorEnabled, path);
+    httpMirror.MirrorImagePath(mirrorEnabled_, path);
 }
 
 void CameraListDialog::ShowAboutBox() {
@@ -247,8 +244,7 @@ void CameraListDialog::StopCameraTimer() {
 
 void CameraListDialog::CloseAllSessions() {
     // Each close removes the session from the set; walk a copy.
-    const std::vector<camview*> sessions(openSessions.begin(), openSessions.end());
-    for (camview* session : sessions)
+    for (camview* session : OpenSessions())
         if (HasSession(session))
             session->CloseFromOwner();
 }
@@ -295,6 +291,12 @@ bool CameraListDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_DESTROY:
         ::WinHelpA(GetSafeHwnd(), nullptr, HELP_QUIT, 0);
         return false;
+    case WM_TIMER:
+        if (wParam != CameraTimerId)
+            return false;
+        TickOpenSessions(*this);
+        result = 0;
+        return true;
     case WM_PAINT:
         return OnPaint();
     case WM_QUERYDRAGICON:

@@ -8,30 +8,34 @@
 #include "app/CameraListIds.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
+#include "session/SessionHost.h"
+#include "settings/ActionLinks.h"
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace lumetra {
 
-class camview;
-
-class CameraListDialog : public Dialog {
+// Hosts the sessions it opens, and holds the mirror switch their action dialogs set.
+class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch {
   public:
     explicit CameraListDialog(HWND parent = nullptr);
     ~CameraListDialog() override;
 
-    // Every session whose window is open, ordered by address; sessions add and remove themselves.
-    std::set<camview*> openSessions;
     HttpMirror httpMirror;
-    bool mirrorEnabled = false;
 
-    void AddSession(camview* session) { openSessions.insert(session); }
-    void RemoveSession(camview* session) { openSessions.erase(session); }
-    bool HasSession(camview* session) const { return openSessions.count(session) != 0; }
+    // Every session whose window is open, ordered by address; sessions add and remove themselves.
+    void Register(camview* session) override { openSessions_.insert(session); }
+    void Unregister(camview* session) override { openSessions_.erase(session); }
+    std::vector<camview*> OpenSessions() const override {
+        return {openSessions_.begin(), openSessions_.end()};
+    }
+    bool HasSession(const camview* session) const override { return openSessions_.count(session) != 0; }
 
-    // Publishes a saved image's path when the mirror is switched on and open.
-    void MirrorImagePath(const std::string& path);
+    void MirrorImagePath(const std::string& path) override;
+    void SetMirrorEnabled(bool enabled) override { mirrorEnabled_ = enabled; }
+    bool MirrorEnabled() const { return mirrorEnabled_; }
 
     // printf-style message in the "DeriDez Message" box; bounded, always terminated.
     static void ShowFormattedMessage(const char* format, ...);
@@ -56,6 +60,8 @@ class CameraListDialog : public Dialog {
     void StopCameraTimer();
     bool OnPaint();
 
+    std::set<camview*, std::less<>> openSessions_;
+    bool mirrorEnabled_ = false;
     UniqueIcon dialogIcon_;
     UINT_PTR timerId_ = 0;
     std::string camText_;
@@ -64,8 +70,5 @@ class CameraListDialog : public Dialog {
     ComPtr<ICreateDevEnum> deviceEnumerator_;
     bool comInitialized_ = false;
 };
-
-// The running camera list; set once before it runs.
-extern CameraListDialog* theMainDialog;
 
 } // namespace lumetra

@@ -2,13 +2,13 @@
 
 #include "framework/DataExchange.h"
 #include "resources/resource.h"
-#include "settings/CameraSettings.h"
 
 namespace lumetra {
 
 using namespace special_watermark_ids;
 
-SpecialWatermark::SpecialWatermark() : Dialog(IDD_SPECIAL_WATERMARK) {
+SpecialWatermark::SpecialWatermark(int minSides, int maxSides)
+    : Dialog(IDD_SPECIAL_WATERMARK), minSides_(minSides), maxSides_(maxSides) {
     SetNotifications({
         {PaintInPolygon, BN_CLICKED, [this] { UpdateData(true); }},
         {PolygonSides, EN_CHANGE, [this] { UpdateData(true); }},
@@ -17,7 +17,7 @@ SpecialWatermark::SpecialWatermark() : Dialog(IDD_SPECIAL_WATERMARK) {
 
 void SpecialWatermark::DoDataExchange(DataExchange& exchange) {
     exchange.Check(PaintInPolygon, check);
-    exchange.IntRange(PolygonSides, sides, MinPolygonSides, MaxPolygonSides);
+    exchange.IntRange(PolygonSides, sides, minSides_, maxSides_);
 }
 
 } // namespace lumetra

@@ -12,15 +12,19 @@ constexpr int PolygonSides = 1042;
 
 class SpecialWatermark : public Dialog {
   public:
-    // Modal, without a parent window.
-    SpecialWatermark();
+    // Modal, without a parent window; the number of sides is taken only within minSides..maxSides.
+    SpecialWatermark(int minSides, int maxSides);
 
     // Set by the caller before DoModal and read after it.
     int check = 0; // check box 1041, 0 or 1
-    int sides = 0; // edit 1042, taken only within 3..21
+    int sides = 0; // edit 1042
 
   protected:
     void DoDataExchange(DataExchange& exchange) override;
+
+  private:
+    int minSides_;
+    int maxSides_;
 };
 
 } // namespace lumetra

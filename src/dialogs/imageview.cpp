@@ -2,7 +2,6 @@
 
 #include "framework/AnsiText.h"
 #include "resources/resource.h"
-#include "session/camview.h"
 
 #include <gdiplus.h>
 
@@ -13,8 +12,8 @@ imageview::imageview() : Dialog(IDD_IMAGE_VIEW) {
 }
 
 imageview::~imageview() {
-    if (session_)
-        session_->ViewerDestroyed();
+    if (destroyed_)
+        destroyed_();
 }
 
 void imageview::SetImagePath(const std::string& path) {

@@ -3,11 +3,10 @@
 
 #include "framework/Dialog.h"
 
+#include <functional>
 #include <string>
 
 namespace lumetra {
-
-class camview;
 
 class imageview : public Dialog {
   public:
@@ -15,8 +14,8 @@ class imageview : public Dialog {
     imageview();
     ~imageview() override;
 
-    void SetSession(camview* session) { session_ = session; }
-    void ClearSession() { session_ = nullptr; }
+    // Called once when the window is gone (the viewer's owner forgets it); empty calls nothing.
+    void WhenDestroyed(std::function<void()> destroyed) { destroyed_ = std::move(destroyed); }
     // Takes the path of the image to show and repaints.
     void SetImagePath(const std::string& path);
     const std::string& ImagePath() const { return imagePath; }
@@ -32,7 +31,7 @@ class imageview : public Dialog {
     void Paint();
 
     std::string imagePath;
-    camview* session_ = nullptr;
+    std::function<void()> destroyed_;
 };
 
 } // namespace lumetra

@@ -1,6 +1,5 @@
 #include "session/CameraSchedule.h"
 
-#include "app/CameraListDialog.h"
 #include "session/camview.h"
 #include "settings/ccamaction.h"
 
@@ -45,19 +44,11 @@ std::int32_t ScheduleNow() {
     return scheduleClock();
 }
 
-void CALLBACK OnCameraTimer(HWND, UINT, UINT_PTR, DWORD) {
-    TickOpenSessions();
-}
-
-void TickOpenSessions() {
-    if (!theMainDialog)
-        return;
+void TickOpenSessions(SessionHost& host) {
     // A session may close while another one's tick runs a message loop: walk a copy and skip the
     // sessions that have left the set. A box inside one session's tick holds back only that session.
-    const std::vector<camview*> sessions(theMainDialog->openSessions.begin(),
-                                         theMainDialog->openSessions.end());
-    for (camview* session : sessions)
-        if (theMainDialog && theMainDialog->HasSession(session))
+    for (camview* session : host.OpenSessions())
+        if (host.HasSession(session))
             session->Tick();
 }
 

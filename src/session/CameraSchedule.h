@@ -1,18 +1,15 @@
 #pragma once
-// The automatic actions: the program-wide camera timer ticks every open camera.
+// The automatic actions: the program-wide camera timer (on the camera list, every 200 ms) ticks
+// every open camera.
 
 #include "delivery/ImagePath.h"
-
-#include <windows.h>
+#include "session/SessionHost.h"
 
 namespace lumetra {
 
-// Timer procedure of the camera timer (id 31415, 200 ms) on the camera list.
-void CALLBACK OnCameraTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
-
-// Ticks every open session once, in ascending order of address. A box opened inside one session's
-// tick holds back only that session: the others go on ticking inside its message loop.
-void TickOpenSessions();
+// Ticks every session open in host once, in ascending order of address. A box opened inside one
+// session's tick holds back only that session: the others go on ticking inside its message loop.
+void TickOpenSessions(SessionHost& host);
 
 // The schedule's clock, in whole seconds that only move forward (0 is never read); tests set one
 // of their own. An empty clock restores the steady clock.

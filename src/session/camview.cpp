@@ -1,6 +1,5 @@
 #include "session/camview.h"
 
-#include "app/CameraListDialog.h"
 #include "capture/CameraSlots.h"
 #include "capture/DeviceBinding.h"
 #include "delivery/SaveTarget.h"
@@ -32,12 +31,12 @@ constexpr int WaitingLabelId = 1004;
 constexpr char WaitingText[] = "Waiting for the camera to come back...";
 } // namespace
 
-camview::camview(CameraListDialog* ownerDialog)
+camview::camview(SessionHost* host)
     : Dialog(IDD_LIVE_VIEW),
       icon_(static_cast<HICON>(
           ::LoadImageA(ResourceInstance(), MAKEINTRESOURCEA(IDI_CAMERA), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
     Create(nullptr);
-    owner = ownerDialog;
+    host_ = host;
 }
 
 camview::~camview() {
@@ -54,7 +53,7 @@ camview::~camview() {
     if (imageViewer) {
         imageview* viewer = imageViewer;
         imageViewer = nullptr;
-        viewer->ClearSession();
+        viewer->WhenDestroyed(nullptr);
         viewer->Cancel();
     }
 }
@@ -103,15 +102,17 @@ void camview::DoDataExchange(DataExchange& exchange) {
     exchange.Control(VideoHost, videoHost_);
 }
 
-void camview::AssignSlot(CameraListDialog* ownerDialog, int index) {
+void camview::AssignSlot(int index) {
     cameraIndex = index;
     slotHeld_ = IsValidCameraIndex(index);
     if (slotHeld_)
         CameraSlotAt(index).callback.cameraIndex = index;
-    owner = ownerDialog;
 }
 
 void camview::StartSession(const std::string& name) {
+    // Open before the graph is built: a box the build shows runs the schedule, this session's too.
+    if (host_)
+        host_->Register(this);
     cameraName = name;
     if (IsValidCameraIndex(cameraIndex)) {
         CameraSlotAt(cameraIndex).callback.cameraIndex = cameraIndex;
@@ -137,8 +138,8 @@ void camview::OnCancel() {
 }
 
 void camview::CloseSession() {
-    if (owner)
-        owner->RemoveSession(this);
+    if (host_)
+        host_->Unregister(this);
     graph_.TearDown();
     DestroyWindow();
 }
@@ -173,8 +174,8 @@ void camview::OnFrameReady() {
         LogEvent(cameraName, "saving works again: " + image->path);
     }
     const AfterSaving& after = image->afterSaving;
-    if (after.mirror && owner)
-        owner->MirrorImagePath(image->path);
+    if (after.mirror && host_)
+        host_->MirrorImagePath(image->path);
     if (after.upload)
         StartUpload(*after.upload, after.tickTime);
     if (after.mail)
@@ -244,10 +245,40 @@ void camview::ShowInViewer(const std::string& path) {
         return;
     if (!imageViewer) {
         imageViewer = new imageview();
-        imageViewer->SetSession(this);
+        imageViewer->WhenDestroyed([this] { imageViewer = nullptr; });
         ::ShowWindow(imageViewer->GetSafeHwnd(), SW_SHOW);
     }
     imageViewer->SetImagePath(path);
+}
+
+void camview::SetSwitch(SessionSwitch which, bool on) {
+    switch (which) {
+    case SessionSwitch::SaveAuto:
+        SaveAutoOn = on;
+        break;
+    case SessionSwitch::FtpAuto:
+        FtpAutoOn = on;
+        break;
+    case SessionSwitch::EmailAuto:
+        EmailAutoOn = on;
+        break;
+    case SessionSwitch::ViewAfterSaving:
+        ViewAfterSavingOn = on;
+        break;
+    }
+}
+
+bool camview::SaveCurrentImage(const std::string& path) {
+    // The path is published once the image is written; a failure is told in a box.
+    AfterSaving afterSaving;
+    afterSaving.mirror = true;
+    afterSaving.manual = true;
+    return SaveSnapshot(path, std::move(afterSaving));
+}
+
+void camview::ActionDialogClosed() {
+    actionDialog_ = nullptr;
+    OnCancel();
 }
 
 void camview::UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
@@ -410,8 +441,8 @@ bool camview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
         return true;
     case WM_DESTROY:
         // However the window goes, the session leaves the timer's set and its graph stops.
-        if (owner)
-            owner->RemoveSession(this);
+        if (host_)
+            host_->Unregister(this);
         graph_.TearDown();
         LogEvent(cameraName, "camera closed");
         return false;

@@ -8,6 +8,8 @@
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
 #include "session/LiveViewIds.h"
+#include "session/SessionHost.h"
+#include "settings/ActionLinks.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,7 +18,6 @@
 
 namespace lumetra {
 
-class CameraListDialog;
 class ccamaction;
 class imageview;
 
@@ -30,15 +31,15 @@ struct AfterSaving {
     bool manual = false;       // the user's save: a failure is told in a box
 };
 
-class camview : public Dialog {
+class camview : public Dialog, public ActionSession {
   public:
-    // Creates the window at once, hidden, top-level without an owner window.
-    explicit camview(CameraListDialog* owner);
+    // Creates the window at once, hidden, top-level without an owner window. `host` (may be null)
+    // counts the session among the open ones from StartSession until the window goes.
+    explicit camview(SessionHost* host);
     ~camview() override;
 
     void SetActionDialog(ccamaction* actionDialog) { actionDialog_ = actionDialog; }
-    void DetachActionDialog() { actionDialog_ = nullptr; }
-    void AssignSlot(CameraListDialog* owner, int cameraIndex);
+    void AssignSlot(int cameraIndex);
     void StartSession(const std::string& name);
     // The Cancel command: closes the session (and with it the action dialog).
     void Cancel() { OnCancel(); }
@@ -54,16 +55,17 @@ class camview : public Dialog {
     // The user's upload of localPath as remoteName, on a thread of its own; errors are shown in
     // message boxes owned by the Live View.
     void UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
-                     const std::string& remotePath, const std::string& user, const std::string& password);
+                     const std::string& remotePath, const std::string& user,
+                     const std::string& password) override;
     // The user's mail of the action dialog's last image to its addresses, on a thread of its own.
-    void MailLastSavedImage();
+    void MailLastSavedImage() override;
     // An upload or a mail of this session runs, or an upload's box is open.
     bool DeliveryBusy() const { return ftp_->IsBusy() || mailJob_.Running(); }
     // The camera stopped delivering and the session waits for it to be listed again.
     bool CameraLost() const { return cameraLost_; }
     // Waits until the frame asked for by the last request is written (or about two seconds pass);
     // returns at once when no graph runs, as no frame can come.
-    void WaitForRequestedImage();
+    void WaitForRequestedImage() override;
     // The program uploads to port 21; tests point the session at a server of their own.
     void SetFtpPort(INTERNET_PORT port);
     // Images this session has written (frames composed and saved without error).
@@ -72,12 +74,15 @@ class camview : public Dialog {
     std::uint64_t SavesFailed() const { return savesFailedCount_; }
 
     void ShowInViewer(const std::string& path);
-    void ViewerDestroyed() { imageViewer = nullptr; }
+
+    // What the action dialog asks of its session.
+    void SetSwitch(SessionSwitch which, bool on) override;
+    bool SaveCurrentImage(const std::string& path) override;
+    void ActionDialogClosed() override;
 
     const std::string& CameraName() const { return cameraName; }
     int CameraIndex() const { return cameraIndex; }
     ccamaction* ActionDialog() const { return actionDialog_; }
-    CameraListDialog* Owner() const { return owner; }
     const CaptureGraph& Graph() const { return graph_; }
 
     // Written by the action dialog.
@@ -128,7 +133,7 @@ class camview : public Dialog {
     std::string cameraName;
     std::string nameText_;
     HWND videoHost_ = nullptr;
-    CameraListDialog* owner = nullptr;
+    SessionHost* host_ = nullptr;
     ccamaction* actionDialog_ = nullptr;
     int cameraIndex = -1;
     // From the tops of the name edit and the save status line to the client area's bottom, in pixels.

@@ -1,6 +1,5 @@
 #include "settings/ccamaction.h"
 
-#include "app/CameraListDialog.h"
 #include "capture/CameraSlots.h"
 #include "delivery/SaveTarget.h"
 #include "dialogs/PolygonWatermarkDialog.h"
@@ -9,7 +8,6 @@
 #include "framework/DataExchange.h"
 #include "framework/EventLog.h"
 #include "resources/resource.h"
-#include "session/camview.h"
 #include "settings/Pickers.h"
 
 #include <algorithm>
@@ -68,8 +66,8 @@ std::optional<PathRefusal> RefusePathFields(const std::string& directory, const 
 }
 } // namespace
 
-ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
-    : Dialog(IDD_CAM_ACTION), owner_(owner), imagePaths_(std::move(clock)) {
+ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
+    : Dialog(IDD_CAM_ACTION), mirror_(mirror), imagePaths_(std::move(clock)) {
     SetNotifications({
         {ids::SaveCurrentImage, BN_CLICKED, [this] { this->SaveCurrentImage(); }},
         {ids::FtpLastImage, BN_CLICKED, [this] { OnFtpLastImage(); }},
@@ -123,10 +121,9 @@ ccamaction::ccamaction(CameraListDialog* owner, SecondsClock clock)
 
 ccamaction::~ccamaction() {
     if (session_) {
-        camview* session = session_;
+        ActionSession* session = session_;
         session_ = nullptr;
-        session->DetachActionDialog();
-        session->Cancel();
+        session->ActionDialogClosed();
     }
 }
 
@@ -229,13 +226,23 @@ std::string ccamaction::ItemText(int id) const {
 
 // --- Session, camera and the settings' life ---
 
-void ccamaction::SetSession(camview* session) {
+void ccamaction::SetSession(ActionSession* session) {
     session_ = session;
     Refresh();
 }
 
 void ccamaction::ClearSession() {
     session_ = nullptr;
+}
+
+void ccamaction::SetSessionSwitch(SessionSwitch which, bool on) {
+    if (session_)
+        session_->SetSwitch(which, on);
+}
+
+void ccamaction::PublishMirrorSwitch() {
+    if (mirror_)
+        mirror_->SetMirrorEnabled(settings_.MirrorToHttp == 1);
 }
 
 void ccamaction::SetCameraIndex(int cameraIndex) {
@@ -253,8 +260,8 @@ void ccamaction::SetCameraName(const std::string& name) {
 
 void ccamaction::LoadSettings() {
     const LoadOutcome outcome = LoadSettingsFromRegistry(settings_);
-    if (outcome.viewAfterSaving && session_)
-        session_->ViewAfterSavingOn = true;
+    if (outcome.viewAfterSaving)
+        SetSessionSwitch(SessionSwitch::ViewAfterSaving, true);
     if (outcome.text)
         ::SetWindowTextA(Item(ids::Text), outcome.text->c_str());
     if (outcome.fontRestored)
@@ -373,8 +380,7 @@ void ccamaction::SaveCurrentImage() {
     const std::string path = BuildImagePath(bareName);
     if (!GetSafeHwnd())
         return;
-    if (owner_)
-        owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
+    PublishMirrorSwitch();
     if (path.empty() || !session_)
         return;
     // A folder that cannot take the image is told now; a write that fails is told by the session.
@@ -384,11 +390,7 @@ void ccamaction::SaveCurrentImage() {
         TellSaveFailed(path, problem);
         return;
     }
-    // The path is published once the image is written.
-    AfterSaving afterSaving;
-    afterSaving.mirror = true;
-    afterSaving.manual = true;
-    if (!session_->SaveSnapshot(path, std::move(afterSaving)))
+    if (!session_->SaveCurrentImage(path))
         TellSaveFailed(path, "the path is too long (259 characters at most)");
 }
 
@@ -402,7 +404,7 @@ void ccamaction::OnFtpLastImage() {
     TakeValues();
     if (!session_)
         return;
-    camview* session = session_;
+    ActionSession* session = session_;
     std::string url, path, user, password;
     GetFtpFields(url, path, user, password);
     const std::string localPath = LastImagePath();
@@ -418,79 +420,66 @@ void ccamaction::OnEmailLastImage() {
         session_->MailLastSavedImage();
 }
 
-bool ccamaction::KeepAutoBoxTicked(int boxId, int intervalId, int& flag, bool* sessionFlag) {
+bool ccamaction::KeepAutoBoxTicked(int boxId, int intervalId, int& flag, SessionSwitch sessionSwitch) {
     if (CheckState(boxId) != BST_CHECKED || IsUsableInterval(ItemText(intervalId)))
         return true;
     // Off before the message: ticks run inside its box.
     ::CheckDlgButton(GetSafeHwnd(), boxId, BST_UNCHECKED);
     flag = 0;
-    if (sessionFlag)
-        *sessionFlag = false;
+    SetSessionSwitch(sessionSwitch, false);
     RefuseAt(intervalId, DataExchange::RangeMessage(MinIntervalSeconds, MaxIntervalSeconds));
     return false;
 }
 
 void ccamaction::OnFtpAuto() {
-    if (!KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT,
-                           session_ ? &session_->FtpAutoOn : nullptr))
+    if (!KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT, SessionSwitch::FtpAuto))
         return;
     TakeValuesAndCheck(ids::FtpAuto, settings_.AFT);
-    if (session_)
-        session_->FtpAutoOn = settings_.AFT != 0;
+    SetSessionSwitch(SessionSwitch::FtpAuto, settings_.AFT != 0);
 }
 
 void ccamaction::OnViewAfterSaving() {
     TakeValuesAndCheck(ids::ViewAfterSaving, settings_.ATI);
-    if (session_)
-        session_->ViewAfterSavingOn = settings_.ATI != 0;
+    SetSessionSwitch(SessionSwitch::ViewAfterSaving, settings_.ATI != 0);
 }
 
 void ccamaction::OnSaveAuto() {
-    if (!KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS,
-                           session_ ? &session_->SaveAutoOn : nullptr))
+    if (!KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS, SessionSwitch::SaveAuto))
         return;
     TakeValuesAndCheck(ids::SaveAuto, settings_.AUS);
-    if (owner_)
-        owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
-    if (session_)
-        session_->SaveAutoOn = settings_.AUS != 0;
+    PublishMirrorSwitch();
+    SetSessionSwitch(SessionSwitch::SaveAuto, settings_.AUS != 0);
 }
 
 void ccamaction::OnEmailAutoClicked() {
-    if (!KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto,
-                           session_ ? &session_->EmailAutoOn : nullptr))
+    if (!KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto, SessionSwitch::EmailAuto))
         return;
     TakeValuesAndCheck(ids::EmailAuto, settings_.EmailAuto);
-    if (session_)
-        session_->EmailAutoOn = settings_.EmailAuto != 0;
+    SetSessionSwitch(SessionSwitch::EmailAuto, settings_.EmailAuto != 0);
 }
 
 // A typed interval counts at once. With its box unticked it is taken without a message (a refused
 // entry is reported by the next exchange); with the box ticked, an unusable one stops that action.
 void ccamaction::OnSaveSecondsTyped() {
     settings_.OFS = ItemText(ids::SaveSeconds);
-    KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS,
-                      session_ ? &session_->SaveAutoOn : nullptr);
+    KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS, SessionSwitch::SaveAuto);
 }
 
 void ccamaction::OnFtpSecondsTyped() {
     settings_.FTO = ItemText(ids::FtpSeconds);
-    KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT,
-                      session_ ? &session_->FtpAutoOn : nullptr);
+    KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT, SessionSwitch::FtpAuto);
 }
 
 void ccamaction::OnEmailSecondsTyped() {
     long long seconds = 0;
     if (DataExchange::ParseInt(ItemText(ids::EmailSeconds), seconds))
         settings_.ETL = static_cast<int>(seconds);
-    KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto,
-                      session_ ? &session_->EmailAutoOn : nullptr);
+    KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto, SessionSwitch::EmailAuto);
 }
 
 void ccamaction::OnMirrorToHttp() {
     TakeValuesAndCheck(ids::MirrorToHttp, settings_.MirrorToHttp);
-    if (owner_)
-        owner_->mirrorEnabled = settings_.MirrorToHttp == 1;
+    PublishMirrorSwitch();
 }
 
 // --- Pickers ---
@@ -554,7 +543,7 @@ void ccamaction::OnPolygon() {
         PublishOverlay();
         return;
     }
-    SpecialWatermark polygon;
+    SpecialWatermark polygon(MinPolygonSides, MaxPolygonSides);
     polygon.check = 1;
     polygon.sides = settings_.PLS;
     if (polygon.DoModal() == IDOK) {

@@ -5,6 +5,7 @@
 #include "framework/Dialog.h"
 #include "settings/CamActionIds.h"
 #include "framework/Handles.h"
+#include "settings/ActionLinks.h"
 #include "settings/CameraSettings.h"
 
 #include <gdiplus.h>
@@ -14,8 +15,7 @@
 
 namespace lumetra {
 
-class CameraListDialog;
-class camview;
+struct OverlaySettings;
 
 class ccamaction : public Dialog {
     struct BitmapDisposer {
@@ -23,12 +23,12 @@ class ccamaction : public Dialog {
     };
 
   public:
-    // Creates the window at once, hidden, top-level without an owner window. `clock` names the
-    // images when the time is appended.
-    explicit ccamaction(CameraListDialog* owner, SecondsClock clock = SecondsSince1970);
+    // Creates the window at once, hidden, top-level without an owner window. `mirror` (may be null)
+    // takes the mirror box's state; `clock` names the images when the time is appended.
+    explicit ccamaction(MirrorSwitch* mirror, SecondsClock clock = SecondsSince1970);
     ~ccamaction() override;
 
-    void SetSession(camview* session);
+    void SetSession(ActionSession* session);
     void ClearSession();
     void SetCameraIndex(int cameraIndex);
     // Loads the camera's stored settings, shows them and publishes the overlay.
@@ -86,7 +86,9 @@ class ccamaction : public Dialog {
     void RefuseAt(int id, const std::string& message);
     // A ticked automatic box needs a usable interval in its edit; without one the box is unticked,
     // its switch turned off and the interval refused. Returns whether the box may stay as it is.
-    bool KeepAutoBoxTicked(int boxId, int intervalId, int& flag, bool* sessionFlag);
+    bool KeepAutoBoxTicked(int boxId, int intervalId, int& flag, SessionSwitch sessionSwitch);
+    void SetSessionSwitch(SessionSwitch which, bool on);
+    void PublishMirrorSwitch();
     void Refresh() { UpdateData(false); }
     std::string TextOfEdit() const;
     std::string ItemText(int id) const;
@@ -118,8 +120,8 @@ class ccamaction : public Dialog {
     void FillSwatch(COLORREF colour);
     void DrawSwatch();
 
-    CameraListDialog* owner_;
-    camview* session_ = nullptr;
+    MirrorSwitch* mirror_;
+    ActionSession* session_ = nullptr;
     int cameraIndex_ = -1;
     std::string cameraName_;
     CameraSettings settings_;

@@ -43,7 +43,6 @@ class CameraListTest : public ::testing::Test {
 
     // Runs the camera list modally while `drive` works it from another thread.
     INT_PTR Run(CameraListDialog& dialog, std::function<void()> drive) {
-        theMainDialog = &dialog;
         Driver driver(std::move(drive));
         const INT_PTR result = dialog.DoModal();
         driver.Join();
@@ -175,7 +174,7 @@ TEST_F(CameraListTest, OpenCamShowsThePairAndAnUnknownNameIsAddedOnce) {
         OpenCamera(main, "Lumetra Test Camera");
         ASSERT_NE(WaitForWindow("Live View"), nullptr);
         ASSERT_NE(WaitForWindow("CAM ACTION"), nullptr);
-        sessionsAfterOpen = dialog.openSessions.size();
+        sessionsAfterOpen = dialog.OpenSessions().size();
 
         Driver opener([&] { OpenCamera(main, "No Such Cam"); });
         noDeviceText = AnswerMessageBox("Error!");
@@ -192,7 +191,7 @@ TEST_F(CameraListTest, OpenCamShowsThePairAndAnUnknownNameIsAddedOnce) {
     EXPECT_EQ(entriesAfterTwoOpens, (std::vector<std::string>{"Lumetra Test Camera", "No Such Cam"}));
     EXPECT_EQ(liveViewsBeforeExit, 3u);
     // Exit closed every camera as its own close does.
-    EXPECT_TRUE(dialog.openSessions.empty());
+    EXPECT_TRUE(dialog.OpenSessions().empty());
     EXPECT_TRUE(FindWindows("Live View").empty());
     EXPECT_TRUE(FindWindows("CAM ACTION").empty());
 }
@@ -222,7 +221,7 @@ TEST_F(CameraListTest, OpenCamTakesEveryNameThatCanNameASettingsKeyOfItsOwn) {
         entries = ListEntries(main);
         OpenCamera(main, tokyo);
         OpenCamera(main, osaka);
-        for (camview* session : dialog.openSessions)
+        for (camview* session : dialog.OpenSessions())
             if (session->Graph().running())
                 opened.push_back(session->CameraName());
         Click(main, IDOK); // saves both cameras' settings
@@ -252,12 +251,12 @@ TEST_F(CameraListTest, TwentyCamerasHoldTwentySlotsAndTheTwentyFirstIsRefused) {
         ASSERT_NE(main, nullptr);
         for (int i = 0; i < 20; ++i)
             OpenCamera(main, "Lumetra Test Camera");
-        for (camview* session : dialog.openSessions)
+        for (camview* session : dialog.OpenSessions())
             indices.push_back(session->CameraIndex());
         Driver opener([&] { OpenCamera(main, "Lumetra Test Camera"); });
         refusal = AnswerMessageBox("Lumetra");
         opener.Join();
-        sessionsAfterRefusal = dialog.openSessions.size();
+        sessionsAfterRefusal = dialog.OpenSessions().size();
         Click(main, IDOK);
     });
     std::sort(indices.begin(), indices.end());

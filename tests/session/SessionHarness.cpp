@@ -3,6 +3,7 @@
 #include "WindowDriver.h"
 #include "app/CameraApp.h"
 #include "delivery/HttpMirror.h"
+#include "session/CameraSchedule.h"
 
 #include <commctrl.h>
 #include <gdiplus.h>
@@ -52,7 +53,6 @@ void StartProgramLibraries() {
 }
 
 MainWindow::MainWindow(bool keepTimer) {
-    theMainDialog = &dialog_;
     dialog_.Create(nullptr);
     ::ShowWindow(hwnd(), SW_SHOW);
     if (!keepTimer)
@@ -60,14 +60,18 @@ MainWindow::MainWindow(bool keepTimer) {
 }
 
 MainWindow::~MainWindow() {
-    if (!dialog_.openSessions.empty())
+    if (!dialog_.OpenSessions().empty())
         Exit();
     PumpMessages(50);
-    theMainDialog = nullptr;
+}
+
+void MainWindow::Tick() {
+    TickOpenSessions(dialog_);
 }
 
 camview* MainWindow::Open(const std::string& name, bool expectErrorBox) {
-    const std::set<camview*> before(dialog_.openSessions.begin(), dialog_.openSessions.end());
+    const std::vector<camview*> opened = dialog_.OpenSessions();
+    const std::set<camview*> before(opened.begin(), opened.end());
     ::SendMessageA(::GetDlgItem(hwnd(), camera_list_ids::CamEdit), WM_SETTEXT, 0,
                    reinterpret_cast<LPARAM>(name.c_str()));
     {
@@ -80,7 +84,7 @@ camview* MainWindow::Open(const std::string& name, bool expectErrorBox) {
                        reinterpret_cast<LPARAM>(::GetDlgItem(hwnd(), camera_list_ids::OpenCam)));
         PumpUntil([&] { return true; }, 0);
     }
-    for (camview* session : dialog_.openSessions)
+    for (camview* session : dialog_.OpenSessions())
         if (!before.count(session))
             return session;
     return nullptr;

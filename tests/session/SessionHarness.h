@@ -36,6 +36,8 @@ class MainWindow {
     camview* Open(const std::string& name, bool expectErrorBox = false);
     // Exit (OK) of the camera list.
     void Exit();
+    // One tick of the camera timer over the open sessions (the test ticks when the timer is killed).
+    void Tick();
 
   private:
     CameraListDialog dialog_;

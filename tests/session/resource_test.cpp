@@ -95,7 +95,7 @@ TEST_F(ResourceTest, OpeningAndClosingACamera200TimesLeavesHandlesAndGdiObjects)
     PumpMessages(300);
     const ResourceCounts after = CurrentResources();
     Print("200 opens", before, after);
-    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_TRUE(main.dialog().OpenSessions().empty());
     EXPECT_LE(static_cast<long>(after.handles) - static_cast<long>(before.handles), platformHandles + 10);
     EXPECT_LE(after.gdiObjects, before.gdiObjects + 10);
 }
@@ -115,7 +115,7 @@ TEST_F(ResourceTest, AThousandAutomaticSavesLeaveHandlesGdiObjectsAndMemoryFlat)
     SetCheck(action, ids::SaveAuto, true);
     auto save = [&] {
         now += 2;
-        TickOpenSessions();
+        main.Tick();
         PumpMessages(1); // the frame-ready message of the save
     };
     for (int i = 0; i < 50; ++i)

@@ -91,8 +91,8 @@ class ScheduleTest : public ::testing::Test {
     }
 
     // One tick of the camera timer, then the frame of a save is let in.
-    void Tick(DWORD pumpMs = 0) {
-        TickOpenSessions();
+    void Tick(MainWindow& main, DWORD pumpMs = 0) {
+        main.Tick();
         if (pumpMs)
             PumpMessages(pumpMs);
     }
@@ -117,7 +117,7 @@ TEST_F(ScheduleTest, WithAnIntervalOfOneSecondImagesAreSavedInEverySecondWholeSe
         now = kStart + second;
         for (int tick = 0; tick < 5; ++tick) { // 200 ms apart
             const std::int32_t before = session->lastSaveTime;
-            Tick();
+            Tick(main);
             if (session->lastSaveTime != before)
                 saveSeconds.push_back(now - kStart);
         }
@@ -144,8 +144,8 @@ TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAsk
     for (int second = 0; second < 10; ++second) {
         now = kStart + second;
         const size_t uploadsBefore = Uploads(), mailsBefore = MailsSent();
-        Tick(20);
-        Tick(20);
+        Tick(main, 20);
+        Tick(main, 20);
         // Both go out on threads of their own once the image is written.
         if (second % 4 == 0)
             PumpUntil([&] { return Uploads() != uploadsBefore && MailsSent() != mailsBefore; }, 3000);
@@ -183,7 +183,7 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     BoxWatcher boxes;
     for (int second = 0; second < 4; ++second) {
         now = kStart + 2 * second;
-        Tick(50);
+        Tick(main, 50);
     }
     EXPECT_EQ(Uploads(), 0u);
     EXPECT_EQ(Logins(), 0u);
@@ -193,7 +193,7 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     // A shorter name saves and sends again on the next tick.
     SetEdit(session->ActionDialog(), ids::FileName, "ok");
     now += 2;
-    Tick(50);
+    Tick(main, 50);
     PumpUntil([&] { return Uploads() != 0; }, 3000);
     EXPECT_EQ(folder.Files(), std::vector<std::string>{"ok.jpg"});
     EXPECT_NE(Uploads(), 0u);
@@ -211,7 +211,7 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
     SetCheck(action, ids::FtpAuto, true);
     SetCheck(action, ids::EmailAuto, true);
     for (int second = 0; second < 4; ++second, ++now)
-        Tick(50); // Save Auto off: nothing, whatever FTP Auto and Email Auto say
+        Tick(main, 50); // Save Auto off: nothing, whatever FTP Auto and Email Auto say
     EXPECT_EQ(session->lastSaveTime, 0);
     EXPECT_EQ(Logins(), 0u);
     EXPECT_EQ(MailsSent(), 0u);
@@ -251,7 +251,7 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
         SetEdit(action, automatic.interval, "1");
     }
     for (int second = 0; second < 3; ++second, ++now)
-        Tick(50);
+        Tick(main, 50);
     EXPECT_TRUE(folder.Files().empty());
     EXPECT_EQ(Logins(), 0u);
     EXPECT_EQ(MailsSent(), 0u);
@@ -263,18 +263,18 @@ TEST_F(ScheduleTest, TheFirstTickAfterSwitchingOnSavesAtOnceAndSwitchingResetsNo
     camview* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "30");
-    Tick();
+    Tick(main);
     EXPECT_EQ(session->lastSaveTime, 0);
     now += 7;
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
-    Tick(0);
+    Tick(main, 0);
     EXPECT_EQ(session->lastSaveTime, now);
     EXPECT_TRUE(PumpUntil([&] { return session->ImagesWritten() == 1; }, 3000));
     const std::int32_t saved = now;
     SetCheck(session->ActionDialog(), ids::SaveAuto, false);
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
     now += 5;
-    Tick();
+    Tick(main);
     EXPECT_EQ(session->lastSaveTime, saved);
 }
 
@@ -294,7 +294,7 @@ TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingAndSendsNothingUnwritte
     const std::string path = folder.File("image.jpg");
     for (int round = 0; round < 2; ++round) {
         const DWORD start = ::GetTickCount();
-        Tick(300);
+        Tick(main, 300);
         EXPECT_LT(::GetTickCount() - start, 1500u) << "a tick waited for a frame that cannot come";
         now += 2;
     }
@@ -319,7 +319,7 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     const auto runSecond = [&] {
         const auto handled = session->ImagesWritten() + session->SavesFailed();
         now += 2;
-        Tick();
+        Tick(main);
         PumpUntil([&] { return session->ImagesWritten() + session->SavesFailed() > handled; }, 3000);
         PumpUntil([&] { return !session->DeliveryBusy(); }, 3000);
     };
@@ -340,7 +340,7 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     // A name the schedule cannot use is shown the same way, without a box.
     SetEdit(session->ActionDialog(), ids::FileName, "a/b");
     now += 2;
-    Tick(50);
+    Tick(main, 50);
     EXPECT_EQ(GetText(status), "Last save failed: the file name is not a plain file name");
     SetEdit(session->ActionDialog(), ids::FileName, "");
 

@@ -62,7 +62,7 @@ TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {
     PumpMessages(50);
     EXPECT_FALSE(::IsWindow(liveView));
     EXPECT_FALSE(::IsWindow(actionWindow));
-    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_TRUE(main.dialog().OpenSessions().empty());
     EXPECT_EQ(StoredText(kCamera, "OFS").value_or("<missing>"), "7");
     EXPECT_EQ(StoredText(kCamera, "FIN").value_or("<missing>"), "door");
 }
@@ -80,7 +80,7 @@ TEST_F(SessionTest, EscapeInCamActionClosesTheLiveViewAndSaves) {
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(actionWindow); }, 3000));
     PumpMessages(50);
     EXPECT_FALSE(::IsWindow(liveView));
-    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_TRUE(main.dialog().OpenSessions().empty());
     EXPECT_EQ(StoredText(kCamera, "FIN").value_or("<missing>"), "porch");
 }
 
@@ -107,7 +107,7 @@ TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGra
             PumpMessages(100);
         } else
             main.Exit();
-        EXPECT_TRUE(main.dialog().openSessions.empty());
+        EXPECT_TRUE(main.dialog().OpenSessions().empty());
         EXPECT_TRUE(FindWindows("Live View").empty());
         EXPECT_TRUE(FindWindows("CAM ACTION").empty());
         EXPECT_EQ(StoredText(kCamera, "OFS").value_or("<missing>"), seconds);

@@ -237,7 +237,7 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(liveView) && !::IsWindow(camAction); }, 20000));
     driver.Join();
     EXPECT_TRUE(boxSeen);
-    EXPECT_TRUE(main.dialog().openSessions.empty());
+    EXPECT_TRUE(main.dialog().OpenSessions().empty());
     PumpMessages(500);
     main.Exit();
 }

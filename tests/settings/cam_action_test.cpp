@@ -386,16 +386,16 @@ TEST(CamAction, MirrorSwitchFollowsTheDialogThatWroteItLast) {
     ::CheckDlgButton(one, ids::MirrorToHttp, BST_CHECKED);
     Click(one, ids::MirrorToHttp); // the posted click toggles nothing itself: the state stays checked
     PumpMessages(50);
-    EXPECT_TRUE(owner.mirrorEnabled);
+    EXPECT_TRUE(owner.MirrorEnabled());
     Click(two, ids::SaveAuto); // "Save Auto" copies its own dialog's mirror check too
     PumpMessages(50);
-    EXPECT_FALSE(owner.mirrorEnabled);
+    EXPECT_FALSE(owner.MirrorEnabled());
 
     // "Save Current Image" copies the switch as well, with or without a session.
     SetItemText(one, ids::Directory, "C:\\cams");
     Click(one, ids::SaveCurrentImage);
     PumpMessages(50);
-    EXPECT_TRUE(owner.mirrorEnabled);
+    EXPECT_TRUE(owner.MirrorEnabled());
     ASSERT_TRUE(CloseWithEscape(one));
     ASSERT_TRUE(CloseWithEscape(two));
 }

@@ -32,7 +32,7 @@ bool ClickPolygon(HWND window, const std::function<void()>& answer) {
 
 TEST(PolygonDialog, OpensCheckedWithTheSidesAndAcceptsThreeAndTwentyOne) {
     for (int accepted : {3, 21}) {
-        SpecialWatermark dialog;
+        SpecialWatermark dialog(MinPolygonSides, MaxPolygonSides);
         dialog.check = 1;
         dialog.sides = 5;
         bool openedChecked = false;
@@ -56,7 +56,7 @@ TEST(PolygonDialog, OpensCheckedWithTheSidesAndAcceptsThreeAndTwentyOne) {
 }
 
 TEST(PolygonDialog, RefusesTwoAndTwentyTwoAndStaysOpen) {
-    SpecialWatermark dialog;
+    SpecialWatermark dialog(MinPolygonSides, MaxPolygonSides);
     dialog.check = 1;
     dialog.sides = 5;
     std::string onTwo, onTwentyTwo, onOkWithTwentyTwo, onEmpty;

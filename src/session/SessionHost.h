@@ -1,0 +1,28 @@
+#pragma once
+// What a session needs of the window that opens it (the camera list), handed to each session at
+// its creation: the set of open sessions the schedule walks, and the HTTP mirror.
+
+#include <string>
+#include <vector>
+
+namespace lumetra {
+
+class camview;
+
+class SessionHost {
+  public:
+    // A session counts as open from the start of its camera until its window goes.
+    virtual void Register(camview* session) = 0;
+    virtual void Unregister(camview* session) = 0;
+    // The open sessions, in ascending order of address: a copy, as a session may close while the
+    // caller walks them.
+    virtual std::vector<camview*> OpenSessions() const = 0;
+    virtual bool HasSession(const camview* session) const = 0;
+    // Publishes a saved image's path when the mirror is switched on and open.
+    virtual void MirrorImagePath(const std::string& path) = 0;
+
+  protected:
+    ~SessionHost() = default;
+};
+
+} // namespace lumetra
