@@ -2,19 +2,20 @@
 // The main window: the list of video capture devices, Open Cam, and the set of open cameras.
 
 #include <windows.h>
-#include <dshow.h>
 
 #include "delivery/HttpMirror.h"
 #include "app/CameraListIds.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
 
+#include <optional>
 #include <set>
 #include <string>
 
 namespace lumetra {
 
 class camview;
+struct CaptureDeviceList;
 
 class CameraListDialog : public Dialog {
   public:
@@ -47,7 +48,7 @@ class CameraListDialog : public Dialog {
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
   private:
-    void FillDeviceList(IEnumMoniker* monikers);
+    void FillDeviceList(const CaptureDeviceList& devices);
     void OnOpenCam();
     void OnDeviceSelChange();
     void ShowAboutBox();
@@ -60,9 +61,8 @@ class CameraListDialog : public Dialog {
     UINT_PTR timerId_ = 0;
     std::string camText_;
     HWND deviceList_ = nullptr;
-    const GUID* deviceCategory_ = nullptr;
-    ComPtr<ICreateDevEnum> deviceEnumerator_;
-    bool comInitialized_ = false;
+    // COM on this thread from the dialog's start while the dialog lives.
+    std::optional<ComApartment> com_;
 };
 
 // The running camera list; set once before it runs.
