@@ -30,35 +30,25 @@ PatternRenderer::PatternRenderer(int width, int height, std::wstring cameraName)
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    dc_ = CreateCompatibleDC(nullptr);
+    dc_.reset(CreateCompatibleDC(nullptr));
     if (!dc_)
         return;
-    bitmap_.reset(CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    bitmap_.reset(CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bitmap_)
         return;
     font_.reset(CreateFontW(-26, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                             CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS,
                             L"Tahoma"));
-    previousBitmap_ = SelectObject(dc_, bitmap_.get());
+    bitmapSelection_.emplace(dc_.get(), bitmap_.get());
     if (font_)
-        previousFont_ = SelectObject(dc_, font_.get());
-    SetBkMode(dc_, TRANSPARENT);
-    SetTextColor(dc_, RGB(255, 255, 255));
+        fontSelection_.emplace(dc_.get(), font_.get());
+    SetBkMode(dc_.get(), TRANSPARENT);
+    SetTextColor(dc_.get(), RGB(255, 255, 255));
     pixels_ = static_cast<BYTE*>(bits);
     background_.resize(static_cast<size_t>(stride_) * height_);
     DrawBackground();
     GdiFlush();
     std::memcpy(background_.data(), pixels_, background_.size());
-}
-
-PatternRenderer::~PatternRenderer() {
-    if (dc_) {
-        if (previousFont_)
-            SelectObject(dc_, previousFont_);
-        if (previousBitmap_)
-            SelectObject(dc_, previousBitmap_);
-        DeleteDC(dc_);
-    }
 }
 
 void PatternRenderer::FillRect(int x, int y, int width, int height, BYTE r, BYTE g, BYTE b) {
@@ -87,7 +77,7 @@ void PatternRenderer::DrawBackground() {
         FillRect(patch.x, patch.y, patch.size, patch.size, patch.r, patch.g, patch.b);
     FillRect(0, kMovingBand.y, width_, kMovingBand.height, 16, 16, 64);
     RECT nameRect = {kNameArea.x, kNameArea.y, kNameArea.x + kNameArea.width, kNameArea.y + kNameArea.height};
-    DrawTextW(dc_, cameraName_.c_str(), -1, &nameRect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextW(dc_.get(), cameraName_.c_str(), -1, &nameRect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 void PatternRenderer::Render(uint64_t frameNumber, BYTE* target) {
@@ -103,7 +93,7 @@ void PatternRenderer::Render(uint64_t frameNumber, BYTE* target) {
     RECT counterRect = {kFrameCounterArea.x, kFrameCounterArea.y,
                         kFrameCounterArea.x + kFrameCounterArea.width,
                         kFrameCounterArea.y + kFrameCounterArea.height};
-    DrawTextW(dc_, counter, -1, &counterRect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextW(dc_.get(), counter, -1, &counterRect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
     GdiFlush();
     std::memcpy(target, pixels_, background_.size());
 }

@@ -4,6 +4,7 @@
 #include "framework/Handles.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,6 @@ class PatternRenderer {
     PatternRenderer(int width, int height, std::wstring cameraName);
     PatternRenderer(const PatternRenderer&) = delete;
     PatternRenderer& operator=(const PatternRenderer&) = delete;
-    ~PatternRenderer();
 
     bool valid() const { return pixels_ != nullptr; }
     size_t imageSize() const { return background_.size(); }
@@ -29,11 +29,12 @@ class PatternRenderer {
     int height_;
     int stride_;
     std::wstring cameraName_;
-    HDC dc_ = nullptr;
+    // Declared so that the selections end first, then the objects, then the DC.
+    UniqueMemoryDC dc_;
     UniqueBitmap bitmap_;
     UniqueFont font_;
-    HGDIOBJ previousBitmap_ = nullptr;
-    HGDIOBJ previousFont_ = nullptr;
+    std::optional<SelectObjectScope> bitmapSelection_;
+    std::optional<SelectObjectScope> fontSelection_;
     BYTE* pixels_ = nullptr;
     std::vector<BYTE> background_;
 };

@@ -1,6 +1,7 @@
 // Registration of the COM class and of camera names in the video input device category.
 
 #include "TestCamCommon.h"
+#include "capture/DeviceWalk.h"
 #include "framework/Handles.h"
 
 #include <string>
@@ -9,24 +10,6 @@
 namespace lumetra::testcam {
 
 namespace {
-
-// COM for the length of a registration call, whatever the calling thread already has.
-class ComScope {
-  public:
-    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(hr_))
-            CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-    // RPC_E_CHANGED_MODE: the thread is in an apartment already, which serves as well.
-    bool usable() const { return SUCCEEDED(hr_) || hr_ == RPC_E_CHANGED_MODE; }
-    HRESULT result() const { return hr_; }
-
-  private:
-    HRESULT hr_;
-};
 
 std::wstring ClassKeyPath() {
     wchar_t classId[64] = {};
@@ -83,31 +66,15 @@ HRESULT CreateFilterMapper(ComPtr<IFilterMapper2>& mapper) {
 
 // Friendly names of every device in the category that is one of ours.
 HRESULT ListOurCameras(std::vector<std::wstring>& names) {
-    ComPtr<ICreateDevEnum> devices;
-    HRESULT hr =
-        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&devices));
-    if (FAILED(hr))
-        return hr;
-    ComPtr<IEnumMoniker> monikers;
-    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-    if (hr != S_OK || !monikers)
-        return SUCCEEDED(hr) ? S_OK : hr; // S_FALSE: the category is empty
-    ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK && moniker) {
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag))))
-            continue;
-        ScopedVariant classId, name;
-        classId.get()->vt = VT_BSTR;
-        name.get()->vt = VT_BSTR;
-        if (FAILED(bag->Read(L"CLSID", classId.get(), nullptr)) || classId.get()->vt != VT_BSTR ||
-            FAILED(bag->Read(L"FriendlyName", name.get(), nullptr)) || name.get()->vt != VT_BSTR)
-            continue;
-        CLSID parsed{};
-        if (CLSIDFromString(classId.get()->bstrVal, &parsed) == S_OK && parsed == kClsidTestCamera)
-            names.emplace_back(name.get()->bstrVal);
-    }
-    return S_OK;
+    const DeviceWalkResult walked = WalkVideoInputDevices(
+        CLSCTX_INPROC_SERVER, [&names](IMoniker*, IPropertyBag* properties, const wchar_t* friendlyName) {
+            CLSID classId{};
+            if (ReadDeviceClassId(properties, classId) && classId == kClsidTestCamera)
+                names.emplace_back(friendlyName);
+            return true;
+        });
+    // S_FALSE: the category is empty.
+    return FAILED(walked.enumerator) ? walked.enumerator : FAILED(walked.category) ? walked.category : S_OK;
 }
 
 } // namespace
@@ -122,7 +89,7 @@ using namespace lumetra::testcam;
 extern "C" HRESULT WINAPI TestCamRegister(const wchar_t* friendlyName) {
     if (!friendlyName || !*friendlyName)
         return E_INVALIDARG;
-    ComScope com;
+    ComApartment com(COINIT_MULTITHREADED);
     if (!com.usable())
         return com.result();
     HRESULT hr = RegisterComClass();
@@ -152,7 +119,7 @@ extern "C" HRESULT WINAPI TestCamRegister(const wchar_t* friendlyName) {
 extern "C" HRESULT WINAPI TestCamUnregister(const wchar_t* friendlyName) {
     if (!friendlyName || !*friendlyName)
         return E_INVALIDARG;
-    ComScope com;
+    ComApartment com(COINIT_MULTITHREADED);
     if (!com.usable())
         return com.result();
     ComPtr<IFilterMapper2> mapper;
@@ -164,7 +131,7 @@ extern "C" HRESULT WINAPI TestCamUnregister(const wchar_t* friendlyName) {
 
 // Removes every camera of this DLL's class from the category.
 extern "C" HRESULT WINAPI TestCamUnregisterAll() {
-    ComScope com;
+    ComApartment com(COINIT_MULTITHREADED);
     if (!com.usable())
         return com.result();
     std::vector<std::wstring> names;

@@ -3,9 +3,11 @@
 #include "app/CameraListDialog.h"
 #include "delivery/BackgroundJob.h"
 #include "framework/EventLog.h"
+#include "framework/GdiplusSession.h"
 
 #include <commctrl.h>
-#include <gdiplus.h>
+
+#include <string>
 
 namespace lumetra {
 
@@ -18,9 +20,18 @@ bool CameraApp::InitInstance() {
 
     CameraListDialog dialog(nullptr);
 
-    Gdiplus::GdiplusStartupInput input; // version 1, no callback, background thread, codecs
-    ULONG_PTR gdiplusToken = 0;
-    Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
+    // Version 1, no callback, background thread, codecs. Without GDI+ no image can be saved or
+    // shown: the program says so and ends instead of running without them.
+    const GdiplusSession gdiplus;
+    if (!gdiplus.started()) {
+        const std::string text = "GDI+ could not be started (status " +
+                                 std::to_string(static_cast<int>(gdiplus.status())) +
+                                 "), so Lumetra cannot save or show images. Lumetra ends.";
+        LogEvent("", text);
+        FlushEventLog();
+        ::MessageBoxA(nullptr, text.c_str(), "Lumetra", MB_OK | MB_ICONERROR);
+        return false;
+    }
 
     LogEvent("", "Lumetra started");
     dialog.DoModal();
@@ -29,8 +40,6 @@ bool CameraApp::InitInstance() {
     StopBackgroundJobs();
     LogEvent("", "Lumetra ended");
     FlushEventLog();
-
-    Gdiplus::GdiplusShutdown(gdiplusToken);
     return false;
 }
 

@@ -1,7 +1,7 @@
 #include "app/CameraListDialog.h"
 
 #include "capture/CameraSlots.h"
-#include "capture/DeviceBinding.h"
+#include "capture/DeviceList.h"
 #include "dialogs/AboutDialog.h"
 #include "framework/Application.h"
 #include "framework/DataExchange.h"
@@ -97,22 +97,17 @@ BOOL CameraListDialog::OnInitDialog() {
     ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(dialogIcon_.get()));
     ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(dialogIcon_.get()));
 
-    comInitialized_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr,
-                                  CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                  IID_PPV_ARGS(deviceEnumerator_.ReleaseAndGetAddressOf())))) {
-        if (comInitialized_)
-            ::CoUninitialize();
-        comInitialized_ = false;
+    com_.emplace(COINIT_APARTMENTTHREADED);
+    const CaptureDeviceList devices = ListCaptureDevices();
+    if (FAILED(devices.enumeratorResult)) {
+        com_.reset();
         return TRUE;
     }
 
     ResetCameraSlots();
-    deviceCategory_ = &CLSID_VideoInputDeviceCategory;
     ::SendMessageA(deviceList_, LB_INITSTORAGE, 256, 256);
 
-    ComPtr<IEnumMoniker> monikers;
-    const HRESULT hr = deviceEnumerator_->CreateClassEnumerator(*deviceCategory_, monikers.GetAddressOf(), 0);
+    const HRESULT hr = devices.categoryResult;
     if (hr == E_POINTER)
         ShowErrorInfo(window, "Null pointer");
     else if (hr == E_OUTOFMEMORY)
@@ -120,10 +115,9 @@ BOOL CameraListDialog::OnInitDialog() {
     else if (hr == S_FALSE)
         ShowErrorInfo(window, "No such catagory");
     try {
-        FillDeviceList(monikers.Get());
+        FillDeviceList(devices);
     } catch (...) {
     }
-    monikers.Reset();
 
     timerId_ = ::SetTimer(window, CameraTimerId, CameraTimerPeriodMs, nullptr);
     httpMirror.Open();
@@ -131,43 +125,19 @@ BOOL CameraListDialog::OnInitDialog() {
     return TRUE;
 }
 
-void CameraListDialog::FillDeviceList(IEnumMoniker* monikers) {
+void CameraListDialog::FillDeviceList(const CaptureDeviceList& devices) {
     ::SendMessageA(deviceList_, LB_RESETCONTENT, 0, 0);
-    if (!monikers) {
+    if (devices.categoryResult != S_OK) {
         ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(NoEntries));
         return;
     }
-    ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        if (!moniker)
-            continue; // an enumerator may succeed without handing out a moniker
-        ComPtr<IPropertyBag> properties;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(properties.GetAddressOf()))))
-            continue;
-        std::string name;
-        {
-            ScopedVariant friendlyName;
-            (*friendlyName).vt = VT_BSTR;
-            // A bag may give the value in the type it was stored with, not the one asked for.
-            if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)) ||
-                (*friendlyName).vt != VT_BSTR)
-                continue;
-            name = FriendlyNameToAnsi((*friendlyName).bstrVal);
-        }
-        // The device is bound anew when a session opens it; this only tells the user early.
-        ComPtr<IBaseFilter> filter;
-        const HRESULT bound = moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(filter.GetAddressOf()));
-        if (FAILED(bound))
+    for (const CaptureDevice& device : devices.devices) {
+        // Only tells the user early; a device that cannot be made is listed all the same.
+        if (FAILED(device.bindResult))
             ShowFormattedMessage("Couldn't bind moniker to filter object!  hr=0x%x",
-                                 static_cast<unsigned>(bound));
-        filter.Reset();
-
-        ScopedVariant clsidText;
-        (*clsidText).vt = VT_BSTR;
-        CLSID clsid;
-        if (SUCCEEDED(properties->Read(L"CLSID", clsidText.get(), nullptr)) && (*clsidText).vt == VT_BSTR &&
-            (*clsidText).bstrVal && ::CLSIDFromString((*clsidText).bstrVal, &clsid) == S_OK)
-            ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+                                 static_cast<unsigned>(device.bindResult));
+        if (device.hasClassId)
+            ::SendMessageA(deviceList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(device.name.c_str()));
     }
 }
 
@@ -265,8 +235,8 @@ bool CameraListDialog::OnPaint() {
     HWND window = GetSafeHwnd();
     if (!::IsIconic(window))
         return false;
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(window, &paint);
+    const PaintDC paint(window);
+    HDC dc = paint.get();
     ::SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     RECT client;
     ::GetClientRect(window, &client);
@@ -275,7 +245,6 @@ bool CameraListDialog::OnPaint() {
     const int x = (client.right - client.left - iconWidth + 1) / 2;
     const int y = (client.bottom - client.top - iconHeight + 1) / 2;
     ::DrawIcon(dc, x, y, dialogIcon_.get());
-    ::EndPaint(window, &paint);
     return true;
 }
 

@@ -2,7 +2,6 @@
 // The main window: the list of video capture devices, Open Cam, and the set of open cameras.
 
 #include <windows.h>
-#include <dshow.h>
 
 #include "delivery/HttpMirror.h"
 #include "app/CameraListIds.h"
@@ -11,11 +10,14 @@
 #include "session/SessionHost.h"
 #include "settings/ActionLinks.h"
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace lumetra {
+
+struct CaptureDeviceList;
 
 // Hosts the sessions it opens, and holds the mirror switch their action dialogs set.
 class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch {
@@ -51,7 +53,7 @@ class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch 
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
   private:
-    void FillDeviceList(IEnumMoniker* monikers);
+    void FillDeviceList(const CaptureDeviceList& devices);
     void OnOpenCam();
     void OnDeviceSelChange();
     void ShowAboutBox();
@@ -66,9 +68,8 @@ class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch 
     UINT_PTR timerId_ = 0;
     std::string camText_;
     HWND deviceList_ = nullptr;
-    const GUID* deviceCategory_ = nullptr;
-    ComPtr<ICreateDevEnum> deviceEnumerator_;
-    bool comInitialized_ = false;
+    // COM on this thread from the dialog's start while the dialog lives.
+    std::optional<ComApartment> com_;
 };
 
 } // namespace lumetra

@@ -111,12 +111,6 @@ bool RequestFrame(int cameraIndex, const char* path) {
     return true;
 }
 
-bool RequestSnapshotFrame(int cameraIndex, const char* path) {
-    const bool armed = RequestFrame(cameraIndex, path);
-    ::SleepEx(100, FALSE);
-    return armed;
-}
-
 FrameReadLock::FrameReadLock(int cameraIndex) {
     if (!IsValidCameraIndex(cameraIndex))
         return;

@@ -92,8 +92,6 @@ void BindSlotToWindow(int cameraIndex, HWND sessionWindow);
 // path. Refused (false, nothing changed) for an invalid index or a path of TargetPathCapacity
 // bytes or more. A second request before the frame only replaces the path.
 bool RequestFrame(int cameraIndex, const char* path);
-// A snapshot's slot part: RequestFrame, then 100 ms for the streaming thread to take the frame.
-bool RequestSnapshotFrame(int cameraIndex, const char* path);
 
 // Holds a slot's announced frame for reading on the UI thread. Holds nothing when no unread frame
 // is there (the message was for a frame already read, or the slot was released).

@@ -34,8 +34,8 @@ class ScopedMediaType {
     ~ScopedMediaType() {
         if (type_.cbFormat != 0 && type_.pbFormat != nullptr)
             ::CoTaskMemFree(type_.pbFormat);
-        if (type_.pUnk != nullptr)
-            type_.pUnk->Release();
+        ComPtr<IUnknown> object;
+        object.Attach(type_.pUnk); // released with `object`
     }
     ScopedMediaType(const ScopedMediaType&) = delete;
     ScopedMediaType& operator=(const ScopedMediaType&) = delete;
@@ -59,10 +59,11 @@ const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& type) {
 
 } // namespace
 
-void CaptureGraph::Fail(const char* message) {
+bool CaptureGraph::Fail(const char* message) {
     lastFailure_ = message;
     if (failures_ == Failures::Shown)
         ::MessageBoxA(nullptr, message, "Error!", MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);
+    return false;
 }
 
 bool CaptureGraph::Build(const char* cameraName, int cameraIndex, HWND videoHost, Failures failures) {
@@ -103,42 +104,48 @@ bool CaptureGraph::TakeDeviceLost() {
     return lost;
 }
 
+// What only the build holds; afterwards the graph keeps the filters alive.
+struct CaptureGraph::BuildParts {
+    ComPtr<IBaseFilter> captureFilter;
+    ComPtr<IBaseFilter> grabberFilter;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IBaseFilter> nullRenderer; // only for a device with a video-port pin
+};
+
 bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     if (!IsValidCameraIndex(cameraIndex))
-        return false;
+        return Fail("No camera slot for this camera");
     FrameGrabberCallback& callback = CameraSlotAt(cameraIndex).callback;
+    BuildParts parts;
+    return CreateGraph() && AddCaptureFilter(cameraName, parts) && AddGrabber(parts) && MakeBuilder(parts) &&
+           AddNullRendererForVideoPort(parts) && Connect(parts) && ReadFrameSize(callback) &&
+           InstallCallback(callback) && PlacePreview() && RunGraph();
+}
 
-    // 1. The filter graph manager.
+bool CaptureGraph::CreateGraph() {
     if (FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, AnyClassContext, IID_IGraphBuilder,
-                                  reinterpret_cast<void**>(graph_.GetAddressOf())))) {
-        Fail("failed filter graph");
-        return false;
-    }
+                                  reinterpret_cast<void**>(graph_.GetAddressOf()))) ||
+        !graph_)
+        return Fail("failed filter graph");
+    return true;
+}
 
-    // 2. The device, by its friendly name.
-    ComPtr<IBaseFilter> captureFilter;
-    FindCaptureFilter(cameraName, captureFilter.GetAddressOf());
-    if (!captureFilter) {
-        Fail("No video capture device fouind.\r\n\r\na device like a USB web cam is needed.");
-        return false;
-    }
+// The device, by its friendly name, as "Cap".
+bool CaptureGraph::AddCaptureFilter(const char* cameraName, BuildParts& parts) {
+    parts.captureFilter = FindCaptureFilter(cameraName);
+    if (!parts.captureFilter)
+        return Fail("No video capture device fouind.\r\n\r\na device like a USB web cam is needed.");
+    if (FAILED(graph_->AddFilter(parts.captureFilter.Get(), L"Cap")))
+        return Fail("Could not add device");
+    return true;
+}
 
-    // 3.
-    if (FAILED(graph_->AddFilter(captureFilter.Get(), L"Cap"))) {
-        Fail("Could not add device");
-        return false;
-    }
-
-    // 4. The Sample Grabber and its filter face.
-    ComPtr<IBaseFilter> grabberFilter;
+// The Sample Grabber, taking any RGB24 video format, as "Grabber".
+bool CaptureGraph::AddGrabber(BuildParts& parts) {
     if (FAILED(::CoCreateInstance(SampleGrabberClass, nullptr, AnyClassContext, IID_ISampleGrabber,
                                   reinterpret_cast<void**>(grabber_.GetAddressOf()))) ||
-        FAILED(QueryAs(grabber_.Get(), IID_IBaseFilter, grabberFilter))) {
-        Fail("::qedit.dll?)");
-        return false;
-    }
-
-    // 5. Any RGB24 video format.
+        !grabber_ || FAILED(QueryAs(grabber_.Get(), IID_IBaseFilter, parts.grabberFilter)))
+        return Fail("::qedit.dll?)");
     AM_MEDIA_TYPE wanted{};
     wanted.majortype = MEDIATYPE_Video;
     wanted.subtype = MEDIASUBTYPE_RGB24;
@@ -146,45 +153,40 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     wanted.bTemporalCompression = FALSE;
     wanted.lSampleSize = 1;
     wanted.formattype = GUID_NULL;
-    if (FAILED(grabber_->SetMediaType(&wanted))) {
-        Fail("no media type found");
-        return false;
-    }
+    if (FAILED(grabber_->SetMediaType(&wanted)))
+        return Fail("no media type found");
+    if (FAILED(graph_->AddFilter(parts.grabberFilter.Get(), L"Grabber")))
+        return Fail("Could not add the grabber");
+    return true;
+}
 
-    // 6. This failure and the next are not shown; they are only kept.
-    if (FAILED(graph_->AddFilter(grabberFilter.Get(), L"Grabber"))) {
-        lastFailure_ = "Could not add the grabber";
-        return false;
-    }
-
-    // 7.
-    ComPtr<ICaptureGraphBuilder2> builder;
+bool CaptureGraph::MakeBuilder(BuildParts& parts) {
     if (FAILED(::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, InProcessContext,
                                   IID_ICaptureGraphBuilder2,
-                                  reinterpret_cast<void**>(builder.GetAddressOf()))) ||
-        FAILED(builder->SetFiltergraph(graph_.Get()))) {
-        lastFailure_ = "Could not make the capture graph builder";
-        return false;
-    }
+                                  reinterpret_cast<void**>(parts.builder.GetAddressOf()))) ||
+        !parts.builder || FAILED(parts.builder->SetFiltergraph(graph_.Get())))
+        return Fail("Could not make the capture graph builder");
+    return true;
+}
 
-    // 8. A device with a video-port pin previews through it; the grabber's branch then ends in a
-    // NULL renderer.
-    ComPtr<IBaseFilter> nullRenderer;
+// A device with a video-port pin previews through it; the grabber's branch then ends in a NULL
+// renderer. Any other device's branch ends in the builder's video renderer, the preview window.
+bool CaptureGraph::AddNullRendererForVideoPort(BuildParts& parts) {
     ComPtr<IPin> videoPortPin;
-    if (builder->FindPin(captureFilter.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_VIDEOPORT, nullptr, FALSE, 0,
-                         videoPortPin.GetAddressOf()) == S_OK) {
-        if (FAILED(::CoCreateInstance(NullRendererClass, nullptr, AnyClassContext, IID_IBaseFilter,
-                                      reinterpret_cast<void**>(nullRenderer.GetAddressOf())))) {
-            Fail("Unable to make a NULL renderer");
-            return false;
-        }
-        if (FAILED(graph_->AddFilter(nullRenderer.Get(), L"NULL renderer"))) {
-            Fail("Can't add the filter to graph");
-            return false;
-        }
-    }
+    if (parts.builder->FindPin(parts.captureFilter.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_VIDEOPORT, nullptr,
+                               FALSE, 0, videoPortPin.GetAddressOf()) != S_OK)
+        return true;
+    if (FAILED(::CoCreateInstance(NullRendererClass, nullptr, AnyClassContext, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(parts.nullRenderer.GetAddressOf()))) ||
+        !parts.nullRenderer)
+        return Fail("Unable to make a NULL renderer");
+    if (FAILED(graph_->AddFilter(parts.nullRenderer.Get(), L"NULL renderer")))
+        return Fail("Can't add the filter to graph");
+    return true;
+}
 
-    // 9. Capture filter -> grabber -> renderer, by the first connection that works.
+// Capture filter -> grabber -> renderer, by the first connection that works.
+bool CaptureGraph::Connect(const BuildParts& parts) {
     const struct {
         const GUID* category;
         const GUID* mediaType;
@@ -193,44 +195,41 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
         {&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video},
         {&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video},
     };
-    bool connected = false;
-    for (const auto& connection : connections) {
-        if (SUCCEEDED(builder->RenderStream(connection.category, connection.mediaType, captureFilter.Get(),
-                                            grabberFilter.Get(), nullRenderer.Get()))) {
-            connected = true;
-            break;
-        }
-    }
-    if (!connected) {
-        Fail("Can't build the graph");
-        return false;
-    }
+    for (const auto& connection : connections)
+        if (SUCCEEDED(parts.builder->RenderStream(connection.category, connection.mediaType,
+                                                  parts.captureFilter.Get(), parts.grabberFilter.Get(),
+                                                  parts.nullRenderer.Get())))
+            return true;
+    return Fail("Can't build the graph");
+}
 
-    // 10. The frame size, before the callback can see a frame.
-    {
-        ScopedMediaType connectedType;
-        const BITMAPINFOHEADER* header = nullptr;
-        if (SUCCEEDED(grabber_->GetConnectedMediaType(connectedType.get())))
-            header = BitmapHeaderOf(*connectedType);
-        if (header == nullptr) {
-            Fail("Could not read the connected media type");
-            return false;
-        }
-        callback.frameWidth = header->biWidth;
-        callback.frameHeight = header->biHeight;
-    }
+// The frame size, before the callback can see a frame.
+bool CaptureGraph::ReadFrameSize(FrameGrabberCallback& callback) {
+    ScopedMediaType connectedType;
+    const BITMAPINFOHEADER* header = nullptr;
+    if (SUCCEEDED(grabber_->GetConnectedMediaType(connectedType.get())))
+        header = BitmapHeaderOf(*connectedType);
+    if (header == nullptr)
+        return Fail("Could not read the connected media type");
+    callback.frameWidth = header->biWidth;
+    callback.frameHeight = header->biHeight;
+    return true;
+}
 
-    // 11. No copies kept by the grabber; BufferCB for every frame.
-    grabber_->SetBufferSamples(FALSE);
-    grabber_->SetOneShot(FALSE);
-    grabber_->SetCallback(&callback, 1);
+// No copies kept by the grabber; BufferCB for every frame.
+bool CaptureGraph::InstallCallback(FrameGrabberCallback& callback) {
+    if (FAILED(grabber_->SetBufferSamples(FALSE)) || FAILED(grabber_->SetOneShot(FALSE)) ||
+        FAILED(grabber_->SetCallback(&callback, 1)))
+        return Fail("Could not set up the grabber");
+    return true;
+}
 
-    // 12. The preview inside the host control.
+// The preview inside the host control. A graph whose grabber branch ends in the NULL renderer has
+// no video window: its placing calls fail, and the camera still delivers its frames.
+bool CaptureGraph::PlacePreview() {
     ComPtr<IVideoWindow> videoWindow;
-    if (FAILED(QueryAs(graph_.Get(), IID_IVideoWindow, videoWindow))) {
-        Fail("Could not get video window interface");
-        return false;
-    }
+    if (FAILED(QueryAs(graph_.Get(), IID_IVideoWindow, videoWindow)))
+        return Fail("Could not get video window interface");
     RECT host{};
     if (videoHost_)
         ::GetWindowRect(videoHost_, &host);
@@ -244,13 +243,14 @@ bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
     // Wine's renderer mixes screen coordinates into put_Left/put_Top of an owned window; placing it
     // once more as a whole puts it where the calls above meant.
     videoWindow->SetWindowPosition(0, 0, host.right - host.left, host.bottom - host.top);
+    return true;
+}
 
-    // 13. Run; S_FALSE means the change completes later.
+// S_FALSE from Run means the change completes later.
+bool CaptureGraph::RunGraph() {
     ComPtr<IMediaControl> mediaControl;
-    if (FAILED(QueryAs(graph_.Get(), IID_IMediaControl, mediaControl)) || FAILED(mediaControl->Run())) {
-        Fail("Could not run graph");
-        return false;
-    }
+    if (FAILED(QueryAs(graph_.Get(), IID_IMediaControl, mediaControl)) || FAILED(mediaControl->Run()))
+        return Fail("Could not run graph");
     return true;
 }
 

@@ -12,6 +12,8 @@
 
 namespace lumetra {
 
+class FrameGrabberCallback;
+
 class CaptureGraph {
   public:
     CaptureGraph() = default;
@@ -41,8 +43,21 @@ class CaptureGraph {
     ISampleGrabber* grabber() const { return grabber_.Get(); }
 
   private:
+    struct BuildParts;
+    // The build, one step after the other; each step shows (or keeps) its own failure.
     bool BuildSteps(const char* cameraName, int cameraIndex);
-    void Fail(const char* message);
+    bool CreateGraph();
+    bool AddCaptureFilter(const char* cameraName, BuildParts& parts);
+    bool AddGrabber(BuildParts& parts);
+    bool MakeBuilder(BuildParts& parts);
+    bool AddNullRendererForVideoPort(BuildParts& parts);
+    bool Connect(const BuildParts& parts);
+    bool ReadFrameSize(FrameGrabberCallback& callback);
+    bool InstallCallback(FrameGrabberCallback& callback);
+    bool PlacePreview();
+    bool RunGraph();
+    // Shows the failure in an "Error!" box (or only keeps it, when quiet); returns false.
+    bool Fail(const char* message);
 
     ComPtr<IGraphBuilder> graph_;
     ComPtr<ISampleGrabber> grabber_;

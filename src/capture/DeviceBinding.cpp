@@ -1,80 +1,70 @@
 #include "capture/DeviceBinding.h"
 
+#include "capture/DeviceWalk.h"
 #include "framework/AnsiText.h"
-#include "framework/Handles.h"
-
-#include <cstring>
-#include <functional>
 
 namespace lumetra {
 
 namespace {
 constexpr DWORD AnyClassContext =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+constexpr DWORD InProcessContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+
+HRESULT BindFilter(IMoniker* moniker, ComPtr<IBaseFilter>& filter) {
+    const HRESULT hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                             reinterpret_cast<void**>(filter.ReleaseAndGetAddressOf()));
+    if (SUCCEEDED(hr) && filter)
+        return hr;
+    filter.Reset();
+    return FAILED(hr) ? hr : E_NOINTERFACE;
 }
+} // namespace
 
 std::string FriendlyNameToAnsi(const wchar_t* friendlyName) {
     return friendlyName ? WideToAnsi(friendlyName) : std::string();
 }
 
-void ForEachCaptureDevice(const std::function<bool(IMoniker*, const std::string&)>& visit) {
-    ComPtr<ICreateDevEnum> deviceEnumerator;
-    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, AnyClassContext, IID_ICreateDevEnum,
-                                  reinterpret_cast<void**>(deviceEnumerator.GetAddressOf()))) ||
-        !deviceEnumerator)
-        return;
-    ComPtr<IEnumMoniker> monikers;
-    // S_FALSE and no enumerator for an empty category.
-    deviceEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
-    if (!monikers)
-        return;
-    monikers->Reset();
-    ComPtr<IMoniker> moniker;
-    // Next may succeed with S_FALSE and no moniker at the end; an S_OK without one skips the entry.
-    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        if (!moniker)
-            continue;
-        ComPtr<IPropertyBag> properties;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                          reinterpret_cast<void**>(properties.GetAddressOf()))))
-            continue;
-        ScopedVariant friendlyName;
-        (*friendlyName).vt = VT_BSTR;
-        if (FAILED(properties->Read(L"FriendlyName", friendlyName.get(), nullptr)) ||
-            (*friendlyName).vt != VT_BSTR)
-            continue;
-        if (!visit(moniker.Get(), FriendlyNameToAnsi((*friendlyName).bstrVal)))
-            return;
-    }
+CaptureDeviceList ListCaptureDevices() {
+    CaptureDeviceList list;
+    const DeviceWalkResult walked = WalkVideoInputDevices(
+        InProcessContext, [&list](IMoniker* moniker, IPropertyBag* properties, const wchar_t* friendlyName) {
+            CaptureDevice device;
+            device.name = FriendlyNameToAnsi(friendlyName);
+            ComPtr<IBaseFilter> filter;
+            device.bindResult = BindFilter(moniker, filter);
+            filter.Reset(); // a session binds its device anew
+            CLSID classId{};
+            device.hasClassId = ReadDeviceClassId(properties, classId);
+            list.devices.push_back(std::move(device));
+            return true;
+        });
+    list.enumeratorResult = walked.enumerator;
+    list.categoryResult = walked.category;
+    return list;
 }
 
-void FindCaptureFilter(const char* name, IBaseFilter** filter) {
-    if (filter == nullptr)
-        return;
-    *filter = nullptr;
+ComPtr<IBaseFilter> FindCaptureFilter(const char* name) {
+    ComPtr<IBaseFilter> filter;
     if (name == nullptr)
-        return;
-    ForEachCaptureDevice([name, filter](IMoniker* moniker, const std::string& deviceName) {
-        if (deviceName != name)
-            return true;
-        ComPtr<IBaseFilter> bound;
-        if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                            reinterpret_cast<void**>(bound.GetAddressOf()))) &&
-            bound) {
-            *filter = bound.Detach();
-            return false;
-        }
-        return true; // a later device of the same name may still bind
-    });
+        return filter;
+    WalkVideoInputDevices(AnyClassContext,
+                          [name, &filter](IMoniker* moniker, IPropertyBag*, const wchar_t* friendlyName) {
+                              if (FriendlyNameToAnsi(friendlyName) != name)
+                                  return true;
+                              // A later device of the same name may still bind.
+                              return FAILED(BindFilter(moniker, filter));
+                          });
+    return filter;
 }
 
 bool IsCaptureDeviceListed(const char* name) {
     bool listed = false;
     if (name != nullptr)
-        ForEachCaptureDevice([name, &listed](IMoniker*, const std::string& deviceName) {
-            listed = deviceName == name;
-            return !listed;
-        });
+        WalkVideoInputDevices(AnyClassContext,
+                              [name, &listed](IMoniker*, IPropertyBag*, const wchar_t* friendlyName) {
+                                  listed = FriendlyNameToAnsi(friendlyName) == name;
+                                  return !listed;
+                              });
     return listed;
 }
 

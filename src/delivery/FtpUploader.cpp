@@ -28,11 +28,10 @@ std::string MessageText(DWORD flags, HMODULE source, DWORD errorCode) {
     const DWORD length = ::FormatMessageA(
         flags | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, errorCode,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory bufferOwner(buffer);
     std::string text;
     if (length != 0 && buffer != nullptr)
         text.assign(buffer, length);
-    if (buffer != nullptr)
-        ::LocalFree(buffer);
     return TrimTrailingBlanks(std::move(text));
 }
 
@@ -86,34 +85,32 @@ JobOutcome PutFileByFtp(const FtpRequest& request, INTERNET_PORT port, JobStop& 
         ::InternetSetOptionA(internet.get(), option, &timeout, sizeof timeout);
     }
     // Closing the session from another thread ends whatever call blocks on it (and its connection).
-    HINTERNET session = internet.release();
-    if (!stop.SetInterrupt([session] { ::InternetCloseHandle(session); })) {
-        ::InternetCloseHandle(session);
+    HINTERNET session = internet.get();
+    if (!stop.SetInterrupt([session] { InternetHandleTraits::close(session); }))
         return fail("The program is ending.", "Error");
-    }
 
     const auto context = static_cast<DWORD_PTR>(SecondsSince1970());
     const std::string directory = request.directory.empty() ? std::string("./") : request.directory;
-    HINTERNET connection = ::InternetConnectA(session, request.server.c_str(), port, request.user.c_str(),
-                                              request.password.c_str(), INTERNET_SERVICE_FTP, 0, context);
+    UniqueInternet connection(::InternetConnectA(session, request.server.c_str(), port, request.user.c_str(),
+                                                 request.password.c_str(), INTERNET_SERVICE_FTP, 0, context));
     std::string errorText, errorCaption;
     if (!connection) {
         errorText = FtpErrorText(::GetLastError());
         errorCaption = "Error";
-    } else if (!::FtpSetCurrentDirectoryA(connection, directory.c_str())) {
+    } else if (!::FtpSetCurrentDirectoryA(connection.get(), directory.c_str())) {
         // Not shown, as before; the log still says why nothing was sent.
         outcome.failure = "the folder \"" + directory + "\" was not found on the server";
-    } else if (!::FtpPutFileA(connection, request.localPath.c_str(), request.remoteName.c_str(),
+    } else if (!::FtpPutFileA(connection.get(), request.localPath.c_str(), request.remoteName.c_str(),
                               FTP_TRANSFER_TYPE_BINARY, context)) {
         errorText = FtpErrorText(::GetLastError());
         errorCaption = " Send Error";
     } else {
         outcome.succeeded = true;
     }
-    if (stop.ClearInterrupt()) {
-        if (connection)
-            ::InternetCloseHandle(connection);
-        ::InternetCloseHandle(session);
+    if (!stop.ClearInterrupt()) {
+        // The interrupt closed the session, and the connection with it: neither is closed again.
+        connection.release();
+        internet.release();
     }
     return errorCaption.empty() ? outcome : fail(std::move(errorText), errorCaption.c_str());
 }

@@ -1,6 +1,7 @@
 #include "dialogs/imageview.h"
 
 #include "framework/AnsiText.h"
+#include "framework/Handles.h"
 #include "resources/resource.h"
 
 #include <gdiplus.h>
@@ -32,26 +33,15 @@ void imageview::OnCancel() {
 }
 
 void imageview::Paint() {
-    HWND window = GetSafeHwnd();
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(window, &paint);
-    Gdiplus::GpGraphics* graphics = nullptr;
-    if (Gdiplus::DllExports::GdipCreateFromHDC(dc, &graphics) == Gdiplus::Ok) {
-        // The path is ANSI; convert through the code page so every path the program saved loads.
-        const std::wstring widePath = AnsiToWide(imagePath);
-        Gdiplus::GpImage* image = nullptr;
-        if (!imagePath.empty() &&
-            Gdiplus::DllExports::GdipLoadImageFromFile(widePath.c_str(), &image) == Gdiplus::Ok) {
-            UINT width = 0, height = 0;
-            Gdiplus::DllExports::GdipGetImageWidth(image, &width);
-            Gdiplus::DllExports::GdipGetImageHeight(image, &height);
-            Gdiplus::DllExports::GdipDrawImageRectI(graphics, image, 0, 0, static_cast<INT>(width),
-                                                    static_cast<INT>(height));
-            Gdiplus::DllExports::GdipDisposeImage(image);
-        }
-        Gdiplus::DllExports::GdipDeleteGraphics(graphics);
-    }
-    ::EndPaint(window, &paint);
+    const PaintDC paint(GetSafeHwnd());
+    Gdiplus::Graphics graphics(paint.get());
+    if (graphics.GetLastStatus() != Gdiplus::Ok || imagePath.empty())
+        return;
+    // The path is ANSI; convert through the code page so every path the program saved loads.
+    Gdiplus::Image image(AnsiToWide(imagePath).c_str());
+    if (image.GetLastStatus() != Gdiplus::Ok)
+        return;
+    graphics.DrawImage(&image, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()));
 }
 
 bool imageview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT&) {

@@ -78,6 +78,12 @@ struct IconTraits {
     static Type invalid() { return nullptr; }
     static void close(Type h) { ::DestroyIcon(h); }
 };
+// Memory a system call allocated for the caller with LocalAlloc (FormatMessage and the like).
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::LocalFree(h); }
+};
 template <typename T> struct GdiObjectTraits {
     using Type = T;
     static Type invalid() { return nullptr; }
@@ -90,6 +96,7 @@ using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueMappedView = UniqueResource<MappedViewTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueIcon = UniqueResource<IconTraits>;
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
@@ -98,13 +105,40 @@ using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
 class SelectObjectScope {
   public:
     SelectObjectScope(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
-    ~SelectObjectScope() { ::SelectObject(dc_, previous_); }
+    ~SelectObjectScope() {
+        if (previous_ && previous_ != HGDI_ERROR)
+            ::SelectObject(dc_, previous_);
+    }
     SelectObjectScope(const SelectObjectScope&) = delete;
     SelectObjectScope& operator=(const SelectObjectScope&) = delete;
 
   private:
     HDC dc_;
     HGDIOBJ previous_;
+};
+
+struct MemoryDCTraits {
+    using Type = HDC;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::DeleteDC(h); }
+};
+// A DC of CreateCompatibleDC. Objects selected into it are selected out (SelectObjectScope) before
+// it goes.
+using UniqueMemoryDC = UniqueResource<MemoryDCTraits>;
+
+// The DC of a WM_PAINT, from BeginPaint to EndPaint.
+class PaintDC {
+  public:
+    explicit PaintDC(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+    ~PaintDC() { ::EndPaint(window_, &paint_); }
+    PaintDC(const PaintDC&) = delete;
+    PaintDC& operator=(const PaintDC&) = delete;
+    HDC get() const { return dc_; }
+
+  private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
 };
 
 // A window DC from GetDC, released with ReleaseDC.
@@ -137,6 +171,7 @@ class ComApartment {
     ComApartment& operator=(const ComApartment&) = delete;
     // RPC_E_CHANGED_MODE: the thread is in another apartment already, which serves as well.
     bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+    HRESULT result() const { return result_; }
 
   private:
     HRESULT result_;

@@ -53,13 +53,6 @@ Gdiplus::GpStatus CreateBitmapOver(const FrameRows& rows, int frameWidth, GpBitm
     return status;
 }
 
-struct MemoryDcTraits {
-    using Type = HDC;
-    static Type invalid() { return nullptr; }
-    static void close(Type dc) { ::DeleteDC(dc); }
-};
-using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
-
 // Where the overlays are drawn, so that the caller's frame stays as it was: a copy of the frame in a
 // top-down 24-bit DIB section, with a memory DC for it. Each composing thread keeps its own for the
 // next frame of the same size, so composing costs no fresh memory. It holds GDI objects only, which
@@ -111,7 +104,7 @@ class OverlaySurface {
         return true;
     }
 
-    UniqueMemoryDc dc_;
+    UniqueMemoryDC dc_;
     UniqueBitmap dib_;
     BYTE* bits_ = nullptr;
     int width_ = 0;

@@ -416,13 +416,12 @@ bool camview::OnPaint() {
     CallDefault(WM_PAINT, 0, 0);
     if (!::IsIconic(window))
         return true;
-    HDC dc = ::GetDC(window);
+    const WindowDC dc(window);
     RECT client;
     ::GetClientRect(window, &client);
     const int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
     const int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-    ::DrawIcon(dc, x, y, icon_.get());
-    ::ReleaseDC(window, dc);
+    ::DrawIcon(dc.get(), x, y, icon_.get());
     return true;
 }
 

@@ -20,13 +20,6 @@ namespace lumetra {
 namespace ids = cam_action_ids;
 
 namespace {
-struct GraphicsDeleter {
-    void operator()(Gdiplus::GpGraphics* graphics) const {
-        Gdiplus::DllExports::GdipDeleteGraphics(graphics);
-    }
-};
-using GraphicsOwner = std::unique_ptr<Gdiplus::GpGraphics, GraphicsDeleter>;
-
 constexpr int DirectoryChars = 255;
 constexpr int FileNameChars = 256;
 constexpr char PlainFileNameMessage[] =
@@ -588,7 +581,7 @@ void ccamaction::FillSwatch(COLORREF colour) {
     Gdiplus::GpGraphics* graphics = nullptr;
     if (Gdiplus::DllExports::GdipGetImageGraphicsContext(ColorSwatch.get(), &graphics) != Gdiplus::Ok)
         return;
-    GraphicsOwner owner(graphics);
+    const GpGraphicsOwner owner(graphics);
     Gdiplus::DllExports::GdipGraphicsClear(graphics, argb);
 }
 
@@ -604,7 +597,7 @@ void ccamaction::DrawSwatch() {
     Gdiplus::GpGraphics* graphics = nullptr;
     if (!dc.get() || Gdiplus::DllExports::GdipCreateFromHDC(dc.get(), &graphics) != Gdiplus::Ok)
         return;
-    GraphicsOwner owner(graphics);
+    const GpGraphicsOwner owner(graphics);
     Gdiplus::DllExports::GdipDrawImageRectI(graphics, ColorSwatch.get(), 0, 0, static_cast<INT>(width),
                                             static_cast<INT>(height));
 }

@@ -5,6 +5,7 @@
 #include "framework/Dialog.h"
 #include "settings/CamActionIds.h"
 #include "framework/Handles.h"
+#include "imaging/GdiplusObjects.h"
 #include "settings/ActionLinks.h"
 #include "settings/CameraSettings.h"
 
@@ -18,10 +19,6 @@ namespace lumetra {
 struct OverlaySettings;
 
 class ccamaction : public Dialog {
-    struct BitmapDisposer {
-        void operator()(Gdiplus::GpBitmap* bitmap) const { Gdiplus::DllExports::GdipDisposeImage(bitmap); }
-    };
-
   public:
     // Creates the window at once, hidden, top-level without an owner window. `mirror` (may be null)
     // takes the mirror box's state; `clock` names the images when the time is appended.
@@ -129,8 +126,7 @@ class ccamaction : public Dialog {
     ImagePathBuilder imagePaths_;
     std::string FontFace;
     UniqueFont textFont_;
-    std::unique_ptr<Gdiplus::GpBitmap, BitmapDisposer>
-        ColorSwatch; // the text colour, shown beside its button
+    GpBitmapOwner ColorSwatch; // the text colour, shown beside its button
     // Controls bound by the exchange as windows.
     HWND watermarkPathEdit_ = nullptr;
     HWND fontFaceEdit_ = nullptr;

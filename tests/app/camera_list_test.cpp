@@ -8,9 +8,11 @@
 #include "settings/CameraSettings.h"
 
 #include <gtest/gtest.h>
+#include <dshow.h>
 #include <gdiplus.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,39 @@ TEST_F(CameraListTest, DevicesAreListedSorted) {
     });
     EXPECT_EQ(entries,
               (std::vector<std::string>{"alpha cam", "Beta Cam", "Lumetra Test Camera", "Zeta Cam"}));
+}
+
+TEST_F(CameraListTest, ADeviceThatCannotBeMadeIsToldAndStillListed) {
+    ComApartment com;
+    ASSERT_TRUE(com.usable());
+    // A device whose class nobody registered: its CLSID parses, but it is never made.
+    constexpr CLSID NoSuchClass = {
+        0x6c1f0d2a, 0x3b5e, 0x4f7a, {0x9a, 0x41, 0x2e, 0x8b, 0x17, 0xc3, 0x55, 0x90}};
+    const std::wstring name = L"Unmakeable Cam";
+    ComPtr<IFilterMapper2> mapper;
+    ASSERT_TRUE(
+        SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                     reinterpret_cast<void**>(mapper.GetAddressOf()))));
+    REGFILTER2 filter{};
+    filter.dwVersion = 2;
+    filter.dwMerit = MERIT_DO_NOT_USE;
+    ASSERT_TRUE(SUCCEEDED(mapper->RegisterFilter(NoSuchClass, name.c_str(), nullptr,
+                                                 &CLSID_VideoInputDeviceCategory, name.c_str(), &filter)));
+    const std::shared_ptr<void> unregister(nullptr, [&](void*) {
+        mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, name.c_str(), NoSuchClass);
+    });
+    CameraListDialog dialog;
+    std::string boxText;
+    std::vector<std::string> entries;
+    Run(dialog, [&] {
+        boxText = AnswerMessageBox("DeriDez Message");
+        HWND main = WaitForDialogWithItem("Lumetra", DeviceList);
+        ASSERT_NE(main, nullptr);
+        entries = ListEntries(main);
+        Answer(main, IDCANCEL);
+    });
+    EXPECT_EQ(boxText.rfind("Couldn't bind moniker to filter object!  hr=0x8", 0), 0u) << boxText;
+    EXPECT_EQ(entries, (std::vector<std::string>{"Lumetra Test Camera", "Unmakeable Cam"}));
 }
 
 TEST_F(CameraListTest, AboutFromMenuAndButtonAndDonationOnTop) {

@@ -60,6 +60,36 @@ class ErrorBoxWatcher {
     lumetra::test::BoxWatcher boxes_{std::chrono::milliseconds(0)};
 };
 
+// While it lives, making the class in this process fails as a class the system cannot make does.
+class RefusedClass : public IClassFactory {
+  public:
+    explicit RefusedClass(const CLSID& classId) {
+        registered_ = SUCCEEDED(
+            ::CoRegisterClassObject(classId, this, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_));
+    }
+    ~RefusedClass() {
+        if (registered_)
+            ::CoRevokeClassObject(cookie_);
+    }
+    bool registered() const { return registered_; }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        *object = iid == IID_IUnknown || iid == IID_IClassFactory ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** object) override {
+        *object = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+  private:
+    DWORD cookie_ = 0;
+    bool registered_ = false;
+};
+
 // A stand-in for the session window: a top-level window with a black video host control, which
 // hands WM_FRAME_READY to a test's handler.
 class SessionWindow {
@@ -256,15 +286,10 @@ TestCameras* CaptureGraphTest::cameras_ = nullptr;
 TEST_F(CaptureGraphTest, FindsDevicesByTheirExactFriendlyNameOnly) {
     ScopedTestCamera camera(*cameras_, "Capture Bind Cam");
     ASSERT_TRUE(camera.registered());
-    ComPtr<IBaseFilter> filter;
-    FindCaptureFilter("Capture Bind Cam", filter.GetAddressOf());
-    EXPECT_TRUE(filter);
-    for (const char* other : {"capture bind cam", "Capture Bind Cam ", "Capture Bind Ca", ""}) {
-        IBaseFilter* none = filter.Get(); // must be cleared, not released
-        FindCaptureFilter(other, &none);
-        EXPECT_EQ(none, nullptr) << "'" << other << "'";
-    }
-    FindCaptureFilter("Capture Bind Cam", nullptr); // no place for the result: nothing happens
+    EXPECT_TRUE(FindCaptureFilter("Capture Bind Cam"));
+    for (const char* other : {"capture bind cam", "Capture Bind Cam ", "Capture Bind Ca", ""})
+        EXPECT_FALSE(FindCaptureFilter(other)) << "'" << other << "'";
+    EXPECT_FALSE(FindCaptureFilter(nullptr));
 }
 
 TEST_F(CaptureGraphTest, BuildsWithTheTestCameraAndDeliversWholeFramesOfItsSize) {
@@ -335,6 +360,30 @@ TEST_F(CaptureGraphTest, UnknownDeviceIsReportedAndItsRequestsAreNeverServed) {
     EXPECT_EQ(CameraSlotAt(cameraIndex).frameBuffer, nullptr);
     graph.TearDown();
     EXPECT_FALSE(graph.graph());
+}
+
+TEST_F(CaptureGraphTest, NoCaptureGraphBuilderIsShownAndWhenQuietKeptForTheLog) {
+    ScopedTestCamera camera(*cameras_, "Capture Builderless Cam");
+    SessionWindow session;
+    const int cameraIndex = AcquireFreeSlot();
+    BindSlotToWindow(cameraIndex, session.get());
+    RefusedClass noBuilder(CLSID_CaptureGraphBuilder2);
+    ASSERT_TRUE(noBuilder.registered());
+    {
+        ErrorBoxWatcher errors;
+        CaptureGraph graph;
+        EXPECT_FALSE(graph.Build(camera.name().c_str(), cameraIndex, session.host()));
+        PumpUntil([&] { return !errors.texts().empty(); }, 3000);
+        EXPECT_EQ(errors.texts(), std::vector<std::string>{"Could not make the capture graph builder"});
+        EXPECT_FALSE(graph.running());
+    }
+    ErrorBoxWatcher errors;
+    CaptureGraph graph;
+    EXPECT_FALSE(
+        graph.Build(camera.name().c_str(), cameraIndex, session.host(), CaptureGraph::Failures::Quiet));
+    EXPECT_EQ(graph.LastFailure(), "Could not make the capture graph builder");
+    lumetra::test::PumpMessages(300);
+    EXPECT_TRUE(errors.texts().empty());
 }
 
 TEST_F(CaptureGraphTest, TwoRequestsBeforeAFrameGiveOneFrameUnderTheSecondPath) {
@@ -544,7 +593,7 @@ TEST_F(CaptureGraphTest, FrameReadyHandlingWritesTheRequestedFrameAsJpeg) {
         if (HandleFrameReady(cameraIndex) != -1)
             ++saved;
     };
-    ASSERT_TRUE(RequestSnapshotFrame(cameraIndex, path.c_str()));
+    ASSERT_TRUE(RequestFrame(cameraIndex, path.c_str()));
     PumpUntil([&] { return saved > 0; }, 5000);
     EXPECT_EQ(saved, 1);
 
@@ -565,7 +614,7 @@ TEST_F(CaptureGraphTest, FrameReadyHandlingWritesTheRequestedFrameAsJpeg) {
 
     // A path that does not fit is refused: no request, no file.
     const std::string tooLong = std::string(directory) + std::string(300, 'x') + ".jpg";
-    EXPECT_FALSE(RequestSnapshotFrame(cameraIndex, tooLong.c_str()));
+    EXPECT_FALSE(RequestFrame(cameraIndex, tooLong.c_str()));
     lumetra::test::PumpMessages(400);
     EXPECT_EQ(saved, 1);
     graph.TearDown();
