@@ -84,6 +84,8 @@ int main() {
 
     stopRequested = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     stopped = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The window first: whoever sees the service answer can also ask it to close.
+    const HWND closeWindow = MakeCloseWindow();
     auto hub = std::make_shared<ImageHub>();
     ImageWatcher watcher(hub);
     watcher.Start();
@@ -94,7 +96,6 @@ int main() {
         return 1;
     }
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    const HWND closeWindow = MakeCloseWindow();
     std::printf("Lumetra web service at %s\n", server.Address().c_str());
     if (!options.password.empty())
         std::printf("A password is needed (any user name).\n");

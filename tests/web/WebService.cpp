@@ -80,7 +80,11 @@ bool WebServiceProcess::Start(const std::string& arguments, unsigned short port,
 
 bool WebServiceProcess::RequestClose() {
     WindowSearch search{process_.dwProcessId, nullptr};
-    ::EnumWindows(FindServiceWindow, reinterpret_cast<LPARAM>(&search));
+    for (int i = 0; i < 40 && !search.found; ++i) {
+        ::EnumWindows(FindServiceWindow, reinterpret_cast<LPARAM>(&search));
+        if (!search.found)
+            ::Sleep(50);
+    }
     return search.found && ::PostMessageA(search.found, WM_CLOSE, 0, 0);
 }
 

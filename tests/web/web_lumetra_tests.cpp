@@ -111,9 +111,12 @@ class WithLumetra : public ::testing::Test {
         return saved;
     }
     bool ServiceNames(const std::string& name) {
-        return WaitUntil([&] { return HttpGet(port, "/status.json").body.find("\"name\":\"" + name + "\"") !=
-                                      std::string::npos; },
-                         5000);
+        return WaitUntil(
+            [&] {
+                return HttpGet(port, "/status.json").body.find("\"name\":\"" + name + "\"") !=
+                       std::string::npos;
+            },
+            5000);
     }
 
     static inline std::unique_ptr<GdiplusSession> gdiplus;
@@ -134,13 +137,14 @@ TEST_F(WithLumetra, CurlGetsTheImageLumetraJustSaved) {
     const std::string work = std::string(kHostWork) + "-curl";
     RemoveTree(ToWindowsPath(work));
     ::CreateDirectoryA(ToWindowsPath(work).c_str(), nullptr);
-    ASSERT_TRUE(RunOnHost("curl -s -o " + work + "/latest.jpg -D " + work + "/headers.txt http://127.0.0.1:" +
-                              std::to_string(port) + "/latest.jpg",
+    ASSERT_TRUE(RunOnHost("curl -s -o " + work + "/latest.jpg -D " + work +
+                              "/headers.txt http://127.0.0.1:" + std::to_string(port) + "/latest.jpg",
                           work + "/done", 20000))
         << "curl did not finish";
     EXPECT_TRUE(ReadWholeFile(ToWindowsPath(work + "/latest.jpg")) == ReadWholeFile(saved))
         << "curl's copy differs from " << saved;
-    EXPECT_NE(FileText(ToWindowsPath(work + "/headers.txt")).find("Content-Type: image/jpeg"), std::string::npos);
+    EXPECT_NE(FileText(ToWindowsPath(work + "/headers.txt")).find("Content-Type: image/jpeg"),
+              std::string::npos);
     RemoveTree(ToWindowsPath(work));
 }
 
@@ -183,12 +187,14 @@ TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
     RemoveTree(hostWork);
     ::CreateDirectoryA(hostWork.c_str(), nullptr);
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(lumetra::test::StartProcess("Z:\\usr\\bin\\python3 " LUMETRA_BROWSER_CHECK " http://127.0.0.1:" +
-                                                std::to_string(port) + "/ " + work,
-                                            process));
+    ASSERT_TRUE(lumetra::test::StartProcess(
+        "Z:\\usr\\bin\\python3 " LUMETRA_BROWSER_CHECK " http://127.0.0.1:" + std::to_string(port) + "/ " +
+            work,
+        process));
     const auto reported = [&](const char* name) {
-        return WaitUntil([&] { return FileExists(hostWork + "\\" + name) || FileExists(hostWork + "\\error.txt"); },
-                         60000) &&
+        return WaitUntil(
+                   [&] { return FileExists(hostWork + "\\" + name) || FileExists(hostWork + "\\error.txt"); },
+                   60000) &&
                FileExists(hostWork + "\\" + name);
     };
     ASSERT_TRUE(reported("first.json")) << FileText(hostWork + "\\error.txt");
@@ -201,10 +207,11 @@ TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
         ASSERT_EQ(JsonNumber(json, "width"), 640) << json;
         for (const auto& patch : lumetra::testcam::ReferencePatches()) {
             double r, g, b;
-            shot->Mean(static_cast<int>(x) + patch.x + 24, static_cast<int>(y) + patch.y + 24, 16, 16, r, g, b);
+            shot->Mean(static_cast<int>(x) + patch.x + 24, static_cast<int>(y) + patch.y + 24, 16, 16, r, g,
+                       b);
             EXPECT_LT(std::fabs(r - patch.r) + std::fabs(g - patch.g) + std::fabs(b - patch.b), 90)
-                << "patch " << int(patch.r) << "," << int(patch.g) << "," << int(patch.b) << " shows " << r << ","
-                << g << "," << b << " in " << png;
+                << "patch " << int(patch.r) << "," << int(patch.g) << "," << int(patch.b) << " shows " << r
+                << "," << g << "," << b << " in " << png;
         }
     };
     const std::string firstJson = FileText(hostWork + "\\first.json");
@@ -217,7 +224,8 @@ TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
     ASSERT_TRUE(reported("second.json")) << FileText(hostWork + "\\error.txt");
     const std::string secondJson = FileText(hostWork + "\\second.json");
     EXPECT_EQ(JsonText(secondJson, "name"), second.substr(second.find_last_of('\\') + 1));
-    EXPECT_NE(secondJson.find("\"sameDocument\": true"), std::string::npos) << "the page reloaded: " << secondJson;
+    EXPECT_NE(secondJson.find("\"sameDocument\": true"), std::string::npos)
+        << "the page reloaded: " << secondJson;
     expectCameraPicture(secondJson, hostWork + "\\second.png");
     if (process.hThread)
         ::CloseHandle(process.hThread);
