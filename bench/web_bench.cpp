@@ -19,6 +19,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace lumetra::test;
@@ -100,6 +101,50 @@ bool WaitForStatusNaming(unsigned short port, const std::string& name) {
     return false;
 }
 
+// What Wine allows at all: the same answer from a bare loop of blocking Winsock calls per
+// connection, with no HTTP parsing, in this process under Wine.
+class BareServer {
+  public:
+    explicit BareServer(const std::string& image) {
+        answer_ = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(image.size()) +
+                  "\r\n\r\n" + image;
+        listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        address.sin_port = ::htons(port_ = FreeLoopbackPort());
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, SOMAXCONN);
+        std::thread([this] {
+            for (SOCKET client; (client = ::accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;)
+                std::thread([this, client] { Serve(client); }).detach();
+        }).detach();
+    }
+    unsigned short Port() const { return port_; }
+
+  private:
+    void Serve(SOCKET client) {
+        const BOOL noDelay = TRUE;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+        const int buffer = 512 * 1024;
+        ::setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
+        std::string received;
+        char chunk[4096];
+        for (int got; (got = ::recv(client, chunk, sizeof chunk, 0)) > 0;) {
+            received.append(chunk, static_cast<std::size_t>(got));
+            for (std::size_t end; (end = received.find("\r\n\r\n")) != std::string::npos;) {
+                received.erase(0, end + 4);
+                ::send(client, answer_.data(), static_cast<int>(answer_.size()), 0);
+            }
+        }
+        ::closesocket(client);
+    }
+
+    std::string answer_;
+    SOCKET listener_ = INVALID_SOCKET;
+    unsigned short port_ = 0;
+};
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];
@@ -179,8 +224,9 @@ int main(int argc, char** argv) {
     WriteWhole(latest, images[0]);
     mirror.MirrorImagePath(true, latest);
     WaitForStatusNaming(port, "latest.jpg");
+    const BareServer bare(images[0]);
     std::string command = "Z:\\bin\\sh " LUMETRA_WEB_LOAD_SCRIPT " " + std::to_string(port) + " " + kWork +
-                          "/www " + kWork + "/load.txt 4";
+                          "/www " + kWork + "/load.txt 4 " + std::to_string(bare.Port());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -201,15 +247,16 @@ int main(int argc, char** argv) {
             rates[server + " " + std::to_string(connections)] = rate;
     }
     std::printf("\n/latest.jpg requests per second (wrk, keep-alive, loopback):\n"
-                "  clients  lumetra-web      nginx  ratio  (goal: at least 0.5)\n");
+                "  clients  lumetra-web      nginx  ratio  (goal: at least 0.5)   bare Winsock loop under Wine\n");
     bool met = !rates.empty();
     for (const int clients : {1, 20}) {
         const double ours = rates["lumetra-web " + std::to_string(clients)];
         const double theirs = rates["nginx " + std::to_string(clients)];
         const double ratio = theirs > 0 ? ours / theirs : 0;
         met = met && ratio >= 0.5;
-        std::printf("  %7d  %11.0f  %9.0f  %5.2f  %s\n", clients, ours, theirs, ratio,
-                    ratio >= 0.5 ? "met" : "NOT met");
+        const double bareRate = rates["bare " + std::to_string(clients)];
+        std::printf("  %7d  %11.0f  %9.0f  %5.2f  %-7s                 %9.0f (lumetra-web: %.2f of it)\n", clients,
+                    ours, theirs, ratio, ratio >= 0.5 ? "met" : "NOT met", bareRate, bareRate > 0 ? ours / bareRate : 0);
     }
     if (rates.empty())
         std::printf("  (no result from %s)\n", LUMETRA_WEB_LOAD_SCRIPT);

@@ -2,12 +2,14 @@
 # The load half of web_bench: Debian's nginx serves the same image on Linux, and wrk (a native
 # client) loads lumetra-web and nginx in turn on loopback, 1 and then 20 connections.
 #   web_load.sh <lumetra-web port> <folder holding latest.jpg> <result file> [seconds per run]
+#               [port of a bare Winsock loop under Wine, as a reference of what Wine allows]
 # Writes "<server> <connections> <requests per second>" lines to the result file when done.
 set -u
 SERVICE_PORT="$1"
 WWW="$2"
 RESULT="$3"
 SECONDS_EACH="${4:-4}"
+BARE_PORT="${5:-}"
 WORK="$(dirname "$RESULT")/nginx"
 mkdir -p "$WORK/tmp"
 NGINX_PORT=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -47,6 +49,7 @@ rate() { # url connections
     for connections in 1 20; do
         echo "nginx $connections $(rate "http://127.0.0.1:$NGINX_PORT/latest.jpg" $connections)"
         echo "lumetra-web $connections $(rate "http://127.0.0.1:$SERVICE_PORT/latest.jpg" $connections)"
+        [ -n "$BARE_PORT" ] && echo "bare $connections $(rate "http://127.0.0.1:$BARE_PORT/latest.jpg" $connections)"
     done
 } > "$RESULT.part"
 kill "$NGINX"

@@ -87,8 +87,8 @@ class Connection {
 
   private:
     bool Serve(const Request& request);
-    bool ServeImage(const Request& request);
-    bool ServeStatus(std::string_view query);
+    bool ServeImage(const Request& request, bool keepAlive);
+    bool ServeStatus(std::string_view query, bool keepAlive);
     void ServeStream();
     bool SendText(http::status status, const std::string& sentence, bool keepAlive,
                   const char* retryAfter = nullptr);
@@ -201,9 +201,9 @@ bool Connection::Serve(const Request& request) {
         return Send(response, keepAlive);
     }
     if (path == "/latest.jpg")
-        return ServeImage(request) && keepAlive;
+        return ServeImage(request, keepAlive);
     if (path == "/status.json")
-        return ServeStatus(query) && keepAlive;
+        return ServeStatus(query, keepAlive);
     if (path == "/stream.mjpg") {
         ServeStream();
         return false;
@@ -214,19 +214,19 @@ bool Connection::Serve(const Request& request) {
                     keepAlive);
 }
 
-bool Connection::ServeImage(const Request& request) {
+bool Connection::ServeImage(const Request& request, bool keepAlive) {
     const std::shared_ptr<const ServiceStatus> status = hub_.Current();
     const std::shared_ptr<const ServedImage> image = status->image;
     if (!image) {
         switch (status->state) {
         case PublicationState::Refused:
-            return SendText(http::status::forbidden, status->message, true);
+            return SendText(http::status::forbidden, status->message, keepAlive);
         case PublicationState::Missing:
-            return SendText(http::status::not_found, status->message, true);
+            return SendText(http::status::not_found, status->message, keepAlive);
         case PublicationState::Unusable:
-            return SendText(http::status::bad_gateway, status->message, true);
+            return SendText(http::status::bad_gateway, status->message, keepAlive);
         default:
-            return SendText(http::status::service_unavailable, status->message, true,
+            return SendText(http::status::service_unavailable, status->message, keepAlive,
                             status->state == PublicationState::Pending ? "1" : "5");
         }
     }
@@ -244,16 +244,16 @@ bool Connection::ServeImage(const Request& request) {
     if (unchanged) {
         http::response<http::empty_body> response{http::status::not_modified, version_};
         describe(response);
-        return Send(response, true);
+        return Send(response, keepAlive);
     }
     http::response<http::span_body<const char>> response{http::status::ok, version_};
     describe(response);
     response.set(http::field::content_type, "image/jpeg");
     response.body() = {image->bytes.data(), image->bytes.size()};
-    return Send(response, true);
+    return Send(response, keepAlive);
 }
 
-bool Connection::ServeStatus(std::string_view query) {
+bool Connection::ServeStatus(std::string_view query, bool keepAlive) {
     std::shared_ptr<const ServiceStatus> status = hub_.Current();
     // "?after=N": the page's long poll, answered when the status is no longer N.
     if (query.substr(0, 6) == "after=") {
@@ -267,7 +267,7 @@ bool Connection::ServeStatus(std::string_view query) {
     http::response<http::string_body> response{http::status::ok, version_};
     response.set(http::field::content_type, "application/json; charset=utf-8");
     response.body() = RenderStatusJson(*status, uptime);
-    return Send(response, true);
+    return Send(response, keepAlive);
 }
 
 void Connection::ServeStream() {
@@ -450,6 +450,10 @@ bool HttpServer::Start(std::string& error) {
     if (failure == asio::error::address_in_use || failure == asio::error::access_denied) {
         error = "Port " + std::to_string(options.port) + " on " + options.bindAddress +
                 " is in use by another program: choose another one with --port.";
+        return false;
+    }
+    if (failure.value() == WSAEADDRNOTAVAIL) {
+        error = options.bindAddress + " is not an address of this machine.";
         return false;
     }
     if (failure) {
