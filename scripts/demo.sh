@@ -18,6 +18,10 @@ export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}" WINEDEBUG=-all
 for file in "$DEMO" "$LUMETRA" "$WEB"; do
     [ -f "$file" ] || { echo "$file is missing: build first (scripts/build.sh)" >&2; exit 1; }
 done
+# Another program on the port would answer in the service's place: take a free one then.
+if curl -s -o /dev/null "http://127.0.0.1:$WEB_PORT/"; then
+    WEB_PORT=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+fi
 mkdir -p "$OUT"
 rm -f "$OUT"/*.png "$OUT"/lumetra-demo*.jpg "$OUT"/watermark.bmp
 
