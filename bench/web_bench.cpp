@@ -106,8 +106,9 @@ bool WaitForStatusNaming(unsigned short port, const std::string& name) {
 class BareServer {
   public:
     explicit BareServer(const std::string& image) {
-        answer_ = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(image.size()) +
-                  "\r\n\r\n" + image;
+        answer_ =
+            "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(image.size()) +
+            "\r\n\r\n" + image;
         listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -125,7 +126,8 @@ class BareServer {
   private:
     void Serve(SOCKET client) {
         const BOOL noDelay = TRUE;
-        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                     sizeof noDelay);
         const int buffer = 512 * 1024;
         ::setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
         std::string received;
@@ -185,8 +187,8 @@ int main(int argc, char** argv) {
         "Linux.\nImages: 640x480 JPEG, about %zu KB.\n\n",
         images[0].size() / 1024);
 
-    // Save to stream: each save as Lumetra makes it (path published, then the file written); the
-    // clock starts when the file is closed and stops at the image's last byte on the stream.
+    // Save to stream: each save as Lumetra makes it (the file written, then its path published);
+    // the clock starts when the file is closed and stops at the image's last byte on the stream.
     WebConnection stream;
     stream.Connect(port);
     stream.Send("GET /stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -199,9 +201,9 @@ int main(int argc, char** argv) {
     int wrong = 0;
     for (int i = 1; i <= saves; ++i) {
         const std::string path = ToWindowsPath(std::string(kWork) + "/save-" + std::to_string(i) + ".jpg");
-        mirror.MirrorImagePath(true, path);
         WriteWhole(path, images[i]);
         const auto saved = Clock::now();
+        mirror.MirrorImagePath(true, path);
         const auto part = stream.ReadPart(3000);
         const auto arrived = Clock::now();
         if (!part || *part != images[i]) {
@@ -246,8 +248,9 @@ int main(int argc, char** argv) {
         while (result >> server >> connections >> rate)
             rates[server + " " + std::to_string(connections)] = rate;
     }
-    std::printf("\n/latest.jpg requests per second (wrk, keep-alive, loopback):\n"
-                "  clients  lumetra-web      nginx  ratio  (goal: at least 0.5)   bare Winsock loop under Wine\n");
+    std::printf(
+        "\n/latest.jpg requests per second (wrk, keep-alive, loopback):\n"
+        "  clients  lumetra-web      nginx  ratio  (goal: at least 0.5)   bare Winsock loop under Wine\n");
     bool met = !rates.empty();
     for (const int clients : {1, 20}) {
         const double ours = rates["lumetra-web " + std::to_string(clients)];
@@ -255,8 +258,9 @@ int main(int argc, char** argv) {
         const double ratio = theirs > 0 ? ours / theirs : 0;
         met = met && ratio >= 0.5;
         const double bareRate = rates["bare " + std::to_string(clients)];
-        std::printf("  %7d  %11.0f  %9.0f  %5.2f  %-7s                 %9.0f (lumetra-web: %.2f of it)\n", clients,
-                    ours, theirs, ratio, ratio >= 0.5 ? "met" : "NOT met", bareRate, bareRate > 0 ? ours / bareRate : 0);
+        std::printf("  %7d  %11.0f  %9.0f  %5.2f  %-7s                 %9.0f (lumetra-web: %.2f of it)\n",
+                    clients, ours, theirs, ratio, ratio >= 0.5 ? "met" : "NOT met", bareRate,
+                    bareRate > 0 ? ours / bareRate : 0);
     }
     if (rates.empty())
         std::printf("  (no result from %s)\n", LUMETRA_WEB_LOAD_SCRIPT);

@@ -7,8 +7,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Lumetra publishes a path before it writes the file; a file still missing or unfinished this long
-// after it was named (or last changed) is reported as it is.
+// A path can be named before its file is complete (a writer may publish first); a file still missing
+// or unfinished this long after it was named (or last changed) is reported as it is.
 constexpr auto kWriteGrace = 3s;
 // A file that begins as a JPEG but never gets its end marker is served once it stops changing.
 constexpr auto kSettleTime = 1s;

@@ -155,7 +155,7 @@ TEST_F(WebService, AnswersEveryUnusablePublicationWithAPlainSentenceAndNoBytes) 
         {"good.jpg", 403, "it is not a full local path"},
         {"\\\\fileserver\\share\\x.jpg", 403, "it is not a full local path"},
         {folder + "\\album.jpg", 502, "is a folder, not an image file"},
-        // Lumetra names a file before it writes it: one still missing after a few seconds is reported.
+        // A file may be named before it is written: one still missing after a few seconds is reported.
         {folder + "\\never-written.jpg", 404, "does not exist"},
     };
     for (const Case& bad : cases) {
