@@ -5,9 +5,6 @@
 
 #include "LumetraVersion.h"
 
-// Boost 1.74's Asio uses std::exchange without including <utility>.
-#include <utility>
-
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
