@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
     setup.watermarkX = 8;
     setup.watermarkY = 8;
     setup.useWatermark = true;
+    setup.mirror = true; // for lumetra-web, when scripts/demo.sh runs it beside
     if (!run.Configure(windows.camAction, setup))
         std::fprintf(stderr, "lumetra_demo: a setting did not take\n");
     SetChecked(windows.camAction, ids::AppendTime, true);

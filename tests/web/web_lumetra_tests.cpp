@@ -1,0 +1,236 @@
+// Lumetra and lumetra-web together, as a user runs them: lumetra.exe saves from the test camera with
+// "Mirror file path to HTTP service" ticked, and Linux's own curl and headless Chromium (started from
+// here; Wine lets them reach the service's loopback port) read what the service makes of it.
+#include "WebClient.h"
+#include "WebService.h"
+
+#include "Evidence.h"
+#include "LumetraRun.h"
+#include "StartProcess.h"
+#include "TestCameras.h"
+#include "TestPattern.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <set>
+
+using namespace lumetra::e2e;
+using lumetra::test::HttpGet;
+using lumetra::test::WebConnection;
+using lumetra::test::WebServiceProcess;
+
+namespace {
+
+constexpr char kCamera[] = "Web Test Camera";
+constexpr char kHostWork[] = "/tmp/lumetra-web-e2e";
+
+std::string FileText(const std::string& path) {
+    const std::vector<char> bytes = ReadWholeFile(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+// Starts a Linux command line through /bin/sh and waits until it leaves `doneFile` behind.
+bool RunOnHost(const std::string& command, const std::string& doneFile, DWORD timeoutMs) {
+    std::string commandLine = "Z:\\bin\\sh -c \"" + command + "; touch " + doneFile + "\"";
+    PROCESS_INFORMATION process{};
+    if (!lumetra::test::StartProcess(commandLine, process))
+        return false;
+    if (process.hThread)
+        ::CloseHandle(process.hThread);
+    if (process.hProcess)
+        ::CloseHandle(process.hProcess);
+    return WaitUntil([&] { return FileExists(ToWindowsPath(doneFile)); }, timeoutMs);
+}
+
+double JsonNumber(const std::string& json, const std::string& key) {
+    const std::size_t at = json.find("\"" + key + "\":");
+    return at == std::string::npos ? NAN : std::atof(json.c_str() + at + key.size() + 3);
+}
+std::string JsonText(const std::string& json, const std::string& key) {
+    const std::size_t at = json.find("\"" + key + "\": \"");
+    if (at == std::string::npos)
+        return {};
+    const std::size_t start = at + key.size() + 5;
+    return json.substr(start, json.find('"', start) - start);
+}
+
+class WithLumetra : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        gdiplus = std::make_unique<GdiplusSession>();
+        cameras = std::make_unique<lumetra::test::TestCameras>();
+        cameras->Register(std::string(kCamera));
+    }
+    static void TearDownTestSuite() {
+        cameras->Unregister(std::string(kCamera));
+        cameras.reset();
+        gdiplus.reset();
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(cameras->loaded()) << "lumetra_testcam.dll not found under %LUMETRA_BUILD_DIR%";
+        ForgetCamera(kCamera);
+        folder = FreshWorkFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        port = lumetra::test::FreeLoopbackPort();
+        ASSERT_TRUE(service.Start("--port " + std::to_string(port), port)) << service.Output();
+        ASSERT_TRUE(run.Start(TestedProgram())) << "lumetra.exe did not show its camera list";
+        camera = run.Open(kCamera);
+        ASSERT_TRUE(camera.camAction) << "the camera's windows did not open";
+        CameraSetup setup;
+        setup.directory = folder;
+        setup.fileName = "door";
+        setup.mirror = true;
+        ASSERT_TRUE(run.Configure(camera.camAction, setup));
+        ASSERT_TRUE(SetChecked(camera.camAction, ids::AppendTime, true));
+    }
+    void TearDown() override {
+        if (run.Process().Running()) {
+            EXPECT_TRUE(run.Exit());
+        }
+        service.RequestClose();
+        EXPECT_TRUE(service.WaitForExit(5000));
+    }
+
+    // Saves with "Save Current Image"; returns the new file once it is written.
+    std::string SaveNow() {
+        const std::vector<std::string> before = FilesIn(folder, "door*.jpg");
+        ::Sleep(1000); // the appended time counts whole seconds
+        Press(camera.camAction, ids::SaveCurrentImage);
+        std::string saved;
+        WaitUntil(
+            [&] {
+                for (const std::string& name : FilesIn(folder, "door*.jpg"))
+                    if (std::find(before.begin(), before.end(), name) == before.end())
+                        saved = folder + "\\" + name;
+                return !saved.empty() && WaitForImage(saved, 100);
+            },
+            8000);
+        return saved;
+    }
+    bool ServiceNames(const std::string& name) {
+        return WaitUntil(
+            [&] {
+                return HttpGet(port, "/status.json").body.find("\"name\":\"" + name + "\"") !=
+                       std::string::npos;
+            },
+            5000);
+    }
+
+    static inline std::unique_ptr<GdiplusSession> gdiplus;
+    static inline std::unique_ptr<lumetra::test::TestCameras> cameras;
+    std::string folder;
+    unsigned short port = 0;
+    WebServiceProcess service;
+    LumetraRun run;
+    CameraWindows camera;
+};
+
+TEST_F(WithLumetra, CurlGetsTheImageLumetraJustSaved) {
+    const std::string saved = SaveNow();
+    ASSERT_FALSE(saved.empty()) << "Lumetra saved nothing";
+    const std::string name = saved.substr(saved.find_last_of('\\') + 1);
+    ASSERT_TRUE(ServiceNames(name)) << HttpGet(port, "/status.json").body;
+
+    const std::string work = std::string(kHostWork) + "-curl";
+    RemoveTree(ToWindowsPath(work));
+    ::CreateDirectoryA(ToWindowsPath(work).c_str(), nullptr);
+    ASSERT_TRUE(RunOnHost("curl -s -o " + work + "/latest.jpg -D " + work +
+                              "/headers.txt http://127.0.0.1:" + std::to_string(port) + "/latest.jpg",
+                          work + "/done", 20000))
+        << "curl did not finish";
+    EXPECT_TRUE(ReadWholeFile(ToWindowsPath(work + "/latest.jpg")) == ReadWholeFile(saved))
+        << "curl's copy differs from " << saved;
+    EXPECT_NE(FileText(ToWindowsPath(work + "/headers.txt")).find("Content-Type: image/jpeg"),
+              std::string::npos);
+    RemoveTree(ToWindowsPath(work));
+}
+
+TEST_F(WithLumetra, StreamCarriesEverySaveOfSaveAuto) {
+    ASSERT_FALSE(SaveNow().empty());
+    WebConnection stream;
+    ASSERT_TRUE(stream.Connect(port));
+    stream.Send("GET /stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_EQ(stream.ReadAnswer().status, 200);
+    ASSERT_TRUE(stream.ReadPart()) << "no current image at the start";
+
+    ASSERT_TRUE(Type(camera.camAction, ids::SaveSeconds, "1"));
+    ASSERT_TRUE(SetChecked(camera.camAction, ids::SaveAuto, true));
+    std::set<std::string> parts;
+    const DWORD start = ::GetTickCount();
+    while (parts.size() < 3 && ::GetTickCount() - start < 15000)
+        if (auto part = stream.ReadPart(3000))
+            parts.insert(*part);
+    SetChecked(camera.camAction, ids::SaveAuto, false);
+    EXPECT_GE(parts.size(), 3u) << "distinct images on the stream while Save Auto ran";
+    // Each is one of the files Lumetra wrote, byte for byte.
+    std::set<std::string> files;
+    for (const std::string& name : FilesIn(folder, "door*.jpg")) {
+        const std::vector<char> bytes = ReadWholeFile(folder + "\\" + name);
+        files.insert({bytes.begin(), bytes.end()});
+    }
+    for (const std::string& part : parts)
+        EXPECT_TRUE(files.count(part)) << "a part that is no saved file";
+}
+
+TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
+    if (!FileExists("Z:\\usr\\bin\\chromium"))
+        GTEST_SKIP() << "chromium is not installed (scripts/install-deps.sh installs it)";
+    const std::string first = SaveNow();
+    ASSERT_FALSE(first.empty());
+    ASSERT_TRUE(ServiceNames(first.substr(first.find_last_of('\\') + 1)));
+
+    const std::string work = std::string(kHostWork) + "-browser";
+    const std::string hostWork = ToWindowsPath(work);
+    RemoveTree(hostWork);
+    ::CreateDirectoryA(hostWork.c_str(), nullptr);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(lumetra::test::StartProcess(
+        "Z:\\usr\\bin\\python3 " LUMETRA_BROWSER_CHECK " http://127.0.0.1:" + std::to_string(port) + "/ " +
+            work,
+        process));
+    const auto reported = [&](const char* name) {
+        return WaitUntil(
+                   [&] { return FileExists(hostWork + "\\" + name) || FileExists(hostWork + "\\error.txt"); },
+                   60000) &&
+               FileExists(hostWork + "\\" + name);
+    };
+    ASSERT_TRUE(reported("first.json")) << FileText(hostWork + "\\error.txt");
+
+    // The screenshot shows the camera's picture where the page put it: the test pattern's patches.
+    const auto expectCameraPicture = [&](const std::string& json, const std::string& png) {
+        const auto shot = LoadPicture(png);
+        ASSERT_TRUE(shot) << png;
+        const double x = JsonNumber(json, "x"), y = JsonNumber(json, "y");
+        ASSERT_EQ(JsonNumber(json, "width"), 640) << json;
+        for (const auto& patch : lumetra::testcam::ReferencePatches()) {
+            double r, g, b;
+            shot->Mean(static_cast<int>(x) + patch.x + 24, static_cast<int>(y) + patch.y + 24, 16, 16, r, g,
+                       b);
+            EXPECT_LT(std::fabs(r - patch.r) + std::fabs(g - patch.g) + std::fabs(b - patch.b), 90)
+                << "patch " << int(patch.r) << "," << int(patch.g) << "," << int(patch.b) << " shows " << r
+                << "," << g << "," << b << " in " << png;
+        }
+    };
+    const std::string firstJson = FileText(hostWork + "\\first.json");
+    EXPECT_EQ(JsonText(firstJson, "name"), first.substr(first.find_last_of('\\') + 1));
+    expectCameraPicture(firstJson, hostWork + "\\first.png");
+
+    const std::string second = SaveNow();
+    ASSERT_FALSE(second.empty());
+    std::ofstream(hostWork + "\\go").put('x');
+    ASSERT_TRUE(reported("second.json")) << FileText(hostWork + "\\error.txt");
+    const std::string secondJson = FileText(hostWork + "\\second.json");
+    EXPECT_EQ(JsonText(secondJson, "name"), second.substr(second.find_last_of('\\') + 1));
+    EXPECT_NE(secondJson.find("\"sameDocument\": true"), std::string::npos)
+        << "the page reloaded: " << secondJson;
+    expectCameraPicture(secondJson, hostWork + "\\second.png");
+    if (process.hThread)
+        ::CloseHandle(process.hThread);
+    if (process.hProcess)
+        ::CloseHandle(process.hProcess);
+}
+
+} // namespace
