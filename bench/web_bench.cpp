@@ -4,6 +4,7 @@
 //   web_bench [saves]
 #include "FtpServer.h"
 #include "WebClient.h"
+#include "StartProcess.h"
 #include "WebService.h"
 #include "delivery/HttpMirror.h"
 
@@ -229,14 +230,12 @@ int main(int argc, char** argv) {
     const BareServer bare(images[0]);
     std::string command = "Z:\\bin\\sh " LUMETRA_WEB_LOAD_SCRIPT " " + std::to_string(port) + " " + kWork +
                           "/www " + kWork + "/load.txt 4 " + std::to_string(bare.Port());
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
+    lumetra::test::ChildProcess load;
+    if (!load.Start(command)) {
         std::fprintf(stderr, "web_bench: cannot start %s\n", command.c_str());
         return 1;
     }
+    load.Detach();
     // Wine gives no handle to a Linux program: its result file says when it is done.
     std::map<std::string, double> rates;
     for (int i = 0; i < 1200 && rates.empty(); ++i) {

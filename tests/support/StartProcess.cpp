@@ -44,7 +44,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(std::string commandLine, const Environment& extraEnvironment,
-                         const std::string& workingFolder) {
+                         const std::string& workingFolder, HANDLE output) {
     Kill();
     Detach();
     std::vector<char> environment;
@@ -53,8 +53,14 @@ bool ChildProcess::Start(std::string commandLine, const Environment& extraEnviro
     for (int attempt = 0; attempt < 5; ++attempt) {
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
+        if (output) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = output;
+            startup.hStdError = output;
+        }
         info_ = PROCESS_INFORMATION{};
-        if (::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+        if (::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, output != nullptr,
+                             output ? CREATE_NO_WINDOW : 0,
                              environment.empty() ? nullptr : environment.data(),
                              workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info_))
             return true;

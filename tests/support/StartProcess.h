@@ -21,10 +21,11 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // CreateProcessA with the command line, the current environment with `extraEnvironment` set
-    // over it, in `workingFolder` (empty: this process's). False with the last error set when every
+    // over it, in `workingFolder` (empty: this process's), its standard output and error going to
+    // `output` when one is given (an inheritable handle). False with the last error set when every
     // try failed.
     bool Start(std::string commandLine, const Environment& extraEnvironment = {},
-               const std::string& workingFolder = {});
+               const std::string& workingFolder = {}, HANDLE output = nullptr);
     DWORD Id() const { return info_.dwProcessId; }
     bool Running() const;
     // Waits for the process to end; true when it did within the time.

@@ -58,28 +58,23 @@ bool WebServiceProcess::Start(const std::string& arguments, unsigned short port,
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE output = ::CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
     std::string commandLine = "\"" + (program.empty() ? WebServiceProgram() : program) + "\" " + arguments;
-    const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                          CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process_) != FALSE;
-    ::CloseHandle(output);
+    const bool started = output != INVALID_HANDLE_VALUE && process_.Start(commandLine, {}, {}, output);
+    if (output != INVALID_HANDLE_VALUE)
+        ::CloseHandle(output);
     if (!started || port == 0)
         return started;
     for (int i = 0; i < 200; ++i) {
         if (HttpGet(port, "/status.json").status != 0)
             return true;
-        if (::WaitForSingleObject(process_.hProcess, 50) == WAIT_OBJECT_0)
+        if (process_.WaitForExit(50))
             return false;
     }
     return false;
 }
 
 bool WebServiceProcess::RequestClose() {
-    WindowSearch search{process_.dwProcessId, nullptr};
+    WindowSearch search{process_.Id(), nullptr};
     for (int i = 0; i < 40 && !search.found; ++i) {
         ::EnumWindows(FindServiceWindow, reinterpret_cast<LPARAM>(&search));
         if (!search.found)
@@ -89,14 +84,11 @@ bool WebServiceProcess::RequestClose() {
 }
 
 bool WebServiceProcess::WaitForExit(DWORD timeoutMs) {
-    return process_.hProcess && ::WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    return process_.WaitForExit(timeoutMs);
 }
 
 DWORD WebServiceProcess::ExitCode() const {
-    DWORD code = STILL_ACTIVE;
-    if (process_.hProcess)
-        ::GetExitCodeProcess(process_.hProcess, &code);
-    return code;
+    return process_.ExitCode();
 }
 
 std::string WebServiceProcess::Output() const {
@@ -105,15 +97,8 @@ std::string WebServiceProcess::Output() const {
 }
 
 void WebServiceProcess::Kill() {
-    if (!process_.hProcess)
-        return;
-    if (ExitCode() == STILL_ACTIVE) {
-        ::TerminateProcess(process_.hProcess, 1);
-        ::WaitForSingleObject(process_.hProcess, 5000);
-    }
-    ::CloseHandle(process_.hThread);
-    ::CloseHandle(process_.hProcess);
-    process_ = {};
+    process_.Kill();
+    process_.Detach();
 }
 
 } // namespace lumetra::test

@@ -4,6 +4,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "StartProcess.h"
+
 #include <string>
 
 namespace lumetra::test {
@@ -28,7 +30,7 @@ class WebServiceProcess {
     void Kill();
 
   private:
-    PROCESS_INFORMATION process_{};
+    ChildProcess process_;
     std::string outputPath_;
 };
 

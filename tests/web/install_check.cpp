@@ -48,15 +48,8 @@ std::string VersionOf(const std::string& path) {
 }
 
 bool RunAndWait(std::string commandLine, DWORD timeoutMs) {
-    PROCESS_INFORMATION process{};
-    if (!lumetra::test::StartProcess(commandLine, process))
-        return false;
-    const bool ended = ::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return ended && code == 0;
+    lumetra::test::ChildProcess process;
+    return process.Start(std::move(commandLine)) && process.WaitForExit(timeoutMs) && process.ExitCode() == 0;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "WebClient.h"
 #include "WebService.h"
 
+#include "CameraKeys.h"
 #include "Evidence.h"
 #include "LumetraRun.h"
 #include "StartProcess.h"
@@ -35,13 +36,10 @@ std::string FileText(const std::string& path) {
 // Starts a Linux command line through /bin/sh and waits until it leaves `doneFile` behind.
 bool RunOnHost(const std::string& command, const std::string& doneFile, DWORD timeoutMs) {
     std::string commandLine = "Z:\\bin\\sh -c \"" + command + "; touch " + doneFile + "\"";
-    PROCESS_INFORMATION process{};
-    if (!lumetra::test::StartProcess(commandLine, process))
+    lumetra::test::ChildProcess process;
+    if (!process.Start(commandLine))
         return false;
-    if (process.hThread)
-        ::CloseHandle(process.hThread);
-    if (process.hProcess)
-        ::CloseHandle(process.hProcess);
+    process.Detach();
     return WaitUntil([&] { return FileExists(ToWindowsPath(doneFile)); }, timeoutMs);
 }
 
@@ -72,7 +70,7 @@ class WithLumetra : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(cameras->loaded()) << "lumetra_testcam.dll not found under %LUMETRA_BUILD_DIR%";
-        ForgetCamera(kCamera);
+        DeleteCameraKey(kCamera);
         folder = FreshWorkFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         port = lumetra::test::FreeLoopbackPort();
         ASSERT_TRUE(service.Start("--port " + std::to_string(port), port)) << service.Output();
@@ -186,11 +184,9 @@ TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
     const std::string hostWork = ToWindowsPath(work);
     RemoveTree(hostWork);
     ::CreateDirectoryA(hostWork.c_str(), nullptr);
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(lumetra::test::StartProcess(
-        "Z:\\usr\\bin\\python3 " LUMETRA_BROWSER_CHECK " http://127.0.0.1:" + std::to_string(port) + "/ " +
-            work,
-        process));
+    lumetra::test::ChildProcess browserCheck;
+    ASSERT_TRUE(browserCheck.Start("Z:\\usr\\bin\\python3 " LUMETRA_BROWSER_CHECK " http://127.0.0.1:" +
+                                   std::to_string(port) + "/ " + work));
     const auto reported = [&](const char* name) {
         return WaitUntil(
                    [&] { return FileExists(hostWork + "\\" + name) || FileExists(hostWork + "\\error.txt"); },
@@ -227,10 +223,8 @@ TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
     EXPECT_NE(secondJson.find("\"sameDocument\": true"), std::string::npos)
         << "the page reloaded: " << secondJson;
     expectCameraPicture(secondJson, hostWork + "\\second.png");
-    if (process.hThread)
-        ::CloseHandle(process.hThread);
-    if (process.hProcess)
-        ::CloseHandle(process.hProcess);
+    // The check ends by itself once it has reported the second page.
+    browserCheck.Detach();
 }
 
 } // namespace
