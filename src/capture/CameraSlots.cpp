@@ -111,6 +111,10 @@ bool RequestFrame(int cameraIndex, const char* path) {
     return true;
 }
 
+bool RequestFrameToView(int cameraIndex) {
+    return RequestFrame(cameraIndex, "");
+}
+
 bool RequestSnapshotFrame(int cameraIndex, const char* path) {
     const bool armed = RequestFrame(cameraIndex, path);
     ::SleepEx(100, FALSE);

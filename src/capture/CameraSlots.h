@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "imaging/OverlaySettings.h"
 
@@ -92,6 +93,9 @@ void BindSlotToWindow(int cameraIndex, HWND sessionWindow);
 // path. Refused (false, nothing changed) for an invalid index or a path of TargetPathCapacity
 // bytes or more. A second request before the frame only replaces the path.
 bool RequestFrame(int cameraIndex, const char* path);
+// Arms the slot without a path: the next frame is only looked at (HandleFrameReady's viewer), not
+// saved. A later RequestFrame before the frame comes gives it a path after all.
+bool RequestFrameToView(int cameraIndex);
 // A snapshot's slot part: RequestFrame, then 100 ms for the streaming thread to take the frame.
 bool RequestSnapshotFrame(int cameraIndex, const char* path);
 
@@ -116,5 +120,13 @@ class FrameReadLock {
 // The session's WM_FRAME_READY handling: composes and saves the slot's frame when one is there.
 // Returns the composer's result, or -1 when no frame was waiting.
 int HandleFrameReady(int cameraIndex);
+
+// Sees a frame's pixels (RGB24 as delivered, frameWidth x frameHeight of the slot) while it is held.
+using FrameViewer = std::function<void(const BYTE* pixels, uint32_t byteCount, int width, int height)>;
+// HandleFrameReady's result for a frame that had no path to be saved to.
+constexpr int FrameOnlyViewed = -2;
+// HandleFrameReady, with the frame shown to `viewer` (when set) before it is saved; a frame asked
+// for without a path is only shown: FrameOnlyViewed.
+int HandleFrameReady(int cameraIndex, const FrameViewer& viewer);
 
 } // namespace lumetra

@@ -66,6 +66,7 @@ TestCameras::TestCameras() {
     unplug_ = Export<NameFunction>(module_, "TestCamUnplug");
     replug_ = Export<NameFunction>(module_, "TestCamReplug");
     canUnloadNow_ = Export<PlainFunction>(module_, "DllCanUnloadNow");
+    setScene_ = Export<SceneFunction>(module_, "TestCamSetScene");
 }
 
 TestCameras::~TestCameras() {
@@ -109,6 +110,11 @@ bool TestCameras::Unplug(const std::string& friendlyName) {
 }
 bool TestCameras::Replug(const std::string& friendlyName) {
     return Replug(Widen(friendlyName));
+}
+
+bool TestCameras::SetScene(const std::string& friendlyName, DWORD scene) {
+    lastResult_ = setScene_ ? setScene_(Widen(friendlyName).c_str(), scene) : kNotLoaded;
+    return SUCCEEDED(lastResult_);
 }
 
 HRESULT TestCameras::CanUnloadNow() const {
