@@ -38,8 +38,8 @@ class PatternRenderer {
     HGDIOBJ previousFont_ = nullptr;
     BYTE* pixels_ = nullptr;
     std::vector<BYTE> background_;
-    uint64_t blockSteps_ = 0;       // frames the block has moved
-    ULONGLONG dimmingSince_ = 0;    // GetTickCount64 of the first dimming frame; 0 when not dimming
+    uint64_t blockSteps_ = 0;    // frames the block has moved
+    ULONGLONG dimmingSince_ = 0; // GetTickCount64 of the first dimming frame; 0 when not dimming
 };
 
 } // namespace lumetra::testcam

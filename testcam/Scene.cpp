@@ -28,7 +28,8 @@ std::map<std::wstring, UniqueHandle> heldSceneEvents;
 
 void SceneControl::Open(const std::wstring& cameraName) {
     for (size_t i = 0; i < std::size(kSceneFlags); ++i)
-        events_[i].reset(CreateEventW(nullptr, TRUE, FALSE, CameraEventName(kSceneFlags[i].kind, cameraName).c_str()));
+        events_[i].reset(
+            CreateEventW(nullptr, TRUE, FALSE, CameraEventName(kSceneFlags[i].kind, cameraName).c_str()));
 }
 
 DWORD SceneControl::Current() const {

@@ -2,16 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdlib>
 
 namespace lumetra {
 
 namespace {
-// Each thumbnail pixel is the mean of 4 x 4 samples spread over its cell: enough to smooth a
+// Each thumbnail pixel is the mean of 2 x 2 samples spread over its cell: enough to smooth a
 // camera's noise, and the same work for every frame size.
-constexpr int SamplesPerSide = 4;
-constexpr int SampleShift = 4; // log2 of SamplesPerSide * SamplesPerSide
+constexpr int SamplesPerSide = 2;
+constexpr int SampleShift = 2; // log2 of SamplesPerSide * SamplesPerSide
 constexpr int ThumbnailPixels = MotionDetector::ThumbnailWidth * MotionDetector::ThumbnailHeight;
 // A brightness band with fewer pixels than this (1 %) takes the whole picture's light change.
 constexpr int MinBandPixels = ThumbnailPixels / 100;
@@ -23,17 +22,14 @@ std::vector<std::uint32_t> SamplePositions(int cells, int length) {
     positions.reserve(static_cast<size_t>(cells) * SamplesPerSide);
     for (int cell = 0; cell < cells; ++cell) {
         const int first = static_cast<int>(static_cast<long long>(cell) * length / cells);
-        const int end = std::max(first + 1, static_cast<int>(static_cast<long long>(cell + 1) * length / cells));
+        const int end =
+            std::max(first + 1, static_cast<int>(static_cast<long long>(cell + 1) * length / cells));
         for (int sample = 0; sample < SamplesPerSide; ++sample) {
             const int position = first + (2 * sample + 1) * (end - first) / (2 * SamplesPerSide);
             positions.push_back(static_cast<std::uint32_t>(std::min(position, length - 1)));
         }
     }
     return positions;
-}
-
-int BandOf(float level) {
-    return std::clamp(static_cast<int>(level) >> 5, 0, MotionDetector::BrightnessBands - 1);
 }
 
 int Median(const std::array<int, MotionDetector::DifferenceLevels>& histogram, int count) {
@@ -65,7 +61,8 @@ void MotionDetector::Prepare(int width, int rows) {
     rowSums_.assign(ThumbnailWidth, 0);
     grey_.assign(ThumbnailPixels, 0);
     difference_.assign(ThumbnailPixels, 0);
-    background_.assign(ThumbnailPixels, 0.0f);
+    band_.assign(ThumbnailPixels, 0);
+    background_.assign(ThumbnailPixels, 0);
     hasBackground_ = false;
 }
 
@@ -76,8 +73,7 @@ void MotionDetector::ReduceToGrey(const BYTE* pixels) {
             const BYTE* row = pixels + sampleRows_[thumbRow * SamplesPerSide + sample] * stride_;
             const std::uint32_t* offsets = columnOffsets_.data();
             for (int column = 0; column < ThumbnailWidth; ++column, offsets += SamplesPerSide)
-                rowSums_[column] += Grey256(row + offsets[0]) + Grey256(row + offsets[1]) +
-                                    Grey256(row + offsets[2]) + Grey256(row + offsets[3]);
+                rowSums_[column] += Grey256(row + offsets[0]) + Grey256(row + offsets[1]);
         }
         std::uint8_t* grey = grey_.data() + thumbRow * ThumbnailWidth;
         for (int column = 0; column < ThumbnailWidth; ++column)
@@ -96,7 +92,8 @@ double MotionDetector::Measure(const BYTE* pixels, size_t byteCount, int width, 
     Prepare(width, rows);
     ReduceToGrey(pixels);
     if (!hasBackground_) {
-        std::copy(grey_.begin(), grey_.end(), background_.begin());
+        for (int i = 0; i < ThumbnailPixels; ++i)
+            background_[i] = static_cast<std::uint16_t>(grey_[i] << 8);
         hasBackground_ = true;
         return 0.0;
     }
@@ -106,28 +103,32 @@ double MotionDetector::Measure(const BYTE* pixels, size_t byteCount, int width, 
     // brightness the median difference is the light's part and is taken out.
     for (auto& histogram : histograms_)
         histogram.fill(0);
-    std::array<int, DifferenceLevels> all{};
     for (int i = 0; i < ThumbnailPixels; ++i) {
-        const int difference = static_cast<int>(std::lround(grey_[i] - background_[i]));
+        const int background = background_[i];
+        const int difference = grey_[i] - ((background + 128) >> 8);
         difference_[i] = static_cast<std::int16_t>(difference);
-        ++histograms_[BandOf(background_[i])][difference + 255];
-        ++all[difference + 255];
+        band_[i] = static_cast<std::uint8_t>(background >> 13); // 32 levels a band
+        ++histograms_[band_[i]][difference + 255];
     }
+    std::array<int, DifferenceLevels> all{};
+    std::array<int, BrightnessBands> counts{};
+    for (int band = 0; band < BrightnessBands; ++band)
+        for (int level = 0; level < DifferenceLevels; ++level) {
+            all[level] += histograms_[band][level];
+            counts[band] += histograms_[band][level];
+        }
     const int overall = Median(all, ThumbnailPixels);
     std::array<int, BrightnessBands> lightChange{};
-    for (int band = 0; band < BrightnessBands; ++band) {
-        int count = 0;
-        for (const int n : histograms_[band])
-            count += n;
+    for (int band = 0; band < BrightnessBands; ++band)
         // A band of few pixels could be mostly the moving thing: the whole picture's median then.
-        lightChange[band] = count >= MinBandPixels ? Median(histograms_[band], count) : overall;
-    }
+        lightChange[band] = counts[band] >= MinBandPixels ? Median(histograms_[band], counts[band]) : overall;
 
     int changed = 0;
     for (int i = 0; i < ThumbnailPixels; ++i) {
-        if (std::abs(difference_[i] - lightChange[BandOf(background_[i])]) > pixelThreshold)
-            ++changed;
-        background_[i] += (grey_[i] - background_[i]) * BackgroundFollow;
+        changed += std::abs(difference_[i] - lightChange[band_[i]]) > pixelThreshold;
+        const int background = background_[i];
+        background_[i] = static_cast<std::uint16_t>(
+            background + (((grey_[i] << 8) - background) >> BackgroundFollowShift));
     }
     return static_cast<double>(changed) / ThumbnailPixels;
 }

@@ -15,9 +15,10 @@ class MotionDetector {
   public:
     static constexpr int ThumbnailWidth = 160;
     static constexpr int ThumbnailHeight = 120;
-    // How far the background moves toward each measured frame: a thing that stops moving (a parked
-    // car) stops counting after about 15 frames, light that changes over seconds never counts.
-    static constexpr float BackgroundFollow = 1.0f / 8;
+    // The background moves an eighth of the way toward each measured frame: a thing that stops
+    // moving (a parked car) stops counting after about 10 frames, and light that changes over seconds
+    // stays close behind.
+    static constexpr int BackgroundFollowShift = 3;
     // Differences from -255 to 255, in bands of background brightness 32 levels wide.
     static constexpr int DifferenceLevels = 511;
     static constexpr int BrightnessBands = 8;
@@ -40,13 +41,14 @@ class MotionDetector {
     int rows_ = 0;
     size_t stride_ = 0;
     bool hasBackground_ = false;
-    // Per thumbnail column and row, the source byte offsets and rows sampled (SamplesPerSide each).
+    // Per thumbnail column and row, the source byte offsets and rows sampled.
     std::vector<std::uint32_t> columnOffsets_;
     std::vector<std::uint32_t> sampleRows_;
     std::vector<std::uint32_t> rowSums_;
     std::vector<std::uint8_t> grey_;
     std::vector<std::int16_t> difference_;
-    std::vector<float> background_;
+    std::vector<std::uint8_t> band_;        // brightness band of each background pixel
+    std::vector<std::uint16_t> background_; // grey levels in 1/256
     std::array<std::array<int, DifferenceLevels>, BrightnessBands> histograms_{};
 };
 

@@ -14,6 +14,7 @@
 #include "settings/Pickers.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -564,10 +565,16 @@ void ccamaction::SwitchMotion() {
 
 void ccamaction::ShowMotionLevel(std::optional<double> changedShare) {
     HWND bar = GetSafeHwnd() ? Item(ids::MotionLevel) : nullptr;
-    if (!bar || (!changedShare && !motionLevel_))
+    if (!bar)
+        return;
+    // In tenths of a percent, as the text says it: a still picture repaints nothing.
+    if (changedShare)
+        changedShare = std::round(*changedShare * 1000) / 1000;
+    const std::string text = MotionLevelText(changedShare, MotionShare() / 1000.0);
+    if (changedShare == motionLevel_ && text == ItemText(ids::MotionLevel))
         return;
     motionLevel_ = changedShare;
-    ::SetWindowTextA(bar, MotionLevelText(changedShare, MotionShare() / 1000.0).c_str());
+    ::SetWindowTextA(bar, text.c_str());
     ::InvalidateRect(bar, nullptr, FALSE);
 }
 
@@ -706,7 +713,8 @@ void ccamaction::DrawSwatch() {
 
 bool ccamaction::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (message == WM_DRAWITEM && wParam == static_cast<WPARAM>(ids::MotionLevel)) {
-        DrawMotionLevel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), motionLevel_, MotionShare() / 1000.0);
+        DrawMotionLevel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), motionLevel_,
+                        MotionShare() / 1000.0);
         result = TRUE;
         return true;
     }

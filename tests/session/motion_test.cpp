@@ -132,7 +132,8 @@ TEST_F(MotionTest, MovementSavesAtOnceThenOncePerGapWhileStillnessAndFadingLight
     // Each motion image was saved as an automatic one and mailed.
     const std::vector<std::string> files = movingFolder.Files();
     for (const std::string& name : files)
-        EXPECT_TRUE(name.size() > 9 && name.rfind("image", 0) == 0 && IsJpeg(movingFolder.File(name))) << name;
+        EXPECT_TRUE(name.size() > 9 && name.rfind("image", 0) == 0 && IsJpeg(movingFolder.File(name)))
+            << name;
     EXPECT_TRUE(PumpUntil([&] { return MailsIn(mailLog) == files.size(); }, 3000)) << MailsIn(mailLog);
 }
 
