@@ -38,9 +38,12 @@ void DrawMotionLevel(const DRAWITEMSTRUCT& item, std::optional<double> changedSh
         RECT level = bar;
         level.right = bar.left + static_cast<LONG>(filled * width + 0.5);
         Fill(dc, level, *changedShare > savingShare ? MotionFill : QuietFill);
-        RECT mark = bar;
-        mark.left = bar.left + width / 2;
-        mark.right = mark.left + 1;
+        // The mark as a tick at the top and at the bottom, clear of the text.
+        const int tick = std::max<LONG>(2, (bar.bottom - bar.top) / 4);
+        RECT mark{bar.left + width / 2, bar.top, bar.left + width / 2 + 1, bar.top + tick};
+        Fill(dc, mark, Mark);
+        mark.top = bar.bottom - tick;
+        mark.bottom = bar.bottom;
         Fill(dc, mark, Mark);
         const std::string text = MotionLevelText(changedShare, savingShare);
         ::SetBkMode(dc, TRANSPARENT);
