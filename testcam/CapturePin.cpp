@@ -445,6 +445,7 @@ HRESULT CapturePin::StartStreaming(IReferenceClock* clock) {
     ResetEvent(wakeEvent_.get());
     // Opened, or created when no one has unplugged the camera yet, so that a later unplug reaches us.
     unplugEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, UnplugEventName(filter_.cameraName()).c_str()));
+    scene_.Open(filter_.cameraName());
     thread_.reset(CreateThread(nullptr, 0, &CapturePin::StreamingThreadMain, this, 0, &threadId_));
     if (!thread_) {
         allocator->Decommit();
@@ -543,7 +544,10 @@ void CapturePin::StreamingLoop() {
         if (FAILED(sample->GetPointer(&buffer)) ||
             sample->GetSize() < static_cast<long>(renderer.imageSize()))
             continue;
-        renderer.Render(framesDelivered_, buffer);
+        if (const DWORD scene = scene_.Current(); scene & kSceneStill)
+            renderer.RenderScene(scene, buffer);
+        else
+            renderer.Render(framesDelivered_, buffer);
         sample->SetActualDataLength(static_cast<long>(renderer.imageSize()));
 
         REFERENCE_TIME start = streamTimeWithoutClock;

@@ -2,6 +2,7 @@
 // The camera's one output pin: capture category, RGB24 formats, allocator negotiation and the
 // streaming thread that delivers the pattern.
 
+#include "Scene.h"
 #include "TestCamCommon.h"
 #include "framework/Handles.h"
 
@@ -87,6 +88,7 @@ class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig {
     DWORD threadId_ = 0;
     UniqueHandle wakeEvent_;
     UniqueHandle unplugEvent_;            // set while the camera of this name is unplugged
+    SceneControl scene_;                  // what a test asked this camera to show
     std::atomic<bool> deviceLost_{false}; // once unplugged, this filter never delivers again
     ComPtr<IReferenceClock> clock_;
     std::atomic<bool> stopRequested_{false};

@@ -98,4 +98,34 @@ void PatternRenderer::Render(uint64_t frameNumber, BYTE* target) {
     std::memcpy(target, pixels_, background_.size());
 }
 
+void PatternRenderer::RenderScene(DWORD scene, BYTE* target) {
+    if (!valid())
+        return;
+    if (scene & kSceneMoving)
+        ++blockSteps_;
+    std::memcpy(pixels_, background_.data(), background_.size());
+    const int travel = std::max(1, width_ - kBlock.width);
+    const int blockX = static_cast<int>((blockSteps_ * kBlockStep) % static_cast<uint64_t>(travel));
+    FillRect(blockX, kBlock.y, kBlock.width, kBlock.height, 255, 255, 255);
+
+    if (!(scene & kSceneDimming)) {
+        dimmingSince_ = 0;
+        std::memcpy(target, pixels_, background_.size());
+        return;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (dimmingSince_ == 0)
+        dimmingSince_ = now;
+    const ULONGLONG rampMs = kDimmingSeconds * 1000ULL;
+    const ULONGLONG elapsed = std::min(now - dimmingSince_, rampMs);
+    // Brightness in 1/1024: full at the start, kDimmedPercent at the end of the ramp.
+    const unsigned gain =
+        1024 - static_cast<unsigned>((1024ULL * (100 - kDimmedPercent) / 100) * elapsed / rampMs);
+    BYTE levels[256];
+    for (unsigned level = 0; level < 256; ++level)
+        levels[level] = static_cast<BYTE>((level * gain + 512) / 1024);
+    for (size_t i = 0; i < background_.size(); ++i)
+        target[i] = levels[pixels_[i]];
+}
+
 } // namespace lumetra::testcam

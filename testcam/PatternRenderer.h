@@ -20,6 +20,8 @@ class PatternRenderer {
     size_t imageSize() const { return background_.size(); }
     // Writes frame number frameNumber into target (imageSize() bytes, bottom-up RGB24).
     void Render(uint64_t frameNumber, BYTE* target);
+    // Writes the next frame of a scene with kSceneStill set (TestPattern.h) into target.
+    void RenderScene(DWORD scene, BYTE* target);
 
   private:
     void DrawBackground();
@@ -37,6 +39,8 @@ class PatternRenderer {
     std::optional<SelectObjectScope> fontSelection_;
     BYTE* pixels_ = nullptr;
     std::vector<BYTE> background_;
+    uint64_t blockSteps_ = 0;    // frames the block has moved
+    ULONGLONG dimmingSince_ = 0; // GetTickCount64 of the first dimming frame; 0 when not dimming
 };
 
 } // namespace lumetra::testcam

@@ -24,6 +24,10 @@ extern HMODULE moduleHandle;
 // Name of the manual-reset event that is set while the camera of this name is unplugged. Every
 // process of the session sees the same event, so a filter learns of an unplug made elsewhere.
 std::wstring UnplugEventName(const std::wstring& cameraName);
+// Name of one such per-camera event: Local\LumetraTestCam<kind>.<camera name, escaped>.
+std::wstring CameraEventName(const wchar_t* kind, const std::wstring& cameraName);
+// Keeps the DLL loaded for the rest of the process, so that the events it holds stay set.
+void PinModule();
 
 // Counts an object of this DLL for as long as it lives.
 class ModuleObject {

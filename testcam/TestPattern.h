@@ -54,4 +54,18 @@ inline constexpr PatternArea kFrameCounterArea = {16, 440, 304, 32};
 // Colour of the background behind the patches, the moving square and the text.
 inline constexpr BYTE kBackgroundGrey = 48;
 
+// Scenes a test sets for one named camera (TestCamSetScene), as flags. A still picture is the
+// pattern without the moving square and the frame counter, with a white block in the bar band.
+inline constexpr DWORD kSceneStill = 1;
+// With kSceneStill: the block moves kBlockStep pixels per frame, left to right and round again;
+// once this flag is cleared it stays where it is.
+inline constexpr DWORD kSceneMoving = 2;
+// With kSceneStill: from the first frame that sees it, the light fades evenly from full to
+// kDimmedPercent over kDimmingSeconds, then stays there.
+inline constexpr DWORD kSceneDimming = 4;
+inline constexpr PatternArea kBlock = {0, 72, 96, 96};
+inline constexpr int kBlockStep = 32;
+inline constexpr int kDimmingSeconds = 20;
+inline constexpr int kDimmedPercent = 40;
+
 } // namespace lumetra::testcam

@@ -10,9 +10,13 @@
 namespace lumetra::testcam {
 
 std::wstring UnplugEventName(const std::wstring& cameraName) {
+    return CameraEventName(L"Unplugged", cameraName);
+}
+
+std::wstring CameraEventName(const wchar_t* kind, const std::wstring& cameraName) {
     // Kernel object names may not hold a backslash; escape it (and the escape character) so that
     // no two camera names share an event.
-    std::wstring name = L"Local\\LumetraTestCamUnplugged.";
+    std::wstring name = std::wstring(L"Local\\LumetraTestCam") + kind + L".";
     for (const wchar_t c : cameraName) {
         if (c == L'%')
             name += L"%25";
@@ -24,19 +28,19 @@ std::wstring UnplugEventName(const std::wstring& cameraName) {
     return name;
 }
 
-namespace {
-
-// The unplug events this process set, held open until replug: the state lives as long as a handle.
-std::mutex unplugLock;
-std::map<std::wstring, UniqueHandle> heldUnplugEvents;
-
-// Keeps the DLL loaded for the rest of the process once something is unplugged, so that unloading it
-// does not close the events and silently plug the cameras back in.
+// Once something is unplugged, unloading the DLL must not close the events and silently plug the
+// cameras back in.
 void PinModule() {
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&PinModule), &pinned);
 }
+
+namespace {
+
+// The unplug events this process set, held open until replug: the state lives as long as a handle.
+std::mutex unplugLock;
+std::map<std::wstring, UniqueHandle> heldUnplugEvents;
 
 } // namespace
 

@@ -107,7 +107,14 @@ bool RequestFrame(int cameraIndex, const char* path) {
         return false;
     CameraSlot& slot = CameraSlotAt(cameraIndex);
     std::memcpy(slot.callback.targetPath, path, length + 1);
-    slot.frameWanted.store(1, std::memory_order_release);
+    slot.frameWanted.store(FrameToSave, std::memory_order_release);
+    return true;
+}
+
+bool RequestFrameToView(int cameraIndex) {
+    if (!RequestFrame(cameraIndex, ""))
+        return false;
+    CameraSlotAt(cameraIndex).frameWanted.store(FrameToView, std::memory_order_release);
     return true;
 }
 
@@ -166,7 +173,8 @@ STDMETHODIMP FrameGrabberCallback::BufferCB(double sampleTime, BYTE* buffer, LON
 
     // The request counts as served from here on, whatever follows. A slot released meanwhile has
     // lowered the flag already.
-    if (slot.frameWanted.exchange(0, std::memory_order_acq_rel) == 0) {
+    const int wanted = slot.frameWanted.exchange(0, std::memory_order_acq_rel);
+    if (wanted == 0) {
         slot.frameState.store(previous, std::memory_order_release);
         return S_OK;
     }
@@ -192,7 +200,10 @@ STDMETHODIMP FrameGrabberCallback::BufferCB(double sampleTime, BYTE* buffer, LON
 
     if (HWND sessionWindow = slot.sessionWindow.load(std::memory_order_acquire))
         ::PostMessageA(sessionWindow, WM_FRAME_READY, 0, 0);
-    ::SleepEx(100, FALSE);
+    // A frame to save keeps the stream waiting a moment; frames only looked at (motion, up to five a
+    // second) must not stall the live picture.
+    if (wanted == FrameToSave)
+        ::SleepEx(100, FALSE);
     return S_OK;
 }
 

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "imaging/OverlaySettings.h"
 
@@ -55,9 +56,13 @@ enum class FrameState : int {
     Reading, // the UI thread reads the frame
 };
 
+// What a waiting request wants of the next frame.
+constexpr int FrameToSave = 1;
+constexpr int FrameToView = 2;
+
 struct CameraSlot {
     FrameGrabberCallback callback;
-    std::atomic<int> frameWanted{0}; // 1 while a request waits for the next frame
+    std::atomic<int> frameWanted{0}; // FrameToSave or FrameToView while a request waits for a frame
     std::atomic<HWND> sessionWindow{nullptr};
     std::atomic<FrameState> frameState{FrameState::Empty};
     // Owned by whoever holds frameState (Filling: streaming thread, Reading: UI thread).
@@ -92,6 +97,9 @@ void BindSlotToWindow(int cameraIndex, HWND sessionWindow);
 // path. Refused (false, nothing changed) for an invalid index or a path of TargetPathCapacity
 // bytes or more. A second request before the frame only replaces the path.
 bool RequestFrame(int cameraIndex, const char* path);
+// Arms the slot without a path: the next frame is only looked at (HandleFrameReady's viewer), not
+// saved. A later RequestFrame before the frame comes gives it a path after all.
+bool RequestFrameToView(int cameraIndex);
 
 // Holds a slot's announced frame for reading on the UI thread. Holds nothing when no unread frame
 // is there (the message was for a frame already read, or the slot was released).
@@ -114,5 +122,13 @@ class FrameReadLock {
 // The session's WM_FRAME_READY handling: composes and saves the slot's frame when one is there.
 // Returns the composer's result, or -1 when no frame was waiting.
 int HandleFrameReady(int cameraIndex);
+
+// Sees a frame's pixels (RGB24 as delivered, frameWidth x frameHeight of the slot) while it is held.
+using FrameViewer = std::function<void(const BYTE* pixels, uint32_t byteCount, int width, int height)>;
+// HandleFrameReady's result for a frame that had no path to be saved to.
+constexpr int FrameOnlyViewed = -2;
+// HandleFrameReady, with the frame shown to `viewer` (when set) before it is saved; a frame asked
+// for without a path is only shown: FrameOnlyViewed.
+int HandleFrameReady(int cameraIndex, const FrameViewer& viewer);
 
 } // namespace lumetra

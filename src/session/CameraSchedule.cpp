@@ -55,6 +55,7 @@ void TickOpenSessions(SessionHost& host) {
 void camview::Tick() {
     KeepAlive keepAlive(*this);
     WatchCamera();
+    AskForMotionFrame();
     // A lost camera saves nothing: no box per tick, no black or stale image.
     if (!SaveAutoOn || !actionDialog_ || cameraLost_)
         return;
@@ -82,6 +83,18 @@ void camview::Tick() {
     afterSaving.mirror = true;
     afterSaving.retryAt = tickTime - saveSeconds; // due again in the next second
     afterSaving.tickTime = tickTime;
+    AddAutomaticDelivery(afterSaving, fullPath, bareName);
+    // A path the slot cannot take is treated like no path, and the next tick tries again.
+    if (!SaveSnapshot(fullPath, std::move(afterSaving))) {
+        ShowSaveStatus("the path is too long (259 characters at most)");
+        return;
+    }
+    lastSaveTime = tickTime;
+}
+
+void camview::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& fullPath,
+                                   const std::string& bareName) {
+    const std::int32_t tickTime = afterSaving.tickTime;
     // An upload or mail still running, or an upload's box still open, skips this one quietly.
     if (FtpAutoOn && !ftp_->IsBusy()) {
         const int ftpSeconds = actionDialog_->FtpSeconds();
@@ -99,12 +112,6 @@ void camview::Tick() {
         if (emailSeconds > 0 && IsDue(lastMailTime, emailSeconds, mailTickTime))
             afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};
     }
-    // A path the slot cannot take is treated like no path, and the next tick tries again.
-    if (!SaveSnapshot(fullPath, std::move(afterSaving))) {
-        ShowSaveStatus("the path is too long (259 characters at most)");
-        return;
-    }
-    lastSaveTime = tickTime;
 }
 
 } // namespace lumetra

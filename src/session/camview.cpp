@@ -148,9 +148,22 @@ void camview::OnFrameReady() {
     if (!IsValidCameraIndex(cameraIndex))
         return;
     const std::uint64_t armedBefore = requestsArmed_;
-    const int status = HandleFrameReady(cameraIndex);
+    const bool look = motionFrameAsked_;
+    FrameViewer viewer;
+    if (look)
+        viewer = [this](const BYTE* pixels, uint32_t byteCount, int width, int height) {
+            LookForMotion(pixels, byteCount, width, height);
+        };
+    const int status = HandleFrameReady(cameraIndex, viewer);
     if (status == -1)
         return;
+    if (status != FrameOnlyViewed)
+        OnSaveHandled(status, armedBefore);
+    if (look)
+        SaveOnMotion();
+}
+
+void camview::OnSaveHandled(int status, std::uint64_t armedBefore) {
     requestsServed_ = armedBefore;
     std::optional<PendingImage> image = std::move(pendingImage_);
     pendingImage_.reset();
@@ -199,6 +212,8 @@ void camview::OnSaveFailed(const PendingImage& image, int status) {
     saveFailing_ = true;
     if (image.afterSaving.retryAt)
         lastSaveTime = *image.afterSaving.retryAt;
+    if (image.afterSaving.motion)
+        FailedMotionSave();
     if (image.afterSaving.manual) {
         if (actionDialog_)
             actionDialog_->TellSaveFailed(image.path, reason);
@@ -264,6 +279,9 @@ void camview::SetSwitch(SessionSwitch which, bool on) {
         break;
     case SessionSwitch::ViewAfterSaving:
         ViewAfterSavingOn = on;
+        break;
+    case SessionSwitch::SaveOnMotion:
+        MotionSaveOn = on;
         break;
     }
 }

@@ -7,6 +7,7 @@
 #include "delivery/MapiMailer.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
+#include "imaging/MotionDetector.h"
 #include "session/LiveViewIds.h"
 #include "session/SessionHost.h"
 #include "settings/ActionLinks.h"
@@ -29,6 +30,7 @@ struct AfterSaving {
     std::optional<std::int32_t> retryAt; // a failed schedule save is tried again from here
     std::int32_t tickTime = 0; // the schedule tick that asked, the time its upload and mail count at
     bool manual = false;       // the user's save: a failure is told in a box
+    bool motion = false;       // a motion save: a failure does not start the gap to the next one
 };
 
 class camview : public Dialog, public ActionSession {
@@ -90,6 +92,7 @@ class camview : public Dialog, public ActionSession {
     bool FtpAutoOn = false;
     bool EmailAutoOn = false;
     bool ViewAfterSavingOn = false;
+    bool MotionSaveOn = false;
 
     // Schedule times, whole seconds of the schedule's clock; 0 means never.
     std::int32_t tickTime = 0;
@@ -116,6 +119,21 @@ class camview : public Dialog, public ActionSession {
 
     void CloseSession();
     void OnFrameReady();
+    // A frame's way from the slot to the file and what follows its save (`armedBefore`: the
+    // requests armed when the frame was taken).
+    void OnSaveHandled(int status, std::uint64_t armedBefore);
+    // The upload and the mail an automatic save of fullPath carries: those switched on, not busy and
+    // due at afterSaving.tickTime.
+    void AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& fullPath,
+                              const std::string& bareName);
+    // Motion saving (MotionSaving.cpp): the tick asks for a frame to look at, the frame is measured
+    // while the slot holds it, and a frame that moved is followed by an automatic save.
+    void AskForMotionFrame();
+    void LookForMotion(const BYTE* pixels, uint32_t byteCount, int width, int height);
+    void SaveOnMotion();
+    // A motion save that wrote nothing is not a save: the next motion may save again soon.
+    void FailedMotionSave();
+    void StopWatchingMotion();
     void OnSaveFailed(const PendingImage& image, int status);
     // scheduledAt: the tick time a schedule's upload or mail is recorded at once it is done (none for
     // the user's).
@@ -162,6 +180,17 @@ class camview : public Dialog, public ActionSession {
     std::uint64_t requestsServed_ = 0;
     std::uint64_t requestsWrittenCount_ = 0;
     std::uint64_t savesFailedCount_ = 0;
+    // Motion: the detector, whether a frame to look at is asked for (and since when), the last look,
+    // what it found, and when the last motion save was made (GetTickCount64; 0 none).
+    MotionDetector motion_;
+    bool watchingMotion_ = false;
+    bool motionFrameAsked_ = false;
+    ULONGLONG motionAskedAt_ = 0;
+    ULONGLONG lastMotionLook_ = 0;
+    std::optional<double> motionShare_;
+    bool motionFound_ = false;
+    ULONGLONG lastMotionSave_ = 0;
+    ULONGLONG motionRetryAt_ = 0; // after a failed motion save, none before this
 };
 
 } // namespace lumetra

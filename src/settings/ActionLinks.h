@@ -8,7 +8,7 @@
 namespace lumetra {
 
 // The session's switches, as the CAM ACTION boxes set them.
-enum class SessionSwitch { SaveAuto, FtpAuto, EmailAuto, ViewAfterSaving };
+enum class SessionSwitch { SaveAuto, FtpAuto, EmailAuto, ViewAfterSaving, SaveOnMotion };
 
 class ActionSession {
   public:

@@ -53,6 +53,11 @@ constexpr int EmailAddresses = 1056;
 constexpr int EmailSeconds = 1057;
 constexpr int EmailAuto = 1058;
 constexpr int MirrorToHttp = 1060;
+constexpr int SaveOnMotion = 1061;
+constexpr int MotionShare = 1062;
+constexpr int PixelChange = 1063;
+constexpr int MotionGap = 1064;
+constexpr int MotionLevel = 1065;
 } // namespace cam_action_ids
 
 } // namespace lumetra

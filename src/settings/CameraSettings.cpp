@@ -72,6 +72,10 @@ constexpr StoredSetting Table[] = {
     {"EML", K::Text,          &S::EML},
     {"ETL", K::Int,           &S::ETL},
     {"FCO", K::Colour,        &S::FontColor},
+    {"MOT", K::Flag,          &S::MOT},
+    {"MSE", K::Int,           &S::MSE},
+    {"MTH", K::Int,           &S::MTH},
+    {"MGP", K::Int,           &S::MGP},
 };
 // clang-format on
 

@@ -39,7 +39,16 @@ struct CameraSettings : OverlaySettings {
     std::string EML;         // addresses separated by ';'
     int MirrorToHttp = 0;    // never stored
     std::string UTX;         // the whole text of the dialog's text edit, as stored
+    int MOT = 0;             // save when something moves
+    int MSE = 10;            // share of the picture that must change, in tenths of a percent
+    int MTH = 25;            // change of grey level (1 to 255) that makes a pixel count as changed
+    int MGP = 2;             // seconds between motion saves
 };
+
+// Ranges of the motion values, as the dialog accepts them.
+constexpr int MinMotionShare = 1, MaxMotionShare = 1000;
+constexpr int MinPixelChange = 1, MaxPixelChange = 255;
+constexpr int MinMotionGap = 1, MaxMotionGap = 86400;
 
 // How a stored value is written, and how a load applies it. A load ignores a value of another
 // registry type than its kind's, and a REG_DWORD that is not 4 bytes long.

@@ -8,9 +8,11 @@
 #include "framework/DataExchange.h"
 #include "framework/EventLog.h"
 #include "resources/resource.h"
+#include "settings/MotionLevelBar.h"
 #include "settings/Pickers.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -35,6 +37,20 @@ bool IsUsableInterval(const std::string& text) {
     return DataExchange::ParseInt(text, seconds) && seconds >= MinIntervalSeconds &&
            seconds <= MaxIntervalSeconds;
 }
+
+bool IsIntegerWithin(const std::string& text, int minimum, int maximum) {
+    long long value = 0;
+    return DataExchange::ParseInt(text, value) && value >= minimum && value <= maximum;
+}
+
+// The numbers "Save on Motion" needs, in the order they are checked.
+struct MotionNumber {
+    int id;
+    int minimum, maximum;
+};
+constexpr MotionNumber MotionNumbers[] = {{ids::MotionShare, MinMotionShare, MaxMotionShare},
+                                          {ids::PixelChange, MinPixelChange, MaxPixelChange},
+                                          {ids::MotionGap, MinMotionGap, MaxMotionGap}};
 
 // Why the folder and file name, as typed, make no image path: the field, its message, and a few
 // words for the Live View.
@@ -100,6 +116,13 @@ ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
         {ids::SaveSeconds, EN_CHANGE, [this] { OnSaveSecondsTyped(); }},
         {ids::FtpSeconds, EN_CHANGE, [this] { OnFtpSecondsTyped(); }},
         {ids::EmailSeconds, EN_CHANGE, [this] { OnEmailSecondsTyped(); }},
+        {ids::SaveOnMotion, BN_CLICKED, [this] { OnSaveOnMotion(); }},
+        {ids::MotionShare, EN_CHANGE,
+         [this] { OnMotionNumberTyped(ids::MotionShare, settings_.MSE, MinMotionShare, MaxMotionShare); }},
+        {ids::PixelChange, EN_CHANGE,
+         [this] { OnMotionNumberTyped(ids::PixelChange, settings_.MTH, MinPixelChange, MaxPixelChange); }},
+        {ids::MotionGap, EN_CHANGE,
+         [this] { OnMotionNumberTyped(ids::MotionGap, settings_.MGP, MinMotionGap, MaxMotionGap); }},
     });
     Create(nullptr);
     RECT swatchRect{};
@@ -162,6 +185,10 @@ void ccamaction::DoDataExchange(DataExchange& exchange) {
     exchange.Int(ids::EmailSeconds, s.ETL);
     exchange.Text(ids::EmailAddresses, s.EML);
     exchange.Check(ids::MirrorToHttp, s.MirrorToHttp);
+    exchange.Check(ids::SaveOnMotion, s.MOT);
+    exchange.IntRange(ids::MotionShare, s.MSE, MinMotionShare, MaxMotionShare);
+    exchange.IntRange(ids::PixelChange, s.MTH, MinPixelChange, MaxPixelChange);
+    exchange.IntRange(ids::MotionGap, s.MGP, MinMotionGap, MaxMotionGap);
 }
 
 BOOL ccamaction::OnInitDialog() {
@@ -262,6 +289,8 @@ void ccamaction::LoadSettings() {
     if (outcome.fontRestored || settings_.FontColor != 0)
         FillSwatch(settings_.FontColor);
     Refresh();
+    // Unlike the timed boxes, a stored "Save on Motion" is in force again: the box shows what runs.
+    SwitchMotion();
 }
 
 void ccamaction::SaveSettings() {
@@ -332,6 +361,15 @@ int ccamaction::FtpSeconds() const {
 }
 int ccamaction::EmailSeconds() const {
     return settings_.ETL;
+}
+int ccamaction::MotionShare() const {
+    return std::clamp(settings_.MSE, MinMotionShare, MaxMotionShare);
+}
+int ccamaction::PixelChange() const {
+    return std::clamp(settings_.MTH, MinPixelChange, MaxPixelChange);
+}
+int ccamaction::MotionGapSeconds() const {
+    return std::clamp(settings_.MGP, MinMotionGap, MaxMotionGap);
 }
 
 std::string ccamaction::BuildImagePath(std::string& bareName, std::string* refusal) {
@@ -470,6 +508,58 @@ void ccamaction::OnEmailSecondsTyped() {
     KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto, SessionSwitch::EmailAuto);
 }
 
+bool ccamaction::KeepMotionBoxTicked() {
+    if (CheckState(ids::SaveOnMotion) != BST_CHECKED)
+        return true;
+    for (const MotionNumber& number : MotionNumbers) {
+        if (IsIntegerWithin(ItemText(number.id), number.minimum, number.maximum))
+            continue;
+        // Off before the message: frames are looked at inside its box.
+        ::CheckDlgButton(GetSafeHwnd(), ids::SaveOnMotion, BST_UNCHECKED);
+        settings_.MOT = 0;
+        SwitchMotion();
+        RefuseAt(number.id, DataExchange::RangeMessage(number.minimum, number.maximum));
+        return false;
+    }
+    return true;
+}
+
+void ccamaction::OnSaveOnMotion() {
+    if (!KeepMotionBoxTicked())
+        return;
+    TakeValuesAndCheck(ids::SaveOnMotion, settings_.MOT);
+    SwitchMotion();
+}
+
+// A typed number counts at once, as the intervals do.
+void ccamaction::OnMotionNumberTyped(int id, int& value, int minimum, int maximum) {
+    const std::string text = ItemText(id);
+    if (IsIntegerWithin(text, minimum, maximum))
+        value = LeadingInteger(text);
+    KeepMotionBoxTicked();
+}
+
+void ccamaction::SwitchMotion() {
+    SetSessionSwitch(SessionSwitch::SaveOnMotion, settings_.MOT != 0);
+    if (settings_.MOT == 0)
+        ShowMotionLevel(std::nullopt);
+}
+
+void ccamaction::ShowMotionLevel(std::optional<double> changedShare) {
+    HWND bar = GetSafeHwnd() ? Item(ids::MotionLevel) : nullptr;
+    if (!bar)
+        return;
+    // In tenths of a percent, as the text says it: a still picture repaints nothing.
+    if (changedShare)
+        changedShare = std::round(*changedShare * 1000) / 1000;
+    const std::string text = MotionLevelText(changedShare, MotionShare() / 1000.0);
+    if (changedShare == motionLevel_ && text == ItemText(ids::MotionLevel))
+        return;
+    motionLevel_ = changedShare;
+    ::SetWindowTextA(bar, text.c_str());
+    ::InvalidateRect(bar, nullptr, FALSE);
+}
+
 void ccamaction::OnMirrorToHttp() {
     TakeValuesAndCheck(ids::MirrorToHttp, settings_.MirrorToHttp);
     PublishMirrorSwitch();
@@ -603,6 +693,12 @@ void ccamaction::DrawSwatch() {
 }
 
 bool ccamaction::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_DRAWITEM && wParam == static_cast<WPARAM>(ids::MotionLevel)) {
+        DrawMotionLevel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), motionLevel_,
+                        MotionShare() / 1000.0);
+        result = TRUE;
+        return true;
+    }
     if (message != WM_PAINT)
         return false;
     result = CallDefault(message, wParam, lParam);

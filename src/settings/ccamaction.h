@@ -12,6 +12,7 @@
 #include <gdiplus.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace lumetra {
@@ -57,6 +58,13 @@ class ccamaction : public Dialog {
     void TellSaveFailed(const std::string& path, const std::string& reason);
     void GetFtpFields(std::string& url, std::string& path, std::string& user, std::string& password) const;
     const std::string& EmailAddresses() const { return settings_.EML; }
+    // Motion saving: the share of the picture that must change (tenths of a percent), the change
+    // that makes a pixel count, the seconds between saves; kept within their ranges.
+    int MotionShare() const;
+    int PixelChange() const;
+    int MotionGapSeconds() const;
+    // The live bar: the share (0 to 1) changed at the session's last look; none while not watching.
+    void ShowMotionLevel(std::optional<double> changedShare);
     const std::string& LastImagePath() const { return imagePaths_.LastImagePath(); }
     const std::string& LastImageName() const { return imagePaths_.LastImageName(); }
 
@@ -86,6 +94,8 @@ class ccamaction : public Dialog {
     bool KeepAutoBoxTicked(int boxId, int intervalId, int& flag, SessionSwitch sessionSwitch);
     void SetSessionSwitch(SessionSwitch which, bool on);
     void PublishMirrorSwitch();
+    // The same for "Save on Motion" and its three numbers.
+    bool KeepMotionBoxTicked();
     void Refresh() { UpdateData(false); }
     std::string TextOfEdit() const;
     std::string ItemText(int id) const;
@@ -100,6 +110,10 @@ class ccamaction : public Dialog {
     void OnSaveSecondsTyped();
     void OnFtpSecondsTyped();
     void OnEmailSecondsTyped();
+    void OnSaveOnMotion();
+    void OnMotionNumberTyped(int id, int& value, int minimum, int maximum);
+    // The session's motion switch follows MOT.
+    void SwitchMotion();
     void OnBrowse();
     void OnSelectWatermark();
     void OnTransparentColour(bool high);
@@ -131,6 +145,7 @@ class ccamaction : public Dialog {
     HWND watermarkPathEdit_ = nullptr;
     HWND fontFaceEdit_ = nullptr;
     HWND textEdit_ = nullptr;
+    std::optional<double> motionLevel_; // what the live bar shows
 };
 
 } // namespace lumetra

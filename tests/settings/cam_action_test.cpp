@@ -24,9 +24,9 @@ const int EditsShowingZero[] = {ids::WatermarkX, ids::WatermarkY, ids::Watermark
 const int EmptyEdits[] = {ids::SaveSeconds, ids::FileName, ids::FtpUrl,        ids::Directory,
                           ids::FtpPassword, ids::FtpUser,  ids::FtpPath,       ids::WatermarkPath,
                           ids::Text,        ids::FontFace, ids::EmailAddresses};
-const int Checks[] = {ids::SaveAuto,     ids::ViewAfterSaving, ids::AppendTime,  ids::FtpAuto,
-                      ids::UseWatermark, ids::UseTransparent,  ids::Polygon,     ids::VerticalText,
-                      ids::UseBox,       ids::EmailAuto,       ids::MirrorToHttp};
+const int Checks[] = {ids::SaveAuto,     ids::ViewAfterSaving, ids::AppendTime,   ids::FtpAuto,
+                      ids::UseWatermark, ids::UseTransparent,  ids::Polygon,      ids::VerticalText,
+                      ids::UseBox,       ids::EmailAuto,       ids::MirrorToHttp, ids::SaveOnMotion};
 
 struct TypedValue {
     int id;
@@ -60,6 +60,9 @@ const TypedValue EveryEdit[] = {
     {ids::EmailSeconds, "300"},
     {ids::EmailAddresses, "a@example.com;b@example.com"},
     {ids::Text, "Front door\r\nsecond line"},
+    {ids::MotionShare, "25"},
+    {ids::PixelChange, "40"},
+    {ids::MotionGap, "5"},
 };
 
 } // namespace
@@ -76,6 +79,9 @@ TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
 
     EXPECT_EQ(Item(window, ids::CameraName), camera.Name());
     EXPECT_EQ(Item(window, ids::FtpSeconds), "30");
+    EXPECT_EQ(Item(window, ids::MotionShare), "10");
+    EXPECT_EQ(Item(window, ids::PixelChange), "25");
+    EXPECT_EQ(Item(window, ids::MotionGap), "2");
     for (int id : EditsShowingZero)
         EXPECT_EQ(Item(window, id), "0") << "edit " << id;
     for (int id : EmptyEdits)
@@ -90,7 +96,7 @@ TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
     EXPECT_EQ(dialog->EmailSeconds(), 0);
 
     ASSERT_TRUE(CloseWithEscape(window));
-    EXPECT_EQ(camera.ValueCount(), 38);
+    EXPECT_EQ(camera.ValueCount(), 42);
     EXPECT_EQ(camera.Read("FTO").Text(), "30");
     EXPECT_EQ(camera.Read("PLS").Dword(), 5u);
 }
@@ -252,6 +258,48 @@ TEST(CamAction, AColourAbove255IsRefusedWhileTypingAndTheOldByteStays) {
     EXPECT_EQ(Published().LOB, 4);
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(camera.Read("HIG").Dword(), 13u);
+}
+
+TEST(CamAction, SaveOnMotionIsRefusedWithoutItsNumbersAndStopsWhenOneIsTypedOutOfRange) {
+    ScopedCameraKey camera("motion");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    struct Refused {
+        int id;
+        const char* text;
+        const char* message;
+    };
+    const Refused refusals[] = {{ids::MotionShare, "0", "Please enter an integer between 1 and 1000."},
+                                {ids::PixelChange, "256", "Please enter an integer between 1 and 255."},
+                                {ids::MotionGap, "", "Please enter an integer between 1 and 86400."}};
+    for (const Refused& refused : refusals) {
+        SetItemText(window, refused.id, refused.text); // the box is off: no message yet
+        ::CheckDlgButton(window, ids::SaveOnMotion, BST_CHECKED);
+        std::string message;
+        ASSERT_TRUE(
+            ClickAndAnswer(window, ids::SaveOnMotion, [&] { message = AnswerMessageBox("Lumetra"); }));
+        EXPECT_EQ(message, refused.message);
+        EXPECT_FALSE(IsChecked(window, ids::SaveOnMotion));
+        EXPECT_EQ(::GetFocus(), ::GetDlgItem(window, refused.id));
+        SetItemText(window, refused.id, "7");
+    }
+    ::CheckDlgButton(window, ids::SaveOnMotion, BST_CHECKED);
+    Click(window, ids::SaveOnMotion);
+    PumpMessages(50);
+    EXPECT_EQ(dialog->Settings().MOT, 1);
+    EXPECT_EQ(dialog->MotionShare(), 7);
+    EXPECT_EQ(dialog->PixelChange(), 7);
+    EXPECT_EQ(dialog->MotionGapSeconds(), 7);
+    // Typed out of range while ticked: the message, and motion saving stops; the number stays.
+    EXPECT_EQ(TypeExpectingBox(window, ids::MotionGap, "90000"),
+              "Please enter an integer between 1 and 86400.");
+    EXPECT_FALSE(IsChecked(window, ids::SaveOnMotion));
+    EXPECT_EQ(dialog->Settings().MOT, 0);
+    EXPECT_EQ(dialog->MotionGapSeconds(), 7);
+    SetItemText(window, ids::MotionGap, "8");
+    ASSERT_TRUE(CloseWithEscape(window));
+    EXPECT_EQ(camera.Read("MOT").Dword(), 0u);
+    EXPECT_EQ(camera.Read("MGP").Dword(), 8u);
 }
 
 TEST(CamAction, ClearingAnIntegerEditShowsTheIntegerMessageAtOnce) {

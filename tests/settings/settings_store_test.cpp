@@ -110,11 +110,11 @@ bool SameValue(const StoredSetting& row, const CameraSettings& a, const CameraSe
 
 } // namespace
 
-TEST(StoredSettings, RecognisesTheThirtyEightNamesExactly) {
-    const char* const expected[] = {"CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO",
-                                    "FTU", "FTD", "UWM", "UTT", "WTP", "LOR", "LOG", "LOB", "HIR", "HIG",
-                                    "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID", "WHI", "PLS", "UPO",
-                                    "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL"};
+TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
+    const char* const expected[] = {
+        "CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO", "FTU", "FTD", "UWM", "UTT",
+        "WTP", "LOR", "LOG", "LOB", "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID", "WHI",
+        "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL", "MOT", "MSE", "MTH", "MGP"};
     ASSERT_EQ(std::size(expected), StoredSettings().size());
     for (const char* name : expected) {
         const StoredSetting* row = FindStoredSetting(name);
@@ -126,12 +126,14 @@ TEST(StoredSettings, RecognisesTheThirtyEightNamesExactly) {
     EXPECT_EQ(FindStoredSetting(""), nullptr);
 }
 
-TEST(SaveSettings, WritesTheSettingsInOrderThenTheTextColour) {
+TEST(SaveSettings, WritesTheSettingsInOrderThenTheTextColourThenMotion) {
     const std::vector<StoredValue> values = SettingsToValues(ChangedSettings("order"));
-    ASSERT_EQ(values.size(), std::size(SavedOrder) + 1);
+    const char* const after[] = {"FCO", "MOT", "MSE", "MTH", "MGP"};
+    ASSERT_EQ(values.size(), std::size(SavedOrder) + std::size(after));
     for (size_t i = 0; i < std::size(SavedOrder); ++i)
         EXPECT_EQ(values[i].name, SavedOrder[i]) << "position " << i;
-    EXPECT_EQ(values.back().name, "FCO");
+    for (size_t i = 0; i < std::size(after); ++i)
+        EXPECT_EQ(values[std::size(SavedOrder) + i].name, after[i]);
 }
 
 TEST(SaveSettings, ValuesReadBackWithTheirTypesAndSizes) {
@@ -139,7 +141,7 @@ TEST(SaveSettings, ValuesReadBackWithTheirTypesAndSizes) {
     const CameraSettings settings = ChangedSettings(camera.Name());
     ASSERT_TRUE(SaveSettingsToRegistry(settings));
 
-    EXPECT_EQ(camera.ValueCount(), 38);
+    EXPECT_EQ(camera.ValueCount(), 42);
     for (const char* name : SavedOrder) {
         const ScopedCameraKey::Value value = camera.Read(name);
         ASSERT_TRUE(value.found) << name;

@@ -69,6 +69,7 @@ TestCameras::TestCameras() {
     replug_ = Export<NameFunction>(module_, "TestCamReplug");
     canUnloadNow_ = Export<PlainFunction>(module_, "DllCanUnloadNow");
     registerServer_ = Export<PlainFunction>(module_, "DllRegisterServer");
+    setScene_ = Export<SceneFunction>(module_, "TestCamSetScene");
 }
 
 TestCameras::~TestCameras() {
@@ -117,6 +118,11 @@ bool TestCameras::Unplug(const std::string& friendlyName) {
 }
 bool TestCameras::Replug(const std::string& friendlyName) {
     return Replug(Widen(friendlyName));
+}
+
+bool TestCameras::SetScene(const std::string& friendlyName, DWORD scene) {
+    lastResult_ = setScene_ ? setScene_(Widen(friendlyName).c_str(), scene) : kNotLoaded;
+    return SUCCEEDED(lastResult_);
 }
 
 HRESULT TestCameras::CanUnloadNow() const {

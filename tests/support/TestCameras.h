@@ -37,6 +37,9 @@ class TestCameras {
     bool Unregister(const std::string& friendlyName);
     bool Unplug(const std::string& friendlyName);
     bool Replug(const std::string& friendlyName);
+    // What every camera of this name shows, in any process: the kScene flags of testcam's
+    // TestPattern.h (a still picture, a block moving in it, light fading); 0 is the moving pattern.
+    bool SetScene(const std::string& friendlyName, DWORD scene);
     // The DLL's DllCanUnloadNow: S_OK once no object of it is alive.
     HRESULT CanUnloadNow() const;
 
@@ -48,6 +51,7 @@ class TestCameras {
   private:
     using NameFunction = HRESULT(WINAPI*)(const wchar_t*);
     using PlainFunction = HRESULT(WINAPI*)();
+    using SceneFunction = HRESULT(WINAPI*)(const wchar_t*, DWORD);
 
     std::wstring dllPath_;
     HMODULE module_ = nullptr;
@@ -58,6 +62,7 @@ class TestCameras {
     PlainFunction unregisterAll_ = nullptr;
     PlainFunction canUnloadNow_ = nullptr;
     PlainFunction registerServer_ = nullptr;
+    SceneFunction setScene_ = nullptr;
     HRESULT lastResult_ = S_OK;
 };
 
