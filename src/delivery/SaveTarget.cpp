@@ -23,8 +23,9 @@ bool IsDeviceName(std::string stem) {
            stem[3] <= '9';
 }
 
-// A system error in the few words the messages use; the system's own text for the rest.
-std::string ErrorText(DWORD error) {
+} // namespace
+
+std::string FileErrorText(DWORD error) {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -64,7 +65,6 @@ std::string ErrorText(DWORD error) {
         words.pop_back();
     return words.empty() ? "system error " + std::to_string(error) : words;
 }
-} // namespace
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('\\');
@@ -85,7 +85,7 @@ bool IsPlainFileName(const std::string& name) {
 std::string FolderProblem(const std::string& directory) {
     const DWORD attributes = ::GetFileAttributesA(directory.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return ErrorText(::GetLastError());
+        return FileErrorText(::GetLastError());
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return "it is not a folder";
     return {};
@@ -106,10 +106,10 @@ std::string WriteProblem(const std::string& path) {
         error = file ? ERROR_SUCCESS : ::GetLastError();
     }
     if (error != ERROR_SUCCESS)
-        return ErrorText(error);
+        return FileErrorText(error);
     ULARGE_INTEGER available{};
     if (::GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr) && available.QuadPart == 0)
-        return ErrorText(ERROR_DISK_FULL);
+        return FileErrorText(ERROR_DISK_FULL);
     return {};
 }
 

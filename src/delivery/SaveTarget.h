@@ -2,6 +2,8 @@
 // Where an image may be written: the rule for a file name typed by the user, and plain words on why
 // a folder or a path cannot take an image.
 
+#include <windows.h>
+
 #include <string>
 
 namespace lumetra {
@@ -23,5 +25,8 @@ std::string FolderProblem(const std::string& directory);
 // problem, or what opening the file for writing says (access denied, in use, disk full ...); empty
 // when nothing is found. A probe file made for this is gone when the call returns.
 std::string WriteProblem(const std::string& path);
+
+// A system error in the few words the messages use; the system's own text for the rest.
+std::string FileErrorText(DWORD error);
 
 } // namespace lumetra

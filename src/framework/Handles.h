@@ -84,6 +84,12 @@ struct LocalMemoryTraits {
     static Type invalid() { return nullptr; }
     static void close(Type h) { ::LocalFree(h); }
 };
+// A directory listing of FindFirstFile.
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) { ::FindClose(h); }
+};
 template <typename T> struct GdiObjectTraits {
     using Type = T;
     static Type invalid() { return nullptr; }
@@ -97,6 +103,7 @@ using UniqueMappedView = UniqueResource<MappedViewTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;

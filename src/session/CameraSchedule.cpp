@@ -56,6 +56,8 @@ void camview::Tick() {
     KeepAlive keepAlive(*this);
     WatchCamera();
     AskForMotionFrame();
+    if (retention_ && actionDialog_)
+        retention_->Tick(actionDialog_->Retention());
     // A lost camera saves nothing: no box per tick, no black or stale image.
     if (!SaveAutoOn || !actionDialog_ || cameraLost_)
         return;

@@ -114,6 +114,7 @@ void camview::StartSession(const std::string& name) {
     if (host_)
         host_->Register(this);
     cameraName = name;
+    retention_ = std::make_unique<ImageRetention>(cameraName, [this] { return ImagesInUse(); });
     if (IsValidCameraIndex(cameraIndex)) {
         CameraSlotAt(cameraIndex).callback.cameraIndex = cameraIndex;
         BindSlotToWindow(cameraIndex, GetSafeHwnd());
@@ -186,13 +187,28 @@ void camview::OnSaveHandled(int status, std::uint64_t armedBefore) {
         saveFailing_ = false;
         LogEvent(cameraName, "saving works again: " + image->path);
     }
+    lastWrittenPath_ = image->path;
     const AfterSaving& after = image->afterSaving;
-    if (after.mirror && host_)
+    if (after.mirror && host_) {
         host_->MirrorImagePath(image->path);
+        lastMirroredPath_ = image->path;
+    }
     if (after.upload)
         StartUpload(*after.upload, after.tickTime);
     if (after.mail)
         StartMail(*after.mail, after.tickTime);
+    // Last: a run it starts keeps what was just written and sent.
+    if (retention_)
+        retention_->ImageWritten(image->path);
+}
+
+std::vector<std::string> camview::ImagesInUse() const {
+    std::vector<std::string> paths{lastWrittenPath_, lastMirroredPath_, lastUploadPath_, lastMailPath_};
+    if (imageViewer)
+        paths.push_back(imageViewer->ImagePath());
+    if (actionDialog_)
+        paths.push_back(actionDialog_->LastImagePath());
+    return paths;
 }
 
 void camview::OnSaveFailed(const PendingImage& image, int status) {
@@ -311,6 +327,7 @@ void camview::UploadByFtp(const std::string& localPath, const std::string& remot
 
 void camview::StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt) {
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
+    lastUploadPath_ = request.localPath;
     const std::string name = cameraName;
     ftp_->UploadByFtp(GetSafeHwnd(), request, scheduledAt.has_value(),
                       [this, scheduledAt, name, request](const JobOutcome& outcome) {
@@ -349,6 +366,7 @@ void camview::StartMail(const MailRequest& request, std::optional<std::int32_t> 
                      "mail of " + request.imageName + " not sent: the previous mail is still being sent");
         return;
     }
+    lastMailPath_ = request.imagePath;
     mailJob_.Start([request](JobStop&) { return SendMailOnThisThread(request); },
                    [this, scheduledAt, name, request](const JobOutcome& outcome) {
                        if (scheduledAt)

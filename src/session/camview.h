@@ -5,6 +5,7 @@
 #include "capture/CaptureGraph.h"
 #include "delivery/FtpUploader.h"
 #include "delivery/MapiMailer.h"
+#include "delivery/Retention.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
 #include "imaging/MotionDetector.h"
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumetra {
 
@@ -76,6 +78,8 @@ class camview : public Dialog, public ActionSession {
     std::uint64_t SavesFailed() const { return savesFailedCount_; }
 
     void ShowInViewer(const std::string& path);
+    // The camera's retention of old images (none before StartSession).
+    const ImageRetention* Retention() const { return retention_.get(); }
 
     // What the action dialog asks of its session.
     void SetSwitch(SessionSwitch which, bool on) override;
@@ -135,6 +139,8 @@ class camview : public Dialog, public ActionSession {
     void FailedMotionSave();
     void StopWatchingMotion();
     void OnSaveFailed(const PendingImage& image, int status);
+    // The images retention must never delete: the last written, sent, published and shown.
+    std::vector<std::string> ImagesInUse() const;
     // scheduledAt: the tick time a schedule's upload or mail is recorded at once it is done (none for
     // the user's).
     void StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt);
@@ -191,6 +197,12 @@ class camview : public Dialog, public ActionSession {
     bool motionFound_ = false;
     ULONGLONG lastMotionSave_ = 0;
     ULONGLONG motionRetryAt_ = 0; // after a failed motion save, none before this
+    // Old images deleted by the camera's limits, and the paths that must stay.
+    std::unique_ptr<ImageRetention> retention_;
+    std::string lastWrittenPath_;
+    std::string lastMirroredPath_;
+    std::string lastUploadPath_;
+    std::string lastMailPath_;
 };
 
 } // namespace lumetra

@@ -58,6 +58,8 @@ constexpr int MotionShare = 1062;
 constexpr int PixelChange = 1063;
 constexpr int MotionGap = 1064;
 constexpr int MotionLevel = 1065;
+constexpr int KeepDays = 1070;
+constexpr int KeepMegabytes = 1071;
 } // namespace cam_action_ids
 
 } // namespace lumetra

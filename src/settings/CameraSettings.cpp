@@ -76,6 +76,8 @@ constexpr StoredSetting Table[] = {
     {"MSE", K::Int,           &S::MSE},
     {"MTH", K::Int,           &S::MTH},
     {"MGP", K::Int,           &S::MGP},
+    {"RTD", K::Int,           &S::RTD},
+    {"RTS", K::Int,           &S::RTS},
 };
 // clang-format on
 

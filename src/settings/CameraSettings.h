@@ -43,12 +43,17 @@ struct CameraSettings : OverlaySettings {
     int MSE = 10;            // share of the picture that must change, in tenths of a percent
     int MTH = 25;            // change of grey level (1 to 255) that makes a pixel count as changed
     int MGP = 2;             // seconds between motion saves
+    int RTD = 0;             // days the time-stamped images are kept (0: no age limit)
+    int RTS = 0;             // megabytes of them kept (0: no size limit)
 };
 
 // Ranges of the motion values, as the dialog accepts them.
 constexpr int MinMotionShare = 1, MaxMotionShare = 1000;
 constexpr int MinPixelChange = 1, MaxPixelChange = 255;
 constexpr int MinMotionGap = 1, MaxMotionGap = 86400;
+// Ranges of the retention limits (0: no limit).
+constexpr int MaxKeepDays = 36500;
+constexpr int MaxKeepMegabytes = 10000000;
 
 // How a stored value is written, and how a load applies it. A load ignores a value of another
 // registry type than its kind's, and a REG_DWORD that is not 4 bytes long.

@@ -123,6 +123,9 @@ ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
          [this] { OnMotionNumberTyped(ids::PixelChange, settings_.MTH, MinPixelChange, MaxPixelChange); }},
         {ids::MotionGap, EN_CHANGE,
          [this] { OnMotionNumberTyped(ids::MotionGap, settings_.MGP, MinMotionGap, MaxMotionGap); }},
+        {ids::KeepDays, EN_KILLFOCUS, [this] { OnKeepLimitLeft(ids::KeepDays, settings_.RTD, MaxKeepDays); }},
+        {ids::KeepMegabytes, EN_KILLFOCUS,
+         [this] { OnKeepLimitLeft(ids::KeepMegabytes, settings_.RTS, MaxKeepMegabytes); }},
     });
     Create(nullptr);
     RECT swatchRect{};
@@ -189,6 +192,12 @@ void ccamaction::DoDataExchange(DataExchange& exchange) {
     exchange.IntRange(ids::MotionShare, s.MSE, MinMotionShare, MaxMotionShare);
     exchange.IntRange(ids::PixelChange, s.MTH, MinPixelChange, MaxPixelChange);
     exchange.IntRange(ids::MotionGap, s.MGP, MinMotionGap, MaxMotionGap);
+    // The limits delete images: they count once their field is left or the window closes, never
+    // while half typed ("1" on the way to "100") when the schedule takes the other values.
+    if (!exchange.Saving() || takingKeepLimits_) {
+        exchange.IntRange(ids::KeepDays, s.RTD, 0, MaxKeepDays);
+        exchange.IntRange(ids::KeepMegabytes, s.RTS, 0, MaxKeepMegabytes);
+    }
 }
 
 BOOL ccamaction::OnInitDialog() {
@@ -297,7 +306,9 @@ void ccamaction::SaveSettings() {
     // A refused entry keeps its stored value; everything else typed is still saved. When the pair
     // is closed from inside the validation box of a running exchange, that box already tells the
     // user: the valid values are taken without another one.
+    takingKeepLimits_ = true;
     UpdateDataKeepingValid(!IsExchanging());
+    takingKeepLimits_ = false;
     // Gone when a close inside this save's own box saved and destroyed the dialog meanwhile; the
     // text taken then stands.
     if (GetSafeHwnd())
@@ -537,6 +548,24 @@ void ccamaction::OnMotionNumberTyped(int id, int& value, int minimum, int maximu
     if (IsIntegerWithin(text, minimum, maximum))
         value = LeadingInteger(text);
     KeepMotionBoxTicked();
+}
+
+void ccamaction::OnKeepLimitLeft(int id, int& value, int maximum) {
+    if (IsExchanging() || refusingKeepLimit_)
+        return;
+    const std::string text = ItemText(id);
+    if (IsIntegerWithin(text, 0, maximum)) {
+        value = LeadingInteger(text);
+        return;
+    }
+    refusingKeepLimit_ = true;
+    RefuseAt(id, DataExchange::RangeMessage(0, maximum));
+    refusingKeepLimit_ = false;
+}
+
+RetentionRules ccamaction::Retention() const {
+    return {settings_.FIL, settings_.FIN, std::clamp(settings_.RTD, 0, MaxKeepDays),
+            std::clamp(settings_.RTS, 0, MaxKeepMegabytes)};
 }
 
 void ccamaction::SwitchMotion() {

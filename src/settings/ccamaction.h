@@ -2,6 +2,7 @@
 // The camera's action dialog "CAM ACTION" and, at the same time, the camera's settings.
 
 #include "delivery/ImagePath.h"
+#include "delivery/Retention.h"
 #include "framework/Dialog.h"
 #include "settings/CamActionIds.h"
 #include "framework/Handles.h"
@@ -65,6 +66,9 @@ class ccamaction : public Dialog {
     int MotionGapSeconds() const;
     // The live bar: the share (0 to 1) changed at the session's last look; none while not watching.
     void ShowMotionLevel(std::optional<double> changedShare);
+    // Which of the camera's images may be deleted: the folder and name as last taken, and the limits
+    // as last left (a stored limit out of range counts as its nearest).
+    RetentionRules Retention() const;
     const std::string& LastImagePath() const { return imagePaths_.LastImagePath(); }
     const std::string& LastImageName() const { return imagePaths_.LastImageName(); }
 
@@ -112,6 +116,8 @@ class ccamaction : public Dialog {
     void OnEmailSecondsTyped();
     void OnSaveOnMotion();
     void OnMotionNumberTyped(int id, int& value, int minimum, int maximum);
+    // A retention limit counts once its field is left; an unusable one is refused there.
+    void OnKeepLimitLeft(int id, int& value, int maximum);
     // The session's motion switch follows MOT.
     void SwitchMotion();
     void OnBrowse();
@@ -146,6 +152,8 @@ class ccamaction : public Dialog {
     HWND fontFaceEdit_ = nullptr;
     HWND textEdit_ = nullptr;
     std::optional<double> motionLevel_; // what the live bar shows
+    bool takingKeepLimits_ = false;     // the closing exchange takes the retention limits too
+    bool refusingKeepLimit_ = false;
 };
 
 } // namespace lumetra

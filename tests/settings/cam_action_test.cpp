@@ -96,7 +96,7 @@ TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
     EXPECT_EQ(dialog->EmailSeconds(), 0);
 
     ASSERT_TRUE(CloseWithEscape(window));
-    EXPECT_EQ(camera.ValueCount(), 42);
+    EXPECT_EQ(camera.ValueCount(), 44);
     EXPECT_EQ(camera.Read("FTO").Text(), "30");
     EXPECT_EQ(camera.Read("PLS").Dword(), 5u);
 }
@@ -517,4 +517,38 @@ TEST(CamAction, ATickInsideAValidationBoxStacksNoFurtherBox) {
     EXPECT_EQ(tickedDialog->LastImagePath(), "C:\\cams\\image.jpg");
     SetItemText(window, ids::HighRed, "30");
     ASSERT_TRUE(CloseWithEscape(window));
+}
+
+// The limits delete images: a number counts once its field is left, not while it is typed.
+TEST(CamAction, RetentionLimitsCountOnceTheirFieldIsLeftAndAreRefusedOutOfRange) {
+    ScopedCameraKey camera("retention");
+    ccamaction* dialog = OpenCamera(camera.Name());
+    HWND window = dialog->GetSafeHwnd();
+    EXPECT_EQ(Item(window, ids::KeepDays), "0");
+    EXPECT_EQ(Item(window, ids::KeepMegabytes), "0");
+    const auto leave = [&](int id) {
+        ::SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, EN_KILLFOCUS),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));
+    };
+    SetItemText(window, ids::KeepMegabytes, "1"); // on the way to "100"
+    Click(window, ids::AppendTime);               // takes the other values
+    EXPECT_EQ(dialog->Retention().megabytes, 0);
+    SetItemText(window, ids::KeepMegabytes, "100");
+    leave(ids::KeepMegabytes);
+    EXPECT_EQ(dialog->Retention().megabytes, 100);
+
+    SetItemText(window, ids::KeepDays, "36501");
+    std::string message;
+    {
+        Driver driver([&] { message = AnswerMessageBox("Lumetra"); });
+        leave(ids::KeepDays);
+        driver.Join();
+    }
+    EXPECT_EQ(message, "Please enter an integer between 0 and 36500.");
+    EXPECT_EQ(::GetFocus(), ::GetDlgItem(window, ids::KeepDays));
+    EXPECT_EQ(dialog->Retention().days, 0);
+    SetItemText(window, ids::KeepDays, "30");
+    ASSERT_TRUE(CloseWithEscape(window)); // closing takes what is typed, left or not
+    EXPECT_EQ(camera.Read("RTD").Dword(), 30u);
+    EXPECT_EQ(camera.Read("RTS").Dword(), 100u);
 }

@@ -114,7 +114,7 @@ TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
     const char* const expected[] = {
         "CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO", "FTU", "FTD", "UWM", "UTT",
         "WTP", "LOR", "LOG", "LOB", "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID", "WHI",
-        "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL", "MOT", "MSE", "MTH", "MGP"};
+        "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS"};
     ASSERT_EQ(std::size(expected), StoredSettings().size());
     for (const char* name : expected) {
         const StoredSetting* row = FindStoredSetting(name);
@@ -126,9 +126,9 @@ TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
     EXPECT_EQ(FindStoredSetting(""), nullptr);
 }
 
-TEST(SaveSettings, WritesTheSettingsInOrderThenTheTextColourThenMotion) {
+TEST(SaveSettings, WritesTheSettingsInOrderThenTheTextColourThenMotionThenRetention) {
     const std::vector<StoredValue> values = SettingsToValues(ChangedSettings("order"));
-    const char* const after[] = {"FCO", "MOT", "MSE", "MTH", "MGP"};
+    const char* const after[] = {"FCO", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS"};
     ASSERT_EQ(values.size(), std::size(SavedOrder) + std::size(after));
     for (size_t i = 0; i < std::size(SavedOrder); ++i)
         EXPECT_EQ(values[i].name, SavedOrder[i]) << "position " << i;
@@ -141,7 +141,7 @@ TEST(SaveSettings, ValuesReadBackWithTheirTypesAndSizes) {
     const CameraSettings settings = ChangedSettings(camera.Name());
     ASSERT_TRUE(SaveSettingsToRegistry(settings));
 
-    EXPECT_EQ(camera.ValueCount(), 42);
+    EXPECT_EQ(camera.ValueCount(), 44);
     for (const char* name : SavedOrder) {
         const ScopedCameraKey::Value value = camera.Read(name);
         ASSERT_TRUE(value.found) << name;

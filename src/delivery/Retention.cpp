@@ -1,0 +1,387 @@
+#include "delivery/Retention.h"
+
+#include "delivery/SaveTarget.h"
+#include "framework/AnsiText.h"
+#include "framework/EventLog.h"
+#include "framework/Handles.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace lumetra {
+
+namespace {
+constexpr size_t StampDigits = 10;
+constexpr wchar_t ImageExtension[] = L".jpg";
+constexpr std::int64_t SecondsPerDay = 86400;
+constexpr std::uint64_t BytesPerMegabyte = 1024 * 1024;
+constexpr ULONGLONG CheckEveryMs = 60 * 1000;
+// The folder is read again this often even when nothing seems due: the user or another program may
+// have put images there or taken them away.
+constexpr ULONGLONG ReadEveryMs = 60 * 60 * 1000;
+
+bool SameIgnoringCase(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
+    return ::CompareStringOrdinal(a, static_cast<int>(aLength), b, static_cast<int>(bLength), TRUE) == CSTR_EQUAL;
+}
+
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return SameIgnoringCase(a.data(), a.size(), b.data(), b.size());
+}
+
+std::wstring FoldCase(std::wstring text) {
+    if (!text.empty())
+        ::CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::wstring NameOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring StemOf(const std::string& fileName) {
+    return fileName.empty() ? std::wstring(L"image") : AnsiToWide(fileName);
+}
+
+std::wstring FullPathOf(const std::wstring& path) {
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    full.resize(length < needed ? length : 0);
+    return full;
+}
+
+std::wstring LongPathOf(const std::wstring& path) {
+    const DWORD needed = ::GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return path;
+    std::wstring longPath(needed, L'\0');
+    const DWORD length = ::GetLongPathNameW(path.c_str(), longPath.data(), needed);
+    longPath.resize(length < needed ? length : 0);
+    return longPath.empty() ? path : longPath;
+}
+
+// Where the folder really is, as the file system names it after following every link; empty when
+// the file system cannot tell.
+std::wstring FinalPathOf(const std::wstring& folder) {
+    UniqueFile handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle)
+        return {};
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(handle.get(), path.data(), static_cast<DWORD>(path.size()),
+                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= path.size()) {
+        path.resize(length + 1);
+        length = ::GetFinalPathNameByHandleW(handle.get(), path.data(), static_cast<DWORD>(path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    if (length == 0 || length >= path.size())
+        return {};
+    path.resize(length);
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return L"\\\\" + path.substr(8);
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path.substr(4);
+    return path;
+}
+
+void DropTrailingSeparators(std::wstring& path) {
+    // "C:\" keeps its backslash: without it, it would name the drive's current folder.
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/'))
+        path.pop_back();
+}
+} // namespace
+
+std::optional<std::int64_t> RetainedImageStamp(const std::wstring& name, const std::wstring& stem) {
+    const size_t extension = std::size(ImageExtension) - 1;
+    if (name.size() != stem.size() + StampDigits + extension ||
+        !SameIgnoringCase(name.data(), stem.size(), stem.data(), stem.size()) ||
+        !SameIgnoringCase(name.data() + stem.size() + StampDigits, extension, ImageExtension, extension))
+        return std::nullopt;
+    std::int64_t stamp = 0;
+    for (size_t i = stem.size(); i < stem.size() + StampDigits; ++i) {
+        if (name[i] < L'0' || name[i] > L'9')
+            return std::nullopt;
+        stamp = stamp * 10 + (name[i] - L'0');
+    }
+    return stamp;
+}
+
+RetentionFolder ResolveRetentionFolder(const std::string& folder) {
+    if (folder.empty())
+        return {{}, "no folder is set"};
+    const std::wstring typed = AnsiToWide(folder);
+    for (size_t start = 0; start <= typed.size();) {
+        const size_t end = std::min(typed.find_first_of(L"\\/", start), typed.size());
+        if (typed.compare(start, end - start, L"..") == 0)
+            return {{}, "the folder path goes up through \"..\""};
+        start = end + 1;
+    }
+    std::wstring full = FullPathOf(typed);
+    if (full.empty())
+        return {{}, "the folder name is not valid"};
+    DropTrailingSeparators(full);
+    const DWORD attributes = ::GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return {{}, FileErrorText(::GetLastError())};
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return {{}, "it is not a folder"};
+    full = LongPathOf(full);
+    // The folder and every folder above it: none may be a link (symbolic link, junction, mount).
+    for (size_t slash = full.find(L'\\', 3);; slash = full.find(L'\\', slash + 1)) {
+        const std::wstring level = full.substr(0, slash);
+        const DWORD levelAttributes = ::GetFileAttributesW(level.c_str());
+        if (levelAttributes != INVALID_FILE_ATTRIBUTES && (levelAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return {{}, "the folder is reached through a link"};
+        if (slash == std::wstring::npos)
+            break;
+    }
+    // A link the attributes do not show (Wine shows none) still changes where the folder really is.
+    std::wstring final = FinalPathOf(full);
+    DropTrailingSeparators(final);
+    if (!final.empty() && !SameIgnoringCase(final, full))
+        return {{}, "the folder is reached through a link"};
+    return {full, {}};
+}
+
+std::vector<RetainedImage> ListRetainedImages(const std::wstring& folder, const std::wstring& stem) {
+    std::vector<RetainedImage> images;
+    const std::wstring pattern = folder + (folder.ends_with(L'\\') ? L"*" : L"\\*");
+    WIN32_FIND_DATAW found{};
+    UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                       FIND_FIRST_EX_LARGE_FETCH));
+    if (!find)
+        return images;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        if (const auto stamp = RetainedImageStamp(found.cFileName, stem))
+            images.push_back(
+                {found.cFileName, *stamp, (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
+    } while (::FindNextFileW(find.get(), &found));
+    std::sort(images.begin(), images.end(), [](const RetainedImage& a, const RetainedImage& b) {
+        return a.stamp != b.stamp ? a.stamp < b.stamp : a.name < b.name;
+    });
+    return images;
+}
+
+std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, const RetentionRules& rules,
+                                   std::int64_t now, const std::set<std::wstring>& protectedNames) {
+    std::set<std::wstring> kept;
+    for (const std::wstring& name : protectedNames)
+        kept.insert(FoldCase(name));
+    const auto mayGo = [&](const RetainedImage& image) { return !kept.count(FoldCase(image.name)); };
+
+    std::vector<size_t> doomed;
+    std::vector<bool> going(images.size(), false);
+    std::uint64_t left = 0;
+    for (const RetainedImage& image : images)
+        left += image.bytes;
+    const auto take = [&](size_t index) {
+        going[index] = true;
+        doomed.push_back(index);
+        left -= images[index].bytes;
+    };
+    if (rules.days > 0) {
+        const std::int64_t oldestAllowed = now - static_cast<std::int64_t>(rules.days) * SecondsPerDay;
+        for (size_t i = 0; i < images.size() && images[i].stamp < oldestAllowed; ++i)
+            if (mayGo(images[i]))
+                take(i);
+    }
+    if (rules.megabytes > 0) {
+        const std::uint64_t limit = static_cast<std::uint64_t>(rules.megabytes) * BytesPerMegabyte;
+        if (left > limit) {
+            const std::uint64_t target = limit / 10 * 9 + limit % 10 * 9 / 10;
+            for (size_t i = 0; i < images.size() && left >= target; ++i)
+                if (!going[i] && mayGo(images[i]))
+                    take(i);
+        }
+    }
+    std::sort(doomed.begin(), doomed.end());
+    return doomed;
+}
+
+RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
+                          const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel) {
+    RetentionRun run;
+    const RetentionFolder folder = ResolveRetentionFolder(rules.folder);
+    if (!folder.refusal.empty()) {
+        run.refusal = folder.refusal;
+        return run;
+    }
+    const std::vector<RetainedImage> images = ListRetainedImages(folder.path, StemOf(rules.fileName));
+    std::vector<bool> gone(images.size(), false);
+    const std::wstring prefix = folder.path + (folder.path.ends_with(L'\\') ? L"" : L"\\");
+    for (size_t index : ImagesToDelete(images, rules, now, protectedNames)) {
+        if (cancel.load(std::memory_order_relaxed)) {
+            run.stopped = true;
+            break;
+        }
+        const RetainedImage& image = images[index];
+        if (::DeleteFileW((prefix + image.name).c_str())) {
+            ++run.deletedFiles;
+            run.freedBytes += image.bytes;
+            gone[index] = true;
+            continue;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) // someone else took it away meanwhile
+            gone[index] = true;
+        else
+            run.notDeleted.emplace_back(image.name, FileErrorText(error));
+    }
+    for (size_t i = 0; i < images.size(); ++i) {
+        if (gone[i])
+            continue;
+        ++run.keptFiles;
+        run.keptBytes += images[i].bytes;
+        if (!run.oldestKept)
+            run.oldestKept = images[i].stamp;
+        if (images[i].stamp >= now - 1)
+            run.recentKept.push_back(images[i].name);
+    }
+    return run;
+}
+
+ImageRetention::ImageRetention(std::string cameraName, ProtectedPaths protectedPaths, SecondsClock clock)
+    : cameraName_(std::move(cameraName)), protectedPaths_(std::move(protectedPaths)), clock_(std::move(clock)) {}
+
+ImageRetention::~ImageRetention() {
+    if (cancel_)
+        cancel_->store(true);
+}
+
+std::uint64_t ImageRetention::LimitBytes() const {
+    return static_cast<std::uint64_t>(std::max(rules_.megabytes, 0)) * BytesPerMegabyte;
+}
+
+bool ImageRetention::Due(std::int64_t now) const {
+    if (rules_.days > 0 && oldest_ && *oldest_ < now - static_cast<std::int64_t>(rules_.days) * SecondsPerDay)
+        return true;
+    return rules_.megabytes > 0 && bytes_ > LimitBytes();
+}
+
+void ImageRetention::Tick(const RetentionRules& rules) {
+    if (!(rules == rules_)) {
+        rules_ = rules;
+        ++generation_;
+        // A run of the old rules stops where it is: it might delete what the new ones keep.
+        if (cancel_)
+            cancel_->store(true);
+        known_ = false;
+        writtenDuringRun_.clear();
+        runAgain_ = stuckOverLimit_ = false;
+        loggedRefusal_.clear();
+    }
+    if (!rules_.Active() || job_.Running())
+        return;
+    const ULONGLONG now = ::GetTickCount64();
+    if (!known_ || runAgain_ || now >= nextRead_) {
+        StartRun();
+        return;
+    }
+    if (now < nextCheck_)
+        return;
+    nextCheck_ = now + CheckEveryMs;
+    stuckOverLimit_ = false;
+    if (Due(clock_()))
+        StartRun();
+}
+
+void ImageRetention::ImageWritten(const std::string& path) {
+    if (!rules_.Active() || FolderOf(path) != rules_.folder)
+        return;
+    const std::wstring name = NameOf(AnsiToWide(path));
+    const auto stamp = RetainedImageStamp(name, StemOf(rules_.fileName));
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!stamp || !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return;
+    const std::uint64_t bytes = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    lastImageBytes_ = bytes;
+    // Counted before the next image comes: the run starts when that one would pass the limit, so
+    // the folder never holds more than the limit.
+    const auto nextWouldPass = [&](std::uint64_t total) {
+        return rules_.megabytes > 0 && total + bytes > LimitBytes();
+    };
+    if (job_.Running()) {
+        writtenDuringRun_.emplace_back(name, bytes);
+        std::uint64_t total = bytes_;
+        for (const auto& written : writtenDuringRun_)
+            total += written.second;
+        if (known_ && nextWouldPass(total))
+            runAgain_ = true;
+        return;
+    }
+    if (!known_)
+        return;
+    bytes_ += bytes;
+    if (!oldest_)
+        oldest_ = *stamp;
+    if (nextWouldPass(bytes_) && !stuckOverLimit_)
+        StartRun();
+}
+
+void ImageRetention::StartRun() {
+    runAgain_ = false;
+    writtenDuringRun_.clear();
+    const ULONGLONG now = ::GetTickCount64();
+    nextCheck_ = now + CheckEveryMs;
+    nextRead_ = now + ReadEveryMs;
+    std::set<std::wstring> protectedNames;
+    if (protectedPaths_)
+        for (const std::string& path : protectedPaths_())
+            if (!path.empty())
+                protectedNames.insert(NameOf(AnsiToWide(path)));
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    auto result = std::make_shared<RetentionRun>();
+    const std::uint64_t generation = generation_;
+    const bool started = job_.Start(
+        [rules = rules_, at = static_cast<std::int64_t>(clock_()), protectedNames, cancel, result](JobStop& stop) {
+            // The end of the program stops a long run between two files.
+            if (!stop.SetInterrupt([cancel] { cancel->store(true); }))
+                return JobOutcome{};
+            *result = RunRetention(rules, at, protectedNames, *cancel);
+            stop.ClearInterrupt();
+            return JobOutcome{true};
+        },
+        [this, result, generation](const JobOutcome&) { Finished(*result, generation); });
+    if (started)
+        cancel_ = std::move(cancel);
+}
+
+void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation) {
+    ++runsFinished_;
+    const std::string folder = rules_.folder;
+    if (run.deletedFiles > 0)
+        LogEvent(cameraName_, "retention deleted " + std::to_string(run.deletedFiles) + " images, " +
+                                  std::to_string(run.freedBytes) + " bytes freed, in " + folder);
+    for (const auto& [name, why] : run.notDeleted)
+        if (loggedFailures_.insert(FoldCase(name)).second)
+            LogEvent(cameraName_, "retention could not delete " + WideToAnsi(name) + ": " + why);
+    if (!run.refusal.empty() && run.refusal != loggedRefusal_)
+        LogEvent(cameraName_, "retention deletes nothing in " + folder + ": " + run.refusal);
+    loggedRefusal_ = run.refusal;
+    if (generation != generation_ || run.stopped)
+        return; // the rules changed meanwhile: the next tick reads the folder again
+    known_ = true;
+    bytes_ = run.keptBytes;
+    oldest_ = run.oldestKept;
+    // Images written while the run read the folder count when it did not see them.
+    for (const auto& [name, bytes] : writtenDuringRun_) {
+        const bool seen = std::any_of(run.recentKept.begin(), run.recentKept.end(),
+                                      [&](const std::wstring& kept) { return SameIgnoringCase(kept, name); });
+        if (!seen)
+            bytes_ += bytes;
+        if (!oldest_)
+            oldest_ = RetainedImageStamp(name, StemOf(rules_.fileName));
+    }
+    writtenDuringRun_.clear();
+    stuckOverLimit_ = rules_.megabytes > 0 && bytes_ > LimitBytes();
+}
+
+} // namespace lumetra

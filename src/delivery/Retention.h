@@ -1,0 +1,128 @@
+#pragma once
+// Keeping a camera's folder from filling the disk. Only the images the camera wrote with the time in
+// their names are ever deleted: file name, ten digits of seconds since 1970, ".jpg". They go oldest
+// first (by the time in the name) once older than an age limit, and once the camera's images take
+// more room than a size limit, until they are under 90 % of it. Reading the folder and deleting run
+// on a thread of their own; the user-interface thread keeps only totals.
+
+#include "delivery/BackgroundJob.h"
+#include "delivery/ImagePath.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace lumetra {
+
+// What one camera keeps; both limits 0 keep everything.
+struct RetentionRules {
+    std::string folder;   // the save folder as typed (ANSI)
+    std::string fileName; // the file name stem as typed; empty stands for "image"
+    int days = 0;         // 0: no age limit
+    int megabytes = 0;    // 0: no size limit (a megabyte is 1,048,576 bytes)
+
+    bool Active() const { return days > 0 || megabytes > 0; }
+    bool operator==(const RetentionRules&) const = default;
+};
+
+// The time in `name` when it is one of the camera's time-stamped images (letter case ignored, as
+// Windows ignores it); none otherwise.
+std::optional<std::int64_t> RetainedImageStamp(const std::wstring& name, const std::wstring& stem);
+
+// The folder that may be cleaned: its full path, or why it may not be (a path through "..", one
+// that leads elsewhere through a link, or one that does not exist).
+struct RetentionFolder {
+    std::wstring path;
+    std::string refusal;
+};
+RetentionFolder ResolveRetentionFolder(const std::string& folder);
+
+struct RetainedImage {
+    std::wstring name;
+    std::int64_t stamp = 0;
+    std::uint64_t bytes = 0;
+};
+
+// The camera's images in the folder, oldest first; sub-folders and links are never among them.
+std::vector<RetainedImage> ListRetainedImages(const std::wstring& folder, const std::wstring& stem);
+
+// Which images (oldest first, as listed) go at `now`: those older than the age limit, then the oldest
+// until the rest is under 90 % of the size limit. Protected names never go (letter case ignored).
+std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, const RetentionRules& rules,
+                                   std::int64_t now, const std::set<std::wstring>& protectedNames);
+
+// What one run over the folder found and did.
+struct RetentionRun {
+    std::string refusal; // the folder may not be cleaned (nothing was read)
+    std::uint64_t deletedFiles = 0;
+    std::uint64_t freedBytes = 0;
+    std::vector<std::pair<std::wstring, std::string>> notDeleted; // name, why
+    // The camera's images that are left.
+    std::uint64_t keptFiles = 0;
+    std::uint64_t keptBytes = 0;
+    std::optional<std::int64_t> oldestKept;
+    std::vector<std::wstring> recentKept; // names stamped from a second before the run on
+    bool stopped = false;                 // cancelled before the end
+};
+
+// Reads the folder and deletes what the rules say, on the calling thread; stops between files once
+// `cancel` is set.
+RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
+                          const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel);
+
+// One camera's retention, driven by its session on the user-interface thread: a run when the rules
+// change, once a minute when something is due (and once an hour in any case, to see what others did
+// in the folder), and right after a save that brings the images to the size limit.
+class ImageRetention {
+  public:
+    // The paths that must stay whatever the rules say (just written, last sent, shown).
+    using ProtectedPaths = std::function<std::vector<std::string>()>;
+
+    ImageRetention(std::string cameraName, ProtectedPaths protectedPaths, SecondsClock clock = SecondsSince1970);
+    ~ImageRetention();
+    ImageRetention(const ImageRetention&) = delete;
+    ImageRetention& operator=(const ImageRetention&) = delete;
+
+    // The rules as they stand, at every tick. Costs no disk access unless a run is due.
+    void Tick(const RetentionRules& rules);
+    // The camera wrote this image (full path as saved).
+    void ImageWritten(const std::string& path);
+
+    bool Running() const { return job_.Running(); }
+    // Runs finished since the session began (tests and the benchmark).
+    std::uint64_t RunsFinished() const { return runsFinished_; }
+
+  private:
+    void StartRun();
+    void Finished(const RetentionRun& run, std::uint64_t generation);
+    bool Due(std::int64_t now) const;
+    std::uint64_t LimitBytes() const;
+
+    std::string cameraName_;
+    ProtectedPaths protectedPaths_;
+    SecondsClock clock_;
+    RetentionRules rules_;
+    BackgroundJob job_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
+    std::uint64_t generation_ = 0; // counts rule changes: a run of older rules changes no totals
+    // What the last run left, plus what was written since; unknown until a run finished.
+    bool known_ = false;
+    std::uint64_t bytes_ = 0;
+    std::uint64_t lastImageBytes_ = 0;
+    std::optional<std::int64_t> oldest_;
+    std::vector<std::pair<std::wstring, std::uint64_t>> writtenDuringRun_;
+    bool runAgain_ = false;       // a write brought the images to the limit while a run went on
+    bool stuckOverLimit_ = false; // the last run could not get under the limit (protected images)
+    ULONGLONG nextCheck_ = 0;
+    ULONGLONG nextRead_ = 0;
+    std::string loggedRefusal_;
+    std::set<std::wstring> loggedFailures_;
+    std::uint64_t runsFinished_ = 0;
+};
+
+} // namespace lumetra

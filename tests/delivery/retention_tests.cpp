@@ -1,0 +1,135 @@
+// Retention over a real folder: which files an age or a size limit deletes, what is never touched,
+// and folders that may not be cleaned at all.
+#include "StartProcess.h"
+#include "delivery/Retention.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace lumetra;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kNow = 1800000000;
+constexpr int kImages = 500;
+constexpr size_t kImageBytes = 4096;
+
+void WriteFile(const fs::path& path, size_t bytes) {
+    std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
+}
+
+std::string ImageName(int hoursOld) {
+    return "door" + std::to_string(kNow - hoursOld * 3600LL) + ".jpg";
+}
+
+// 500 of the camera's images, one an hour back from kNow, and 20 files it never wrote.
+class RetentionFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("lumetra-retention-" + std::to_string(::GetCurrentProcessId()));
+        fs::remove_all(folder);
+        fs::create_directories(folder / "door1700000000.jpg"); // a sub-folder named like an image
+        WriteFile(folder / "door1700000000.jpg" / "door1700000001.jpg", 10);
+        // Other names, another camera's images ("gate", and "door1" with its ten digits).
+        for (const char* name :
+             {"door.jpg", "door123.jpg", "door17000000000.jpg", "door1700000000.jpeg", "door1700000000.jpg.txt",
+              "door1700000000x.jpg", "doors1700000000.jpg", "xdoor1700000000.jpg", "gate1700000000.jpg",
+              "image1700000000.jpg", "door1 700000000.jpg", "notes.txt", "door1700000000.jpg~", "DOOR",
+              "door17000000.jpg", "1700000000.jpg", "door-1700000000.jpg", "door1700000000.JPG.bak",
+              "door170000000a.jpg"})
+            WriteFile(folder / name, 100);
+        others = Names();
+        ASSERT_EQ(others.size(), 20u);
+        for (int hours = 0; hours < kImages; ++hours)
+            WriteFile(folder / ImageName(hours), kImageBytes);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    RetentionRun Run(int days, int megabytes, std::set<std::wstring> protectedNames = {}) {
+        const std::atomic<bool> cancel{false};
+        return RunRetention({folder.string(), "door", days, megabytes}, kNow, protectedNames, cancel);
+    }
+    void ExpectOthersUntouched() {
+        for (const std::string& name : others)
+            EXPECT_TRUE(fs::exists(folder / name)) << name;
+        EXPECT_TRUE(fs::exists(folder / "door1700000000.jpg" / "door1700000001.jpg"));
+    }
+
+    fs::path folder;
+    std::vector<std::string> others;
+};
+
+} // namespace
+
+TEST_F(RetentionFolderTest, LimitsDeleteOnlyTheCamerasOldestImages) {
+    RetentionRun run = Run(0, 0);
+    EXPECT_EQ(run.deletedFiles, 0u) << "limits at 0 keep everything";
+    EXPECT_EQ(Names().size(), kImages + others.size());
+
+    // Ten days: exactly the images older than 240 hours go.
+    run = Run(10, 0);
+    EXPECT_EQ(run.deletedFiles, static_cast<std::uint64_t>(kImages - 241));
+    EXPECT_EQ(run.freedBytes, run.deletedFiles * kImageBytes);
+    for (int hours = 0; hours < kImages; ++hours)
+        EXPECT_EQ(fs::exists(folder / ImageName(hours)), hours <= 240) << hours;
+    ExpectOthersUntouched();
+
+    // 241 images of 4 KB are under 1 MB: none go. With 241 older ones back, the oldest go until the
+    // rest is under 90 % of 1 MB (230 images), except a protected one.
+    EXPECT_EQ(Run(0, 1).deletedFiles, 0u);
+    for (int hours = 241; hours < 482; ++hours)
+        WriteFile(folder / ImageName(hours), kImageBytes);
+    run = Run(0, 1, {fs::path(ImageName(300)).wstring()});
+    EXPECT_EQ(run.keptFiles, 230u);
+    EXPECT_EQ(run.keptBytes, 230u * kImageBytes);
+    for (int hours = 0; hours < 482; ++hours)
+        EXPECT_EQ(fs::exists(folder / ImageName(hours)), hours < 229 || hours == 300) << hours;
+    ExpectOthersUntouched();
+}
+
+TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
+    const std::string upAndBack = (folder / ".." / folder.filename()).string();
+    const std::atomic<bool> cancel{false};
+    RetentionRun run = RunRetention({upAndBack, "door", 1, 0}, kNow, {}, cancel);
+    EXPECT_EQ(run.refusal, "the folder path goes up through \"..\"");
+    EXPECT_EQ(run.deletedFiles, 0u);
+
+    // A link made on the Linux side, where Wine's folders live: Wine shows no link attribute.
+    const char* build = std::getenv("LUMETRA_BUILD_DIR");
+    ASSERT_NE(build, nullptr);
+    const std::string link = std::string(build) + "/retention-link-" + std::to_string(::GetCurrentProcessId());
+    const std::string target = std::string(build) + "/retention-target-" + std::to_string(::GetCurrentProcessId());
+    const auto windowsPath = [](std::string unix) {
+        std::replace(unix.begin(), unix.end(), '/', '\\');
+        return "Z:" + unix;
+    };
+    fs::create_directories(windowsPath(target));
+    WriteFile(windowsPath(target) + "\\door1600000000.jpg", 10);
+    test::ChildProcess ln;
+    ASSERT_TRUE(ln.Start("Z:\\bin\\ln -sfn " + target + " " + link));
+    // Wine cannot wait for a Linux process: the link's file is looked for instead.
+    for (int tries = 0; tries < 100 && !fs::exists(windowsPath(link) + "\\door1600000000.jpg"); ++tries)
+        ::Sleep(100);
+    run = RunRetention({windowsPath(link), "door", 1, 0}, kNow, {}, cancel);
+    EXPECT_EQ(run.refusal, "the folder is reached through a link");
+    EXPECT_TRUE(fs::exists(windowsPath(target) + "\\door1600000000.jpg"));
+    run = RunRetention({windowsPath(target), "door", 1, 0}, kNow, {}, cancel);
+    EXPECT_EQ(run.deletedFiles, 1u) << "the folder itself is cleaned";
+    ::DeleteFileA(windowsPath(link).c_str());
+    fs::remove_all(windowsPath(target));
+}
