@@ -4,6 +4,7 @@
 //
 // Run under Wine with LUMETRA_BUILD_DIR set to the build directory (for the test camera DLL).
 
+#include "BenchClock.h"
 #include "capture/CameraSlots.h"
 #include "capture/CaptureGraph.h"
 
@@ -19,18 +20,10 @@
 
 using namespace lumetra;
 
-namespace {
+using lumetra::bench::Median;
+using lumetra::bench::Now;
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / frequency.QuadPart;
-}
+namespace {
 
 double ProcessCpuSeconds() {
     FILETIME created, exited, kernel, user;

@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "framework/Handles.h"
 #include "imaging/ImageComposer.h"
 
 using namespace Gdiplus::DllExports;
 using Clock = std::chrono::steady_clock;
+
+using lumetra::bench::Median;
 
 namespace {
 
@@ -60,11 +63,6 @@ bool WriteWatermark(const std::string& path) {
                        GdipSaveImageToFile(bitmap, Wide(path).c_str(), &png, nullptr) == Gdiplus::Ok;
     GdipDisposeImage(bitmap);
     return saved;
-}
-
-double MedianMs(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
 }
 
 double MinMs(const std::vector<double>& samples) {
@@ -195,14 +193,14 @@ int main() {
         GdipDisposeImage(bitmap);
 
         // Medians, and minimums as the figure least disturbed by other work on the machine.
-        const double e = MedianMs(encode), n = MedianMs(composeNone);
+        const double e = Median(encode), n = Median(composeNone);
         const double eMin = MinMs(encode), nMin = MinMs(composeNone);
         std::printf("\n%-30s %8s %8s | of the bare save: total, overlay (median, min)\n",
                     (std::to_string(width) + " x " + std::to_string(height)).c_str(), "median", "min");
         std::printf("  %-28s %8.2f %8.2f |\n", "bare JPEG save", e, eMin);
         std::printf("  %-28s %8.2f %8.2f |  x%.2f\n", "compose, no overlay", n, nMin, n / e);
         const auto row = [&](const char* name, const std::vector<double>& samples) {
-            const double value = MedianMs(samples), least = MinMs(samples);
+            const double value = Median(samples), least = MinMs(samples);
             std::printf("  compose, %-19s %8.2f %8.2f |  x%.2f   %5.2f %5.2f\n", name, value, least,
                         value / e, (value - n) / e, (least - nMin) / eMin);
         };

@@ -5,6 +5,7 @@
 // thread (where detection runs) per state. Medians of several rounds.
 //
 // Usage: motion_bench [seconds per state] [rounds] (default 10 and 3). Needs LUMETRA_BUILD_DIR.
+#include "BenchClock.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
 #include "TestPattern.h"
@@ -23,18 +24,10 @@ using namespace lumetra;
 using namespace lumetra::test;
 namespace ids = lumetra::cam_action_ids;
 
-namespace {
+using lumetra::bench::Median;
+using lumetra::bench::Now;
 
-double Now() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / frequency.QuadPart;
-}
+namespace {
 
 double Seconds(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime) / 1e7;
@@ -50,12 +43,6 @@ double ThreadCpuSeconds() {
     FILETIME created, exited, kernel, user;
     ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
     return Seconds(kernel) + Seconds(user);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 // A frame like a camera's: smooth shading, edges and a little noise, and a block that moves.

@@ -7,6 +7,7 @@
 #include "StartProcess.h"
 #include "WebService.h"
 #include "delivery/HttpMirror.h"
+#include "BenchClock.h"
 
 #include <windows.h>
 
@@ -25,6 +26,8 @@
 
 using namespace lumetra::test;
 using Clock = std::chrono::steady_clock;
+
+using lumetra::bench::Median;
 
 namespace {
 
@@ -147,11 +150,6 @@ class BareServer {
     SOCKET listener_ = INVALID_SOCKET;
     unsigned short port_ = 0;
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 } // namespace
 

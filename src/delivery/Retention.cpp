@@ -22,7 +22,8 @@ constexpr ULONGLONG CheckEveryMs = 60 * 1000;
 constexpr ULONGLONG ReadEveryMs = 60 * 60 * 1000;
 
 bool SameIgnoringCase(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
-    return ::CompareStringOrdinal(a, static_cast<int>(aLength), b, static_cast<int>(bLength), TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a, static_cast<int>(aLength), b, static_cast<int>(bLength), TRUE) ==
+           CSTR_EQUAL;
 }
 
 bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
@@ -68,8 +69,8 @@ std::wstring LongPathOf(const std::wstring& path) {
 // the file system cannot tell.
 std::wstring FinalPathOf(const std::wstring& folder) {
     UniqueFile handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle)
         return {};
     std::wstring path(MAX_PATH, L'\0');
@@ -153,16 +154,16 @@ std::vector<RetainedImage> ListRetainedImages(const std::wstring& folder, const 
     std::vector<RetainedImage> images;
     const std::wstring pattern = folder + (folder.ends_with(L'\\') ? L"*" : L"\\*");
     WIN32_FIND_DATAW found{};
-    UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
-                                       FIND_FIRST_EX_LARGE_FETCH));
+    UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                       nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!find)
         return images;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             continue;
         if (const auto stamp = RetainedImageStamp(found.cFileName, stem))
-            images.push_back(
-                {found.cFileName, *stamp, (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
+            images.push_back({found.cFileName, *stamp,
+                              (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
     } while (::FindNextFileW(find.get(), &found));
     std::sort(images.begin(), images.end(), [](const RetainedImage& a, const RetainedImage& b) {
         return a.stamp != b.stamp ? a.stamp < b.stamp : a.name < b.name;
@@ -249,7 +250,8 @@ RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
 }
 
 ImageRetention::ImageRetention(std::string cameraName, ProtectedPaths protectedPaths, SecondsClock clock)
-    : cameraName_(std::move(cameraName)), protectedPaths_(std::move(protectedPaths)), clock_(std::move(clock)) {}
+    : cameraName_(std::move(cameraName)), protectedPaths_(std::move(protectedPaths)),
+      clock_(std::move(clock)) {}
 
 ImageRetention::~ImageRetention() {
     if (cancel_)
@@ -285,12 +287,19 @@ void ImageRetention::Tick(const RetentionRules& rules) {
         StartRun();
         return;
     }
-    if (now < nextCheck_)
-        return;
-    nextCheck_ = now + CheckEveryMs;
+    if (now >= nextCheck_)
+        CheckNow();
+}
+
+bool ImageRetention::CheckNow() {
+    if (!rules_.Active() || job_.Running())
+        return false;
+    nextCheck_ = ::GetTickCount64() + CheckEveryMs;
     stuckOverLimit_ = false;
-    if (Due(clock_()))
-        StartRun();
+    if (!Due(clock_()))
+        return false;
+    StartRun();
+    return true;
 }
 
 void ImageRetention::ImageWritten(const std::string& path) {
@@ -303,10 +312,10 @@ void ImageRetention::ImageWritten(const std::string& path) {
         return;
     const std::uint64_t bytes = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     lastImageBytes_ = bytes;
-    // Counted before the next image comes: the run starts when that one would pass the limit, so
-    // the folder never holds more than the limit.
+    // Counted before the next image comes: the run starts when that one (even at twice this one's
+    // size) would pass the limit, so the folder never holds more than the limit.
     const auto nextWouldPass = [&](std::uint64_t total) {
-        return rules_.megabytes > 0 && total + bytes > LimitBytes();
+        return rules_.megabytes > 0 && total + 2 * bytes > LimitBytes();
     };
     if (job_.Running()) {
         writtenDuringRun_.emplace_back(name, bytes);
@@ -341,13 +350,16 @@ void ImageRetention::StartRun() {
     auto result = std::make_shared<RetentionRun>();
     const std::uint64_t generation = generation_;
     const bool started = job_.Start(
-        [rules = rules_, at = static_cast<std::int64_t>(clock_()), protectedNames, cancel, result](JobStop& stop) {
+        [rules = rules_, at = static_cast<std::int64_t>(clock_()), protectedNames, cancel,
+         result](JobStop& stop) {
             // The end of the program stops a long run between two files.
+            JobOutcome outcome;
             if (!stop.SetInterrupt([cancel] { cancel->store(true); }))
-                return JobOutcome{};
+                return outcome;
             *result = RunRetention(rules, at, protectedNames, *cancel);
             stop.ClearInterrupt();
-            return JobOutcome{true};
+            outcome.succeeded = true;
+            return outcome;
         },
         [this, result, generation](const JobOutcome&) { Finished(*result, generation); });
     if (started)

@@ -83,13 +83,17 @@ class ImageRetention {
     // The paths that must stay whatever the rules say (just written, last sent, shown).
     using ProtectedPaths = std::function<std::vector<std::string>()>;
 
-    ImageRetention(std::string cameraName, ProtectedPaths protectedPaths, SecondsClock clock = SecondsSince1970);
+    ImageRetention(std::string cameraName, ProtectedPaths protectedPaths,
+                   SecondsClock clock = SecondsSince1970);
     ~ImageRetention();
     ImageRetention(const ImageRetention&) = delete;
     ImageRetention& operator=(const ImageRetention&) = delete;
 
     // The rules as they stand, at every tick. Costs no disk access unless a run is due.
     void Tick(const RetentionRules& rules);
+    // The once-a-minute look, from the totals alone: starts a run when an image is older than the
+    // age limit or the images pass the size limit. Returns whether a run started.
+    bool CheckNow();
     // The camera wrote this image (full path as saved).
     void ImageWritten(const std::string& path);
 

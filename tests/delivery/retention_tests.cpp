@@ -40,11 +40,11 @@ class RetentionFolderTest : public ::testing::Test {
         WriteFile(folder / "door1700000000.jpg" / "door1700000001.jpg", 10);
         // Other names, another camera's images ("gate", and "door1" with its ten digits).
         for (const char* name :
-             {"door.jpg", "door123.jpg", "door17000000000.jpg", "door1700000000.jpeg", "door1700000000.jpg.txt",
-              "door1700000000x.jpg", "doors1700000000.jpg", "xdoor1700000000.jpg", "gate1700000000.jpg",
-              "image1700000000.jpg", "door1 700000000.jpg", "notes.txt", "door1700000000.jpg~", "DOOR",
-              "door17000000.jpg", "1700000000.jpg", "door-1700000000.jpg", "door1700000000.JPG.bak",
-              "door170000000a.jpg"})
+             {"door.jpg", "door123.jpg", "door17000000000.jpg", "door1700000000.jpeg",
+              "door1700000000.jpg.txt", "door1700000000x.jpg", "doors1700000000.jpg", "xdoor1700000000.jpg",
+              "gate1700000000.jpg", "image1700000000.jpg", "door1 700000000.jpg", "notes.txt",
+              "door1700000000.jpg~", "DOOR", "door17000000.jpg", "1700000000.jpg", "door-1700000000.jpg",
+              "door1700000000.JPG.bak", "door170000000a.jpg"})
             WriteFile(folder / name, 100);
         others = Names();
         ASSERT_EQ(others.size(), 20u);
@@ -81,10 +81,18 @@ TEST_F(RetentionFolderTest, LimitsDeleteOnlyTheCamerasOldestImages) {
     EXPECT_EQ(run.deletedFiles, 0u) << "limits at 0 keep everything";
     EXPECT_EQ(Names().size(), kImages + others.size());
 
-    // Ten days: exactly the images older than 240 hours go.
+    // Ten days: exactly the images older than 240 hours go; one held open by another program is
+    // skipped, and goes once it is free.
+    HANDLE held = ::CreateFileW((folder / ImageName(400)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     run = Run(10, 0);
-    EXPECT_EQ(run.deletedFiles, static_cast<std::uint64_t>(kImages - 241));
+    ::CloseHandle(held);
+    EXPECT_EQ(run.deletedFiles, static_cast<std::uint64_t>(kImages - 241 - 1));
     EXPECT_EQ(run.freedBytes, run.deletedFiles * kImageBytes);
+    ASSERT_EQ(run.notDeleted.size(), 1u);
+    EXPECT_EQ(run.notDeleted[0].second, "the file is in use");
+    EXPECT_EQ(Run(10, 0).deletedFiles, 1u);
     for (int hours = 0; hours < kImages; ++hours)
         EXPECT_EQ(fs::exists(folder / ImageName(hours)), hours <= 240) << hours;
     ExpectOthersUntouched();
@@ -112,8 +120,10 @@ TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
     // A link made on the Linux side, where Wine's folders live: Wine shows no link attribute.
     const char* build = std::getenv("LUMETRA_BUILD_DIR");
     ASSERT_NE(build, nullptr);
-    const std::string link = std::string(build) + "/retention-link-" + std::to_string(::GetCurrentProcessId());
-    const std::string target = std::string(build) + "/retention-target-" + std::to_string(::GetCurrentProcessId());
+    const std::string link =
+        std::string(build) + "/retention-link-" + std::to_string(::GetCurrentProcessId());
+    const std::string target =
+        std::string(build) + "/retention-target-" + std::to_string(::GetCurrentProcessId());
     const auto windowsPath = [](std::string unix) {
         std::replace(unix.begin(), unix.end(), '/', '\\');
         return "Z:" + unix;
