@@ -172,7 +172,8 @@ std::vector<RetainedImage> ListRetainedImages(const std::wstring& folder, const 
 }
 
 std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, const RetentionRules& rules,
-                                   std::int64_t now, const std::set<std::wstring>& protectedNames) {
+                                   std::int64_t now, const std::set<std::wstring>& protectedNames,
+                                   std::uint64_t headroom) {
     std::set<std::wstring> kept;
     for (const std::wstring& name : protectedNames)
         kept.insert(FoldCase(name));
@@ -196,8 +197,10 @@ std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, con
     }
     if (rules.megabytes > 0) {
         const std::uint64_t limit = static_cast<std::uint64_t>(rules.megabytes) * BytesPerMegabyte;
-        if (left > limit) {
-            const std::uint64_t target = limit / 10 * 9 + limit % 10 * 9 / 10;
+        if (left + headroom > limit) {
+            // Under 90 %, and room for the headroom below the limit.
+            const std::uint64_t target =
+                std::min(limit / 10 * 9 + limit % 10 * 9 / 10, limit - std::min(limit, headroom));
             for (size_t i = 0; i < images.size() && left >= target; ++i)
                 if (!going[i] && mayGo(images[i]))
                     take(i);
@@ -208,7 +211,8 @@ std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, con
 }
 
 RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
-                          const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel) {
+                          const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel,
+                          std::uint64_t headroom) {
     RetentionRun run;
     const RetentionFolder folder = ResolveRetentionFolder(rules.folder);
     if (!folder.refusal.empty()) {
@@ -218,7 +222,7 @@ RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
     const std::vector<RetainedImage> images = ListRetainedImages(folder.path, StemOf(rules.fileName));
     std::vector<bool> gone(images.size(), false);
     const std::wstring prefix = folder.path + (folder.path.ends_with(L'\\') ? L"" : L"\\");
-    for (size_t index : ImagesToDelete(images, rules, now, protectedNames)) {
+    for (size_t index : ImagesToDelete(images, rules, now, protectedNames, headroom)) {
         if (cancel.load(std::memory_order_relaxed)) {
             run.stopped = true;
             break;
@@ -243,8 +247,6 @@ RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
         run.keptBytes += images[i].bytes;
         if (!run.oldestKept)
             run.oldestKept = images[i].stamp;
-        if (images[i].stamp >= now - 1)
-            run.recentKept.push_back(images[i].name);
     }
     return run;
 }
@@ -265,7 +267,13 @@ std::uint64_t ImageRetention::LimitBytes() const {
 bool ImageRetention::Due(std::int64_t now) const {
     if (rules_.days > 0 && oldest_ && *oldest_ < now - static_cast<std::int64_t>(rules_.days) * SecondsPerDay)
         return true;
-    return rules_.megabytes > 0 && bytes_ > LimitBytes();
+    return rules_.megabytes > 0 && bytes_ + Headroom() > LimitBytes();
+}
+
+// Room kept below the size limit for the next image, even at twice the last one's size: the run
+// comes before that image, so the folder never holds more than the limit.
+std::uint64_t ImageRetention::Headroom() const {
+    return 2 * lastImageBytes_;
 }
 
 void ImageRetention::Tick(const RetentionRules& rules) {
@@ -312,10 +320,8 @@ void ImageRetention::ImageWritten(const std::string& path) {
         return;
     const std::uint64_t bytes = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     lastImageBytes_ = bytes;
-    // Counted before the next image comes: the run starts when that one (even at twice this one's
-    // size) would pass the limit, so the folder never holds more than the limit.
     const auto nextWouldPass = [&](std::uint64_t total) {
-        return rules_.megabytes > 0 && total + 2 * bytes > LimitBytes();
+        return rules_.megabytes > 0 && total + Headroom() > LimitBytes();
     };
     if (job_.Running()) {
         writtenDuringRun_.emplace_back(name, bytes);
@@ -350,13 +356,13 @@ void ImageRetention::StartRun() {
     auto result = std::make_shared<RetentionRun>();
     const std::uint64_t generation = generation_;
     const bool started = job_.Start(
-        [rules = rules_, at = static_cast<std::int64_t>(clock_()), protectedNames, cancel,
-         result](JobStop& stop) {
+        [rules = rules_, at = static_cast<std::int64_t>(clock_()), headroom = Headroom(), protectedNames,
+         cancel, result](JobStop& stop) {
             // The end of the program stops a long run between two files.
             JobOutcome outcome;
             if (!stop.SetInterrupt([cancel] { cancel->store(true); }))
                 return outcome;
-            *result = RunRetention(rules, at, protectedNames, *cancel);
+            *result = RunRetention(rules, at, protectedNames, *cancel, headroom);
             stop.ClearInterrupt();
             outcome.succeeded = true;
             return outcome;
@@ -383,17 +389,15 @@ void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation)
     known_ = true;
     bytes_ = run.keptBytes;
     oldest_ = run.oldestKept;
-    // Images written while the run read the folder count when it did not see them.
+    // Images written while the run read the folder count in full, seen or not (it may have seen one
+    // half written): counting one twice only brings the next run sooner.
     for (const auto& [name, bytes] : writtenDuringRun_) {
-        const bool seen = std::any_of(run.recentKept.begin(), run.recentKept.end(),
-                                      [&](const std::wstring& kept) { return SameIgnoringCase(kept, name); });
-        if (!seen)
-            bytes_ += bytes;
+        bytes_ += bytes;
         if (!oldest_)
             oldest_ = RetainedImageStamp(name, StemOf(rules_.fileName));
     }
     writtenDuringRun_.clear();
-    stuckOverLimit_ = rules_.megabytes > 0 && bytes_ > LimitBytes();
+    stuckOverLimit_ = rules_.megabytes > 0 && bytes_ + Headroom() > LimitBytes();
 }
 
 } // namespace lumetra

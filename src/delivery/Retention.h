@@ -51,10 +51,12 @@ struct RetainedImage {
 // The camera's images in the folder, oldest first; sub-folders and links are never among them.
 std::vector<RetainedImage> ListRetainedImages(const std::wstring& folder, const std::wstring& stem);
 
-// Which images (oldest first, as listed) go at `now`: those older than the age limit, then the oldest
-// until the rest is under 90 % of the size limit. Protected names never go (letter case ignored).
+// Which images (oldest first, as listed) go at `now`: those older than the age limit, then, when the
+// images and `headroom` bytes more pass the size limit, the oldest until the rest is under 90 % of
+// it. Protected names never go (letter case ignored).
 std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, const RetentionRules& rules,
-                                   std::int64_t now, const std::set<std::wstring>& protectedNames);
+                                   std::int64_t now, const std::set<std::wstring>& protectedNames,
+                                   std::uint64_t headroom = 0);
 
 // What one run over the folder found and did.
 struct RetentionRun {
@@ -66,14 +68,14 @@ struct RetentionRun {
     std::uint64_t keptFiles = 0;
     std::uint64_t keptBytes = 0;
     std::optional<std::int64_t> oldestKept;
-    std::vector<std::wstring> recentKept; // names stamped from a second before the run on
-    bool stopped = false;                 // cancelled before the end
+    bool stopped = false; // cancelled before the end
 };
 
 // Reads the folder and deletes what the rules say, on the calling thread; stops between files once
 // `cancel` is set.
 RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
-                          const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel);
+                          const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel,
+                          std::uint64_t headroom = 0);
 
 // One camera's retention, driven by its session on the user-interface thread: a run when the rules
 // change, once a minute when something is due (and once an hour in any case, to see what others did
@@ -106,6 +108,7 @@ class ImageRetention {
     void Finished(const RetentionRun& run, std::uint64_t generation);
     bool Due(std::int64_t now) const;
     std::uint64_t LimitBytes() const;
+    std::uint64_t Headroom() const;
 
     std::string cameraName_;
     ProtectedPaths protectedPaths_;
