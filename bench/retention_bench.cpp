@@ -5,6 +5,7 @@
 //
 // Usage: retention_bench [images] (default 100000)
 #include "BenchClock.h"
+#include "StartProcess.h"
 #include "delivery/Retention.h"
 
 #include <windows.h>
@@ -31,6 +32,37 @@ void MakeFile(const fs::path& path) {
     DWORD written = 0;
     ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     ::CloseHandle(file);
+}
+
+// Files named prefix + (first - i) + suffix for i below count. Under Wine each new file costs a
+// search of the whole folder for other letter cases, so large folders are filled from the Linux
+// side, by Python, when Wine can name the folder's Linux path.
+void MakeFiles(const fs::path& folder, const std::string& prefix, std::int64_t first, int count,
+               const std::string& suffix) {
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* linuxFolder = unixName ? unixName(folder.c_str()) : nullptr;
+    if (!linuxFolder) {
+        for (int i = 0; i < count; ++i)
+            MakeFile(folder / (prefix + std::to_string(first - i) + suffix));
+        return;
+    }
+    const std::string done = std::string(linuxFolder) + "/.made";
+    ::HeapFree(::GetProcessHeap(), 0, linuxFolder);
+    const std::string linuxPath = done.substr(0, done.size() - 6) + "/" + prefix + "%d" + suffix;
+    const std::string command = "Z:\\usr\\bin\\python3 -c \"[open('" + linuxPath + "' % (" +
+                                std::to_string(first) + " - i), 'wb').write(b'x' * 512) for i in range(" +
+                                std::to_string(count) + ")]; open('" + done + "', 'w').close()\"";
+    lumetra::test::ChildProcess python;
+    if (!python.Start(command))
+        return;
+    python.Detach();
+    // Wine cannot wait for a Linux process: its last file is looked for instead.
+    const fs::path marker = folder / ".made";
+    for (int tries = 0; tries < 1200 && !fs::exists(marker); ++tries)
+        ::Sleep(100);
+    fs::remove(marker);
 }
 
 fs::path Folder(const std::string& name) {
@@ -68,19 +100,16 @@ int main(int argc, char** argv) {
     // The reference: the same files deleted in a bare loop, a tenth as many.
     const fs::path bareFolder = Folder("bare");
     const int bareCount = images / 10;
-    for (int i = 0; i < bareCount; ++i)
-        MakeFile(bareFolder / ("bare" + std::to_string(i)));
+    MakeFiles(bareFolder, "bare", bareCount, bareCount, "");
     double start = Now();
     for (int i = 0; i < bareCount; ++i)
-        ::DeleteFileW((bareFolder / ("bare" + std::to_string(i))).c_str());
+        ::DeleteFileW((bareFolder / ("bare" + std::to_string(bareCount - i))).c_str());
     const double barePerFileMs = (Now() - start) * 1000 / bareCount;
 
     std::printf("making %d images of the camera, all older than a day, and 1,000 other files...\n", images);
     const fs::path folder = Folder("backlog");
-    for (int i = 0; i < images; ++i)
-        MakeFile(folder / ("cam" + std::to_string(now - 2 * kDay - i) + ".jpg"));
-    for (int i = 0; i < 1000; ++i)
-        MakeFile(folder / ("other" + std::to_string(now - 2 * kDay - i) + ".jpg"));
+    MakeFiles(folder, "cam", now - 2 * kDay, images, ".jpg");
+    MakeFiles(folder, "other", now - 2 * kDay, 1000, ".jpg");
 
     // The backlog, from the camera timer's ticks (every 200 ms) with the windows' messages between.
     ImageRetention retention("bench", [] { return std::vector<std::string>{}; });
