@@ -6,6 +6,7 @@
 #include "framework/Handles.h"
 
 #include <windows.h>
+#include <winnetwk.h>
 
 #include <algorithm>
 
@@ -91,6 +92,21 @@ std::wstring FinalPathOf(const std::wstring& folder) {
     return path;
 }
 
+// A path on a mapped network drive as the file system names it: the share (\\server\share) in
+// place of the drive letter. Empty for any other path.
+std::wstring ShareNameOf(const std::wstring& path) {
+    if (path.size() < 2 || path[1] != L':')
+        return {};
+    const std::wstring drive = path.substr(0, 2);
+    if (::GetDriveTypeW((drive + L"\\").c_str()) != DRIVE_REMOTE)
+        return {};
+    wchar_t share[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    if (::WNetGetConnectionW(drive.c_str(), share, &length) != NO_ERROR)
+        return {};
+    return share + path.substr(2);
+}
+
 void DropTrailingSeparators(std::wstring& path) {
     // "C:\" keeps its backslash: without it, it would name the drive's current folder.
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/'))
@@ -145,7 +161,7 @@ RetentionFolder ResolveRetentionFolder(const std::string& folder) {
     // A link the attributes do not show (Wine shows none) still changes where the folder really is.
     std::wstring final = FinalPathOf(full);
     DropTrailingSeparators(final);
-    if (!final.empty() && !SameIgnoringCase(final, full))
+    if (!final.empty() && !SameIgnoringCase(final, full) && !SameIgnoringCase(final, ShareNameOf(full)))
         return {{}, "the folder is reached through a link"};
     return {full, {}};
 }
