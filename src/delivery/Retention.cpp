@@ -222,7 +222,7 @@ std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, con
                     take(i);
         }
     }
-    std::sort(doomed.begin(), doomed.end());
+    // Already oldest first: the age limit takes a run from the oldest, the size limit goes on after it.
     return doomed;
 }
 

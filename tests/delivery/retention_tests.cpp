@@ -1,5 +1,6 @@
 // Retention over a real folder: which files an age or a size limit deletes, what is never touched,
 // and folders that may not be cleaned at all.
+#include "FtpServer.h"
 #include "StartProcess.h"
 #include "delivery/Retention.h"
 
@@ -124,22 +125,19 @@ TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
         std::string(build) + "/retention-link-" + std::to_string(::GetCurrentProcessId());
     const std::string target =
         std::string(build) + "/retention-target-" + std::to_string(::GetCurrentProcessId());
-    const auto windowsPath = [](std::string unix) {
-        std::replace(unix.begin(), unix.end(), '/', '\\');
-        return "Z:" + unix;
-    };
-    fs::create_directories(windowsPath(target));
-    WriteFile(windowsPath(target) + "\\door1600000000.jpg", 10);
+    fs::create_directories(test::ToWindowsPath(target));
+    WriteFile(test::ToWindowsPath(target) + "\\door1600000000.jpg", 10);
     test::ChildProcess ln;
     ASSERT_TRUE(ln.Start("Z:\\bin\\ln -sfn " + target + " " + link));
     // Wine cannot wait for a Linux process: the link's file is looked for instead.
-    for (int tries = 0; tries < 100 && !fs::exists(windowsPath(link) + "\\door1600000000.jpg"); ++tries)
+    for (int tries = 0; tries < 100 && !fs::exists(test::ToWindowsPath(link) + "\\door1600000000.jpg");
+         ++tries)
         ::Sleep(100);
-    run = RunRetention({windowsPath(link), "door", 1, 0}, kNow, {}, cancel);
+    run = RunRetention({test::ToWindowsPath(link), "door", 1, 0}, kNow, {}, cancel);
     EXPECT_EQ(run.refusal, "the folder is reached through a link");
-    EXPECT_TRUE(fs::exists(windowsPath(target) + "\\door1600000000.jpg"));
-    run = RunRetention({windowsPath(target), "door", 1, 0}, kNow, {}, cancel);
+    EXPECT_TRUE(fs::exists(test::ToWindowsPath(target) + "\\door1600000000.jpg"));
+    run = RunRetention({test::ToWindowsPath(target), "door", 1, 0}, kNow, {}, cancel);
     EXPECT_EQ(run.deletedFiles, 1u) << "the folder itself is cleaned";
-    ::DeleteFileA(windowsPath(link).c_str());
-    fs::remove_all(windowsPath(target));
+    ::DeleteFileA(test::ToWindowsPath(link).c_str());
+    fs::remove_all(test::ToWindowsPath(target));
 }
