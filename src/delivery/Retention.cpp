@@ -9,6 +9,7 @@
 #include <winnetwk.h>
 
 #include <algorithm>
+#include <map>
 
 namespace lumetra {
 
@@ -21,6 +22,8 @@ constexpr ULONGLONG CheckEveryMs = 60 * 1000;
 // The folder is read again this often even when nothing seems due: the user or another program may
 // have put images there or taken them away.
 constexpr ULONGLONG ReadEveryMs = 60 * 60 * 1000;
+// What retention deleted goes to the event log at most this often.
+constexpr ULONGLONG LogEveryMs = 60 * 60 * 1000;
 
 bool SameIgnoringCase(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
     return ::CompareStringOrdinal(a, static_cast<int>(aLength), b, static_cast<int>(bLength), TRUE) ==
@@ -40,10 +43,6 @@ std::wstring FoldCase(std::wstring text) {
 std::wstring NameOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring StemOf(const std::string& fileName) {
-    return fileName.empty() ? std::wstring(L"image") : AnsiToWide(fileName);
 }
 
 std::wstring FullPathOf(const std::wstring& path) {
@@ -107,6 +106,23 @@ std::wstring ShareNameOf(const std::wstring& path) {
     return share + path.substr(2);
 }
 
+std::uint64_t FileTimeValue(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The images of `place` that the record holds, by their names with the letters folded.
+std::map<std::wstring, const RecordedImage*> RecordedAt(const RecordContents& contents, const SavePlace& place) {
+    std::map<std::wstring, const RecordedImage*> recorded;
+    const std::wstring folder = FolderKey(place.folder);
+    for (const RecordedFolder& entry : contents.folders) {
+        if (FolderKey(entry.folder) != folder)
+            continue;
+        for (const RecordedImage& image : entry.images)
+            recorded[FoldCase(image.name)] = &image;
+    }
+    return recorded;
+}
+
 void DropTrailingSeparators(std::wstring& path) {
     // "C:\" keeps its backslash: without it, it would name the drive's current folder.
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/'))
@@ -129,10 +145,15 @@ std::optional<std::int64_t> RetainedImageStamp(const std::wstring& name, const s
     return stamp;
 }
 
-RetentionFolder ResolveRetentionFolder(const std::string& folder) {
-    if (folder.empty())
+std::optional<SavePlace> PlaceOfImage(const std::wstring& folder, const std::wstring& name) {
+    if (!IsTimeStampedName(name))
+        return std::nullopt;
+    return SavePlace{folder, name.substr(0, name.size() - StampDigits - (std::size(ImageExtension) - 1))};
+}
+
+RetentionFolder ResolveRetentionFolder(const std::wstring& typed) {
+    if (typed.empty())
         return {{}, "no folder is set"};
-    const std::wstring typed = AnsiToWide(folder);
     for (size_t start = 0; start <= typed.size();) {
         const size_t end = std::min(typed.find_first_of(L"\\/", start), typed.size());
         if (typed.compare(start, end - start, L"..") == 0)
@@ -179,7 +200,8 @@ std::vector<RetainedImage> ListRetainedImages(const std::wstring& folder, const 
             continue;
         if (const auto stamp = RetainedImageStamp(found.cFileName, stem))
             images.push_back({found.cFileName, *stamp,
-                              (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
+                              (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+                              FileTimeValue(found.ftLastWriteTime)});
     } while (::FindNextFileW(find.get(), &found));
     std::sort(images.begin(), images.end(), [](const RetainedImage& a, const RetainedImage& b) {
         return a.stamp != b.stamp ? a.stamp < b.stamp : a.name < b.name;
@@ -226,16 +248,33 @@ std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, con
     return doomed;
 }
 
-RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
+RetentionRun RunRetention(ImageRecord& record, const std::optional<SavePlace>& place,
+                          const RetentionRules& rules, std::int64_t now,
                           const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel,
                           std::uint64_t headroom) {
     RetentionRun run;
-    const RetentionFolder folder = ResolveRetentionFolder(rules.folder);
+    const RecordContents contents = record.Read();
+    run.place = place ? place : PlaceOfImage(contents.lastFolder, contents.lastName);
+    if (!run.place)
+        return run;
+    const RetentionFolder folder = ResolveRetentionFolder(run.place->folder);
     if (!folder.refusal.empty()) {
         run.refusal = folder.refusal;
         return run;
     }
-    const std::vector<RetainedImage> images = ListRetainedImages(folder.path, StemOf(rules.fileName));
+    // Only what the camera wrote, still as it wrote it: a file of the same name that someone else
+    // put there, or wrote over, is not the camera's any more.
+    const std::map<std::wstring, const RecordedImage*> recorded = RecordedAt(contents, *run.place);
+    std::vector<RetainedImage> images;
+    std::set<std::wstring> stillOwn; // folded names
+    for (RetainedImage& image : ListRetainedImages(folder.path, run.place->stem)) {
+        const auto found = recorded.find(FoldCase(image.name));
+        if (found == recorded.end() || found->second->bytes != image.bytes ||
+            found->second->writeTime != image.writeTime)
+            continue;
+        stillOwn.insert(found->first);
+        images.push_back(std::move(image));
+    }
     std::vector<bool> gone(images.size(), false);
     const std::wstring prefix = folder.path + (folder.path.ends_with(L'\\') ? L"" : L"\\");
     for (size_t index : ImagesToDelete(images, rules, now, protectedNames, headroom)) {
@@ -257,23 +296,48 @@ RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
             run.notDeleted.emplace_back(image.name, FileErrorText(error));
     }
     for (size_t i = 0; i < images.size(); ++i) {
-        if (gone[i])
+        if (gone[i]) {
+            stillOwn.erase(FoldCase(images[i].name));
             continue;
+        }
         ++run.keptFiles;
         run.keptBytes += images[i].bytes;
         if (!run.oldestKept)
             run.oldestKept = images[i].stamp;
     }
+
+    // The record forgets this place's images that are gone or no longer as written; images of other
+    // names and folders stay as they are.
+    std::vector<RecordedFolder> kept;
+    size_t forgotten = 0;
+    const std::wstring folderKey = FolderKey(run.place->folder);
+    for (const RecordedFolder& entry : contents.folders) {
+        kept.push_back({entry.folder, {}});
+        const bool here = FolderKey(entry.folder) == folderKey;
+        for (const RecordedImage& image : entry.images) {
+            const std::wstring name = FoldCase(image.name);
+            // Of a name recorded twice (saved twice in one second) only the entry of the file stays.
+            if (here && RetainedImageStamp(image.name, run.place->stem) &&
+                (!stillOwn.count(name) || recorded.at(name) != &image))
+                ++forgotten;
+            else
+                kept.back().images.push_back(image);
+        }
+    }
+    if (forgotten > 0)
+        record.Rewrite(contents, kept);
     return run;
 }
 
-ImageRetention::ImageRetention(std::string cameraName, ProtectedPaths protectedPaths, SecondsClock clock)
-    : cameraName_(std::move(cameraName)), protectedPaths_(std::move(protectedPaths)),
+ImageRetention::ImageRetention(std::string cameraName, std::shared_ptr<ImageRecord> record,
+                               ProtectedPaths protectedPaths, SecondsClock clock)
+    : cameraName_(std::move(cameraName)), record_(std::move(record)), protectedPaths_(std::move(protectedPaths)),
       clock_(std::move(clock)) {}
 
 ImageRetention::~ImageRetention() {
     if (cancel_)
         cancel_->store(true);
+    LogDeleted(true);
 }
 
 std::uint64_t ImageRetention::LimitBytes() const {
@@ -292,17 +356,21 @@ std::uint64_t ImageRetention::Headroom() const {
     return 2 * lastImageBytes_;
 }
 
+void ImageRetention::Restart() {
+    ++generation_;
+    // A run of the old rules or place stops where it is: it might delete what the new ones keep.
+    if (cancel_)
+        cancel_->store(true);
+    known_ = false;
+    writtenDuringRun_.clear();
+    runAgain_ = stuckOverLimit_ = false;
+    loggedRefusal_.clear();
+}
+
 void ImageRetention::Tick(const RetentionRules& rules) {
     if (!(rules == rules_)) {
         rules_ = rules;
-        ++generation_;
-        // A run of the old rules stops where it is: it might delete what the new ones keep.
-        if (cancel_)
-            cancel_->store(true);
-        known_ = false;
-        writtenDuringRun_.clear();
-        runAgain_ = stuckOverLimit_ = false;
-        loggedRefusal_.clear();
+        Restart();
     }
     if (!rules_.Active() || job_.Running())
         return;
@@ -327,14 +395,26 @@ bool ImageRetention::CheckNow() {
 }
 
 void ImageRetention::ImageWritten(const std::string& path) {
-    if (!rules_.Active() || FolderOf(path) != rules_.folder)
-        return;
-    const std::wstring name = NameOf(AnsiToWide(path));
-    const auto stamp = RetainedImageStamp(name, StemOf(rules_.fileName));
+    const std::wstring widePath = AnsiToWide(path);
+    const std::wstring name = NameOf(widePath);
+    const std::wstring folder = widePath.substr(0, widePath.size() - std::min(widePath.size(), name.size() + 1));
+    const std::optional<SavePlace> place = PlaceOfImage(folder, name);
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!stamp || !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    if (!place || !::GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &data))
         return;
     const std::uint64_t bytes = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // Recorded whatever the limits: limits set later clean what was saved before them.
+    if (record_)
+        record_->Add(folder, {{name, bytes, FileTimeValue(data.ftLastWriteTime)}});
+    if (place != place_) {
+        // The camera saves elsewhere now: that is the folder to clean, read afresh.
+        place_ = place;
+        Restart();
+        return;
+    }
+    if (!rules_.Active())
+        return;
+    const auto stamp = RetainedImageStamp(name, place->stem);
     lastImageBytes_ = bytes;
     const auto nextWouldPass = [&](std::uint64_t total) {
         return rules_.megabytes > 0 && total + Headroom() > LimitBytes();
@@ -352,12 +432,14 @@ void ImageRetention::ImageWritten(const std::string& path) {
         return;
     bytes_ += bytes;
     if (!oldest_)
-        oldest_ = *stamp;
+        oldest_ = stamp;
     if (nextWouldPass(bytes_) && !stuckOverLimit_)
         StartRun();
 }
 
 void ImageRetention::StartRun() {
+    if (!record_)
+        return;
     runAgain_ = false;
     writtenDuringRun_.clear();
     const ULONGLONG now = ::GetTickCount64();
@@ -372,13 +454,13 @@ void ImageRetention::StartRun() {
     auto result = std::make_shared<RetentionRun>();
     const std::uint64_t generation = generation_;
     const bool started = job_.Start(
-        [rules = rules_, at = static_cast<std::int64_t>(clock_()), headroom = Headroom(), protectedNames,
-         cancel, result](JobStop& stop) {
+        [record = record_, place = place_, rules = rules_, at = static_cast<std::int64_t>(clock_()),
+         headroom = Headroom(), protectedNames, cancel, result](JobStop& stop) {
             // The end of the program stops a long run between two files.
             JobOutcome outcome;
             if (!stop.SetInterrupt([cancel] { cancel->store(true); }))
                 return outcome;
-            *result = RunRetention(rules, at, protectedNames, *cancel, headroom);
+            *result = RunRetention(*record, place, rules, at, protectedNames, *cancel, headroom);
             stop.ClearInterrupt();
             outcome.succeeded = true;
             return outcome;
@@ -388,20 +470,39 @@ void ImageRetention::StartRun() {
         cancel_ = std::move(cancel);
 }
 
+void ImageRetention::LogDeleted(bool evenWithinTheHour) {
+    if (unloggedFiles_ == 0)
+        return;
+    const ULONGLONG now = ::GetTickCount64();
+    if (!evenWithinTheHour && lastLoggedAt_ != 0 && now - lastLoggedAt_ < LogEveryMs)
+        return;
+    LogEvent(cameraName_, "retention deleted " + std::to_string(unloggedFiles_) + " images, " +
+                              std::to_string(unloggedBytes_) + " bytes freed, in " + WideToAnsi(unloggedFolder_));
+    lastLoggedAt_ = now;
+    unloggedFiles_ = unloggedBytes_ = 0;
+}
+
 void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation) {
     ++runsFinished_;
-    const std::string folder = rules_.folder;
-    if (run.deletedFiles > 0)
-        LogEvent(cameraName_, "retention deleted " + std::to_string(run.deletedFiles) + " images, " +
-                                  std::to_string(run.freedBytes) + " bytes freed, in " + folder);
+    if (run.deletedFiles > 0 && run.place) {
+        // A line for each run would fill the log with a busy camera: one an hour, summed.
+        if (unloggedFiles_ > 0 && !SameIgnoringCase(unloggedFolder_, run.place->folder))
+            LogDeleted(true);
+        unloggedFolder_ = run.place->folder;
+        unloggedFiles_ += run.deletedFiles;
+        unloggedBytes_ += run.freedBytes;
+    }
+    LogDeleted(false);
     for (const auto& [name, why] : run.notDeleted)
         if (loggedFailures_.insert(FoldCase(name)).second)
             LogEvent(cameraName_, "retention could not delete " + WideToAnsi(name) + ": " + why);
-    if (!run.refusal.empty() && run.refusal != loggedRefusal_)
-        LogEvent(cameraName_, "retention deletes nothing in " + folder + ": " + run.refusal);
-    loggedRefusal_ = run.refusal;
     if (generation != generation_ || run.stopped)
-        return; // the rules changed meanwhile: the next tick reads the folder again
+        return; // the rules or the place changed meanwhile: the next tick reads the folder again
+    if (!run.refusal.empty() && run.refusal != loggedRefusal_ && rules_.Active() && run.place)
+        LogEvent(cameraName_, "retention deletes nothing in " + WideToAnsi(run.place->folder) + ": " + run.refusal);
+    loggedRefusal_ = run.refusal;
+    if (!place_)
+        place_ = run.place;
     known_ = true;
     bytes_ = run.keptBytes;
     oldest_ = run.oldestKept;
@@ -409,8 +510,8 @@ void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation)
     // half written): counting one twice only brings the next run sooner.
     for (const auto& [name, bytes] : writtenDuringRun_) {
         bytes_ += bytes;
-        if (!oldest_)
-            oldest_ = RetainedImageStamp(name, StemOf(rules_.fileName));
+        if (!oldest_ && place_)
+            oldest_ = RetainedImageStamp(name, place_->stem);
     }
     writtenDuringRun_.clear();
     stuckOverLimit_ = rules_.megabytes > 0 && bytes_ + Headroom() > LimitBytes();

@@ -1,12 +1,14 @@
 #pragma once
-// Keeping a camera's folder from filling the disk. Only the images the camera wrote with the time in
-// their names are ever deleted: file name, ten digits of seconds since 1970, ".jpg". They go oldest
-// first (by the time in the name) once older than an age limit, and once the camera's images take
-// more room than a size limit, until they are under 90 % of it. Reading the folder and deleting run
-// on a thread of their own; the user-interface thread keeps only totals.
+// Keeping a camera's folder from filling the disk. Only images the camera itself saved with the time
+// in their names are ever deleted: those its record holds (delivery/ImageRecord.h) that are still
+// as recorded, in the folder it last saved into, named by its file name, ten digits of seconds since
+// 1970 and ".jpg". They go oldest first (by the time in the name) once older than an age limit, and
+// once they take more room than a size limit, until they are under 90 % of it. Reading the folder
+// and deleting run on a thread of their own; the user-interface thread keeps only totals.
 
 #include "delivery/BackgroundJob.h"
 #include "delivery/ImagePath.h"
+#include "delivery/ImageRecord.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,14 +23,22 @@ namespace lumetra {
 
 // What one camera keeps; both limits 0 keep everything.
 struct RetentionRules {
-    std::string folder;   // the save folder as typed (ANSI)
-    std::string fileName; // the file name stem as typed; empty stands for "image"
-    int days = 0;         // 0: no age limit
-    int megabytes = 0;    // 0: no size limit (a megabyte is 1,048,576 bytes)
+    int days = 0;      // 0: no age limit
+    int megabytes = 0; // 0: no size limit (a megabyte is 1,048,576 bytes)
 
     bool Active() const { return days > 0 || megabytes > 0; }
     bool operator==(const RetentionRules&) const = default;
 };
+
+// Where a camera's images are cleaned: the folder it last saved a time-stamped image into, as it
+// saved it, and the name before the time.
+struct SavePlace {
+    std::wstring folder;
+    std::wstring stem;
+    bool operator==(const SavePlace&) const = default;
+};
+// The place of a time-stamped image; none for other names.
+std::optional<SavePlace> PlaceOfImage(const std::wstring& folder, const std::wstring& name);
 
 // The time in `name` when it is one of the camera's time-stamped images (letter case ignored, as
 // Windows ignores it); none otherwise.
@@ -40,15 +50,17 @@ struct RetentionFolder {
     std::wstring path;
     std::string refusal;
 };
-RetentionFolder ResolveRetentionFolder(const std::string& folder);
+RetentionFolder ResolveRetentionFolder(const std::wstring& folder);
 
 struct RetainedImage {
     std::wstring name;
     std::int64_t stamp = 0;
     std::uint64_t bytes = 0;
+    std::uint64_t writeTime = 0; // FILETIME of the last write
 };
 
-// The camera's images in the folder, oldest first; sub-folders and links are never among them.
+// The files in the folder named as the camera names its images, oldest first; sub-folders and links
+// are never among them.
 std::vector<RetainedImage> ListRetainedImages(const std::wstring& folder, const std::wstring& stem);
 
 // Which images (oldest first, as listed) go at `now`: those older than the age limit, then, when the
@@ -60,7 +72,8 @@ std::vector<size_t> ImagesToDelete(const std::vector<RetainedImage>& images, con
 
 // What one run over the folder found and did.
 struct RetentionRun {
-    std::string refusal; // the folder may not be cleaned (nothing was read)
+    std::optional<SavePlace> place; // where it worked; none when the camera has recorded nothing
+    std::string refusal;            // the folder may not be cleaned (nothing was read)
     std::uint64_t deletedFiles = 0;
     std::uint64_t freedBytes = 0;
     std::vector<std::pair<std::wstring, std::string>> notDeleted; // name, why
@@ -71,21 +84,24 @@ struct RetentionRun {
     bool stopped = false; // cancelled before the end
 };
 
-// Reads the folder and deletes what the rules say, on the calling thread; stops between files once
-// `cancel` is set.
-RetentionRun RunRetention(const RetentionRules& rules, std::int64_t now,
+// Reads the record and the folder at `place` (none: where the record's last image went) and deletes
+// what the rules say among the recorded images, on the calling thread; stops between files once
+// `cancel` is set. Images found gone or changed leave the record.
+RetentionRun RunRetention(ImageRecord& record, const std::optional<SavePlace>& place,
+                          const RetentionRules& rules, std::int64_t now,
                           const std::set<std::wstring>& protectedNames, const std::atomic<bool>& cancel,
                           std::uint64_t headroom = 0);
 
 // One camera's retention, driven by its session on the user-interface thread: a run when the rules
-// change, once a minute when something is due (and once an hour in any case, to see what others did
-// in the folder), and right after a save that brings the images to the size limit.
+// or the place change, once a minute when something is due (and once an hour in any case, to see
+// what others did in the folder), and right after a save that brings the images to the size limit.
+// What it deleted goes to the event log at most once an hour, summed.
 class ImageRetention {
   public:
     // The paths that must stay whatever the rules say (just written, last sent, shown).
     using ProtectedPaths = std::function<std::vector<std::string>()>;
 
-    ImageRetention(std::string cameraName, ProtectedPaths protectedPaths,
+    ImageRetention(std::string cameraName, std::shared_ptr<ImageRecord> record, ProtectedPaths protectedPaths,
                    SecondsClock clock = SecondsSince1970);
     ~ImageRetention();
     ImageRetention(const ImageRetention&) = delete;
@@ -96,8 +112,11 @@ class ImageRetention {
     // The once-a-minute look, from the totals alone: starts a run when an image is older than the
     // age limit or the images pass the size limit. Returns whether a run started.
     bool CheckNow();
-    // The camera wrote this image (full path as saved).
+    // The camera wrote this image (full path as saved): a time-stamped one is recorded, whatever
+    // the limits, and its folder becomes the one that is cleaned.
     void ImageWritten(const std::string& path);
+    // Where the last run worked (none before one, or when nothing is recorded).
+    const std::optional<SavePlace>& Place() const { return place_; }
 
     bool Running() const { return job_.Running(); }
     // Runs finished since the session began (tests and the benchmark).
@@ -106,14 +125,19 @@ class ImageRetention {
   private:
     void StartRun();
     void Finished(const RetentionRun& run, std::uint64_t generation);
+    // Starts over from the folder: the rules or the place changed.
+    void Restart();
+    void LogDeleted(bool evenWithinTheHour);
     bool Due(std::int64_t now) const;
     std::uint64_t LimitBytes() const;
     std::uint64_t Headroom() const;
 
     std::string cameraName_;
+    std::shared_ptr<ImageRecord> record_;
     ProtectedPaths protectedPaths_;
     SecondsClock clock_;
     RetentionRules rules_;
+    std::optional<SavePlace> place_;
     BackgroundJob job_;
     std::shared_ptr<std::atomic<bool>> cancel_;
     std::uint64_t generation_ = 0; // counts rule changes: a run of older rules changes no totals
@@ -129,6 +153,11 @@ class ImageRetention {
     ULONGLONG nextRead_ = 0;
     std::string loggedRefusal_;
     std::set<std::wstring> loggedFailures_;
+    // Deleted since the last line in the event log, and when that line was written (0: never).
+    std::uint64_t unloggedFiles_ = 0;
+    std::uint64_t unloggedBytes_ = 0;
+    std::wstring unloggedFolder_;
+    ULONGLONG lastLoggedAt_ = 0;
     std::uint64_t runsFinished_ = 0;
 };
 

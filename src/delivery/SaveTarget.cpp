@@ -1,5 +1,6 @@
 #include "delivery/SaveTarget.h"
 
+#include "framework/AnsiText.h"
 #include "framework/Handles.h"
 
 #include <windows.h>
@@ -64,6 +65,70 @@ std::string FileErrorText(DWORD error) {
            (words.back() == '\r' || words.back() == '\n' || words.back() == '.' || words.back() == ' '))
         words.pop_back();
     return words.empty() ? "system error " + std::to_string(error) : words;
+}
+
+std::wstring FolderKey(const std::wstring& folder) {
+    if (folder.empty())
+        return {};
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = ::GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length + 1);
+        length = ::GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    full.resize(length < full.size() ? length : 0);
+    if (full.empty())
+        full = folder;
+    // Windows drops spaces and dots at the end of a name: "C:\cams \" is "C:\cams". A network
+    // path keeps its leading pair of backslashes.
+    const bool network = full.rfind(L"\\\\", 0) == 0;
+    std::wstring trimmed = network ? L"\\\\" : L"";
+    size_t start = network ? 2 : 0;
+    for (;;) {
+        const size_t end = std::min(full.find(L'\\', start), full.size());
+        std::wstring part = full.substr(start, end - start);
+        if (start > (network ? 2u : 0u)) // the drive or the server keeps its form
+            while (!part.empty() && (part.back() == L' ' || part.back() == L'.'))
+                part.pop_back();
+        if (!part.empty() || start == 0)
+            trimmed += (start == 0 || (network && start == 2) ? L"" : L"\\") + part;
+        if (end == full.size())
+            break;
+        start = end + 1;
+    }
+    if (trimmed.size() == 2 && trimmed[1] == L':')
+        trimmed += L'\\';
+    // Short names ("PROGRA~1") as the long ones, for the part of the path that exists.
+    std::wstring existing = trimmed, missing;
+    while (!existing.empty()) {
+        std::wstring longPath(MAX_PATH, L'\0');
+        const DWORD longLength =
+            ::GetLongPathNameW(existing.c_str(), longPath.data(), static_cast<DWORD>(longPath.size()));
+        if (longLength > 0 && longLength < longPath.size()) {
+            longPath.resize(longLength);
+            trimmed = longPath + missing;
+            break;
+        }
+        const size_t slash = existing.find_last_of(L'\\');
+        if (slash == std::wstring::npos || slash + 1 >= existing.size())
+            break;
+        missing = existing.substr(slash) + missing;
+        existing.resize(slash);
+        if (existing.size() == 2 && existing[1] == L':')
+            existing += L'\\';
+    }
+    while (trimmed.size() > 3 && trimmed.back() == L'\\')
+        trimmed.pop_back();
+    ::CharUpperBuffW(trimmed.data(), static_cast<DWORD>(trimmed.size()));
+    return trimmed;
+}
+
+std::wstring SavePlaceKey(const std::string& directory, const std::string& fileName) {
+    if (directory.empty())
+        return {};
+    std::wstring name = AnsiToWide(fileName.empty() ? std::string("image") : fileName);
+    ::CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+    return FolderKey(AnsiToWide(directory)) + L'|' + name;
 }
 
 std::string FolderOf(const std::string& path) {

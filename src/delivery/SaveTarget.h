@@ -8,6 +8,9 @@
 
 namespace lumetra {
 
+// Why an image path cannot be armed: the camera's slot holds a path of MAX_PATH - 1 bytes at most.
+constexpr char PathTooLongReason[] = "the path is too long (259 characters at most)";
+
 // A name for a file of its own in the chosen folder: no folder part (\ / :), no "..", none of the
 // characters Windows refuses in names (< > " | ? * and control characters), no dot or space at its
 // end, and no device name (con, prn, aux, nul, com1 to com9, lpt1 to lpt9, with or without an
@@ -25,6 +28,15 @@ std::string FolderProblem(const std::string& directory);
 // problem, or what opening the file for writing says (access denied, in use, disk full ...); empty
 // when nothing is found. A probe file made for this is gone when the call returns.
 std::string WriteProblem(const std::string& path);
+
+// A folder as Windows tells folders apart, for comparing two of them: the full path, its "." and
+// ".." parts resolved, spaces and dots at the ends of its parts dropped, short names made long (as
+// far as the folder exists), no separator at the end, letters in upper case.
+std::wstring FolderKey(const std::wstring& folder);
+
+// The folder and file name an image is saved under, in the same form: two cameras with equal keys
+// would write the same files. An empty file name stands for "image".
+std::wstring SavePlaceKey(const std::string& directory, const std::string& fileName);
 
 // A system error in the few words the messages use; the system's own text for the rest.
 std::string FileErrorText(DWORD error);

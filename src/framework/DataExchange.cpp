@@ -96,12 +96,21 @@ void DataExchange::Fail(HWND control, const std::string& message) {
     failed_ = true;
     if (!showRefusal_)
         return;
-    AppMessageBox(dialog_.GetSafeHwnd(), message, MB_OK | MB_ICONEXCLAMATION);
+    // Going on past a refusal is the exchange of a closing window: the field will not be there to
+    // show which value was refused, so the message names it.
+    const std::string name = stopAtFirstFailure_ || !control ? std::string() : dialog_.FieldName(::GetDlgCtrlID(control));
+    AppMessageBox(dialog_.GetSafeHwnd(), name.empty() ? message : name + ": " + message,
+                  MB_OK | MB_ICONEXCLAMATION);
     if (control) {
         ::SetFocus(control);
         if (IsEdit(control))
             ::SendMessageA(control, EM_SETSEL, 0, -1);
     }
+}
+
+void DataExchange::Refuse(int id, const std::string& message) {
+    if (HWND control = RowControl(id))
+        Fail(control, message);
 }
 
 void DataExchange::Text(int id, std::string& value, int maxChars) {

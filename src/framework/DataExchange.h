@@ -44,6 +44,11 @@ class DataExchange {
     void Check(int id, int& value);
     // The control's window itself.
     void Control(int id, HWND& control);
+    // Refuses control `id` with `message`, as a row that fails a check of its own (a check that
+    // needs more than the text of one control).
+    void Refuse(int id, const std::string& message);
+    // An earlier refusal ended the exchange: later rows and checks are skipped.
+    bool Stopped() const { return failed_ && stopAtFirstFailure_; }
 
     // Standard messages (exact texts).
     static std::string IntegerMessage();
@@ -55,7 +60,6 @@ class DataExchange {
     static bool ParseInt(const std::string& text, long long& value);
 
   private:
-    bool Stopped() const { return failed_ && stopAtFirstFailure_; }
     HWND Control(int id) const;
     // The control of one row; null when it is missing or an earlier refusal stopped the exchange.
     HWND RowControl(int id) const;

@@ -151,6 +151,10 @@ void Dialog::OnCancel() {
 
 void Dialog::DoDataExchange(DataExchange&) {}
 
+std::string Dialog::FieldName(int) const {
+    return {};
+}
+
 bool Dialog::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) {
     return false;
 }

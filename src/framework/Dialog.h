@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace lumetra {
@@ -31,6 +32,9 @@ class Dialog {
     UINT TemplateId() const { return templateId_; }
     bool IsModal() const { return modal_; }
     bool IsExchanging() const { return exchanging_; }
+    // The name of an entry field, for a refusal that the field itself cannot show (the window is
+    // closing): "Days to keep". Empty: the message stands alone.
+    virtual std::string FieldName(int id) const;
 
     // Runs DoDataExchange: from the controls into the members with validation (true), or back
     // into the controls (false). Returns false when a validation failed.

@@ -14,6 +14,8 @@ namespace lumetra {
 namespace {
 
 constexpr LONGLONG MaxLogBytes = 1024 * 1024;
+// Full files kept beside the current one, as lumetra.log.1 (the newest) to lumetra.log.9.
+constexpr int OlderLogFiles = 9;
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty())
@@ -98,8 +100,12 @@ class LogWriter {
             ::CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
         WIN32_FILE_ATTRIBUTE_DATA attributes{};
         if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
-            (static_cast<LONGLONG>(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow) >= MaxLogBytes)
-            ::MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+            (static_cast<LONGLONG>(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow) >= MaxLogBytes) {
+            const auto older = [&](int number) { return path + L"." + std::to_wstring(number); };
+            for (int number = OlderLogFiles; number > 1; --number)
+                ::MoveFileExW(older(number - 1).c_str(), older(number).c_str(), MOVEFILE_REPLACE_EXISTING);
+            ::MoveFileExW(path.c_str(), older(1).c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
         UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)

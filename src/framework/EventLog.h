@@ -1,8 +1,8 @@
 #pragma once
 // The event log: what happened while nobody watched, one line per event, in
-// %LOCALAPPDATA%\Lumetra\lumetra.log (UTF-8, capped at 1 MB; the previous file is kept as
-// lumetra.log.1). Lines are written by a thread of the log's own, so a slow or missing disk never
-// holds up the caller; a line that cannot be written is dropped.
+// %LOCALAPPDATA%\Lumetra\lumetra.log (UTF-8, 1 MB a file; the nine full files before it are kept
+// as lumetra.log.1, the newest, to lumetra.log.9). Lines are written by a thread of the log's own,
+// so a slow or missing disk never holds up the caller; a line that cannot be written is dropped.
 
 #include <string>
 

@@ -1,5 +1,6 @@
 #include "session/CameraSchedule.h"
 
+#include "delivery/SaveTarget.h"
 #include "session/camview.h"
 #include "settings/ccamaction.h"
 
@@ -30,9 +31,10 @@ std::int32_t Elapsed(std::int32_t now, std::int32_t then) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then));
 }
 
-// More than `interval` seconds since `last`; a time of 0 is never.
+// `interval` seconds or more since `last`, so an interval of N seconds acts every N seconds; a time
+// of 0 is never.
 bool IsDue(std::int32_t last, int interval, std::int32_t now) {
-    return last == 0 || Elapsed(now, last) > interval;
+    return last == 0 || Elapsed(now, last) >= interval;
 }
 } // namespace
 
@@ -74,7 +76,7 @@ void camview::Tick() {
     if (closed() || !actionDialog_ || cameraLost_)
         return;
     if (fullPath.empty()) {
-        ShowSaveStatus(refusal);
+        SaveRefused(refusal);
         return;
     }
     tickTime = ScheduleNow();
@@ -83,12 +85,12 @@ void camview::Tick() {
 
     AfterSaving afterSaving;
     afterSaving.mirror = true;
-    afterSaving.retryAt = tickTime - saveSeconds; // due again in the next second
+    afterSaving.retryAt = tickTime - saveSeconds + 1; // due again in the next second
     afterSaving.tickTime = tickTime;
     AddAutomaticDelivery(afterSaving, fullPath, bareName);
     // A path the slot cannot take is treated like no path, and the next tick tries again.
     if (!SaveSnapshot(fullPath, std::move(afterSaving))) {
-        ShowSaveStatus("the path is too long (259 characters at most)");
+        SaveRefused(PathTooLongReason);
         return;
     }
     lastSaveTime = tickTime;

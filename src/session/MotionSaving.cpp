@@ -5,6 +5,7 @@
 #include "session/camview.h"
 
 #include "capture/CameraSlots.h"
+#include "delivery/SaveTarget.h"
 #include "session/CameraSchedule.h"
 #include "settings/ccamaction.h"
 
@@ -71,7 +72,7 @@ void camview::SaveOnMotion() {
     if (!GetSafeHwnd() || !actionDialog_ || cameraLost_ || pendingImage_)
         return;
     if (fullPath.empty()) {
-        ShowSaveStatus(refusal);
+        SaveRefused(refusal);
         return;
     }
     AfterSaving afterSaving;
@@ -80,7 +81,7 @@ void camview::SaveOnMotion() {
     afterSaving.tickTime = ScheduleNow();
     AddAutomaticDelivery(afterSaving, fullPath, bareName);
     if (!SaveSnapshot(fullPath, std::move(afterSaving))) {
-        ShowSaveStatus("the path is too long (259 characters at most)");
+        SaveRefused(PathTooLongReason);
         return;
     }
     lastMotionSave_ = now;

@@ -114,7 +114,8 @@ void camview::StartSession(const std::string& name) {
     if (host_)
         host_->Register(this);
     cameraName = name;
-    retention_ = std::make_unique<ImageRetention>(cameraName, [this] { return ImagesInUse(); });
+    retention_ = std::make_unique<ImageRetention>(cameraName, std::make_shared<ImageRecord>(cameraName),
+                                                  [this] { return ImagesInUse(); });
     if (IsValidCameraIndex(cameraIndex)) {
         CameraSlotAt(cameraIndex).callback.cameraIndex = cameraIndex;
         BindSlotToWindow(cameraIndex, GetSafeHwnd());
@@ -238,6 +239,14 @@ void camview::OnSaveFailed(const PendingImage& image, int status) {
     }
 }
 
+void camview::SaveRefused(const std::string& reason) {
+    ShowSaveStatus(reason);
+    // One line for a run of failures, whatever their reasons; the recovery has its own.
+    if (!saveFailing_)
+        LogEvent(cameraName, "could not save: " + reason);
+    saveFailing_ = true;
+}
+
 void camview::ShowSaveStatus(const std::string& reason) {
     const std::string text = reason.empty() ? std::string() : "Last save failed: " + reason;
     if (text == saveStatus_)
@@ -328,16 +337,14 @@ void camview::UploadByFtp(const std::string& localPath, const std::string& remot
 void camview::StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt) {
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
     lastUploadPath_ = request.localPath;
-    const std::string name = cameraName;
     ftp_->UploadByFtp(GetSafeHwnd(), request, scheduledAt.has_value(),
-                      [this, scheduledAt, name, request](const JobOutcome& outcome) {
+                      [this, scheduledAt, request](const JobOutcome& outcome) {
                           // Runs before the upload's box, while the session is certainly there. The
                           // upload counts at its tick, as if it had taken no time.
                           if (scheduledAt)
                               lastFtpTime = *scheduledAt;
-                          if (!outcome.failure.empty())
-                              LogEvent(name,
-                                       "FTP upload of " + request.remoteName + " failed: " + outcome.failure);
+                          LogDelivery(uploadsFailing_, scheduledAt.has_value(),
+                                      "FTP upload of " + request.remoteName, outcome.failure);
                       });
 }
 
@@ -368,12 +375,23 @@ void camview::StartMail(const MailRequest& request, std::optional<std::int32_t> 
     }
     lastMailPath_ = request.imagePath;
     mailJob_.Start([request](JobStop&) { return SendMailOnThisThread(request); },
-                   [this, scheduledAt, name, request](const JobOutcome& outcome) {
+                   [this, scheduledAt, request](const JobOutcome& outcome) {
                        if (scheduledAt)
                            lastMailTime = *scheduledAt;
-                       if (!outcome.failure.empty())
-                           LogEvent(name, "mail of " + request.imageName + " failed: " + outcome.failure);
+                       LogDelivery(mailsFailing_, scheduledAt.has_value(), "mail of " + request.imageName,
+                                   outcome.failure);
                    });
+}
+
+void camview::LogDelivery(bool& failing, bool automatic, const std::string& what, const std::string& failure) {
+    // The user's are all logged; the schedule's once for a run of failures (a server down for a day
+    // would fill the log a line a second), and once when they work again.
+    if (!failure.empty() && (!automatic || !failing))
+        LogEvent(cameraName, what + " failed: " + failure);
+    else if (failure.empty() && failing && automatic)
+        LogEvent(cameraName, what + " worked again");
+    if (automatic || failure.empty())
+        failing = !failure.empty();
 }
 
 void camview::WatchCamera() {

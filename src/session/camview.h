@@ -139,12 +139,17 @@ class camview : public Dialog, public ActionSession {
     void FailedMotionSave();
     void StopWatchingMotion();
     void OnSaveFailed(const PendingImage& image, int status);
+    // An automatic save that could not even be asked for (no folder, a refused name, a path too
+    // long): told in the Live View and logged like a failed write.
+    void SaveRefused(const std::string& reason);
     // The images retention must never delete: the last written, sent, published and shown.
     std::vector<std::string> ImagesInUse() const;
     // scheduledAt: the tick time a schedule's upload or mail is recorded at once it is done (none for
     // the user's).
     void StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt);
     void StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt);
+    // Logs the end of an upload or a mail; `failing` tells whether the last automatic one failed.
+    void LogDelivery(bool& failing, bool automatic, const std::string& what, const std::string& failure);
     // Notices a camera that stopped, and rebuilds its graph once it is listed again.
     void WatchCamera();
     void ShowWaiting(bool waiting);
@@ -203,6 +208,8 @@ class camview : public Dialog, public ActionSession {
     std::string lastMirroredPath_;
     std::string lastUploadPath_;
     std::string lastMailPath_;
+    bool uploadsFailing_ = false;
+    bool mailsFailing_ = false;
 };
 
 } // namespace lumetra

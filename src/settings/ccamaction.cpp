@@ -1,6 +1,7 @@
 #include "settings/ccamaction.h"
 
 #include "capture/CameraSlots.h"
+#include "delivery/ImageRecord.h"
 #include "delivery/SaveTarget.h"
 #include "dialogs/PolygonWatermarkDialog.h"
 #include "framework/AnsiText.h"
@@ -10,6 +11,7 @@
 #include "resources/resource.h"
 #include "settings/MotionLevelBar.h"
 #include "settings/Pickers.h"
+#include "settings/SavePlaceClaims.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,6 +53,53 @@ struct MotionNumber {
 constexpr MotionNumber MotionNumbers[] = {{ids::MotionShare, MinMotionShare, MaxMotionShare},
                                           {ids::PixelChange, MinPixelChange, MaxPixelChange},
                                           {ids::MotionGap, MinMotionGap, MaxMotionGap}};
+
+std::string SharedPlaceMessage(const std::string& otherCamera) {
+    return "Camera \"" + otherCamera +
+           "\" already saves its images in this folder under this file name. Please choose another folder "
+           "or file name, so that the two cameras do not replace each other's images.";
+}
+std::string SharedPlaceReason(const std::string& otherCamera) {
+    return "camera \"" + otherCamera + "\" saves in this folder under this file name";
+}
+
+// What a refusal at closing names each entry field by, as its label says it.
+struct FieldLabel {
+    int id;
+    const char* name;
+};
+constexpr FieldLabel FieldLabels[] = {
+    {ids::CameraName, "Cam"},
+    {ids::SaveSeconds, "Seconds Between Auto Image Saves"},
+    {ids::Directory, "Directory"},
+    {ids::FileName, "File Name"},
+    {ids::FtpSeconds, "FTP seconds between"},
+    {ids::FtpUrl, "FTP URL"},
+    {ids::FtpPath, "Path on FTP Server"},
+    {ids::FtpUser, "Ftp User"},
+    {ids::FtpPassword, "FTP Password"},
+    {ids::EmailAddresses, "Email Address(s)"},
+    {ids::EmailSeconds, "Email seconds between"},
+    {ids::WatermarkX, "Watermark X Offset"},
+    {ids::WatermarkY, "Watermark Y Offset"},
+    {ids::WatermarkWidth, "Watermark Width"},
+    {ids::WatermarkHeight, "Watermark Height"},
+    {ids::HighRed, "High Transparent Color (red)"},
+    {ids::HighGreen, "High Transparent Color (green)"},
+    {ids::HighBlue, "High Transparent Color (blue)"},
+    {ids::LowRed, "Low Transparent Color (red)"},
+    {ids::LowGreen, "Low Transparent Color (green)"},
+    {ids::LowBlue, "Low Transparent Color (blue)"},
+    {ids::TextX, "Text X Offset"},
+    {ids::TextY, "Text Y Offset"},
+    {ids::BoxWidth, "Box Width"},
+    {ids::BoxDepth, "Box Depth"},
+    {ids::MotionShare, "Motion, x 0.1 % changed"},
+    {ids::PixelChange, "Motion, Pixel change"},
+    {ids::MotionGap, "Motion, Seconds between"},
+    {ids::KeepDays, "Days to keep"},
+    {ids::KeepMegabytes, "MB to keep"},
+};
 
 // Why the folder and file name, as typed, make no image path: the field, its message, and a few
 // words for the Live View.
@@ -139,6 +188,7 @@ ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
 }
 
 ccamaction::~ccamaction() {
+    ReleaseSavePlace(this);
     if (session_) {
         ActionSession* session = session_;
         session_ = nullptr;
@@ -148,6 +198,7 @@ ccamaction::~ccamaction() {
 
 void ccamaction::DoDataExchange(DataExchange& exchange) {
     CameraSettings& s = settings_;
+    const std::string folderBefore = s.FIL, fileNameBefore = s.FIN;
     exchange.Text(ids::CameraName, s.CAM, 256);
     exchange.Check(ids::SaveAuto, s.AUS);
     exchange.Check(ids::ViewAfterSaving, s.ATI);
@@ -158,6 +209,8 @@ void ccamaction::DoDataExchange(DataExchange& exchange) {
     exchange.Text(ids::FtpUrl, s.FTP, 256);
     exchange.Text(ids::FtpSeconds, s.FTO);
     exchange.Text(ids::Directory, s.FIL, DirectoryChars);
+    if (exchange.Saving() && !exchange.Stopped())
+        HoldSavePlace(exchange, folderBefore, fileNameBefore);
     exchange.Text(ids::FtpPassword, s.FtpPassword);
     exchange.Text(ids::FtpUser, s.FTU);
     exchange.Text(ids::FtpPath, s.FTD);
@@ -200,6 +253,28 @@ void ccamaction::DoDataExchange(DataExchange& exchange) {
     }
 }
 
+// A folder and file name changed to those of another open camera are refused at their field and
+// keep their values; unchanged ones (stored settings that meet another camera's) are left as they
+// are, and the saves refuse them instead.
+void ccamaction::HoldSavePlace(DataExchange& exchange, const std::string& folderBefore,
+                               const std::string& fileNameBefore) {
+    const std::wstring place = SavePlaceKey(settings_.FIL, settings_.FIN);
+    const std::optional<std::string> holder = ClaimSavePlace(this, cameraName_, place);
+    if (!holder || place == SavePlaceKey(folderBefore, fileNameBefore))
+        return;
+    const bool folderChanged = settings_.FIL != folderBefore;
+    settings_.FIL = folderBefore;
+    settings_.FIN = fileNameBefore;
+    exchange.Refuse(folderChanged ? ids::Directory : ids::FileName, SharedPlaceMessage(*holder));
+}
+
+std::string ccamaction::FieldName(int id) const {
+    for (const FieldLabel& label : FieldLabels)
+        if (label.id == id)
+            return label.name;
+    return {};
+}
+
 BOOL ccamaction::OnInitDialog() {
     Dialog::OnInitDialog();
     return TRUE;
@@ -209,6 +284,7 @@ BOOL ccamaction::OnInitDialog() {
 void ccamaction::OnOK() {}
 
 void ccamaction::OnCancel() {
+    closing_ = true;
     SaveSettings();
     DestroyWindow();
 }
@@ -300,6 +376,8 @@ void ccamaction::LoadSettings() {
     Refresh();
     // Unlike the timed boxes, a stored "Save on Motion" is in force again: the box shows what runs.
     SwitchMotion();
+    // The stored folder and file name are this camera's unless an open one saves there already.
+    ClaimSavePlace(this, cameraName_, SavePlaceKey(settings_.FIL, settings_.FIN));
 }
 
 void ccamaction::SaveSettings() {
@@ -320,6 +398,10 @@ void ccamaction::SaveSettings() {
     CameraSettings stored = settings_;
     stored.CAM = KeyToSaveUnder();
     SaveSettingsToRegistry(stored);
+    // The images the camera saved go with its settings, so their limits still apply under the new
+    // name.
+    if (!IsSameCameraKey(stored.CAM, cameraName_))
+        MoveImageRecord(cameraName_, stored.CAM);
 }
 
 // The camera name edit names the key the settings go to. A name that cannot name a key, or another
@@ -396,7 +478,11 @@ std::string ccamaction::BuildImagePath(std::string& bareName, std::string* refus
     // What the fields hold now, even when a refused entry kept its member: never an older path.
     const std::string directory = ItemText(ids::Directory);
     const std::string fileName = ItemText(ids::FileName);
-    if (const std::optional<PathRefusal> refused = RefusePathFields(directory, fileName)) {
+    std::optional<PathRefusal> refused = RefusePathFields(directory, fileName);
+    if (!refused)
+        if (const auto holder = ClaimSavePlace(this, cameraName_, SavePlaceKey(directory, fileName)))
+            refused = PathRefusal{ids::Directory, SharedPlaceMessage(*holder), SharedPlaceReason(*holder)};
+    if (refused) {
         if (refusal)
             *refusal = refused->reason;
         else if (!refusalShown)
@@ -433,7 +519,7 @@ void ccamaction::SaveCurrentImage() {
         return;
     }
     if (!session_->SaveCurrentImage(path))
-        TellSaveFailed(path, "the path is too long (259 characters at most)");
+        TellSaveFailed(path, PathTooLongReason);
 }
 
 void ccamaction::TellSaveFailed(const std::string& path, const std::string& reason) {
@@ -551,7 +637,8 @@ void ccamaction::OnMotionNumberTyped(int id, int& value, int minimum, int maximu
 }
 
 void ccamaction::OnKeepLimitLeft(int id, int& value, int maximum) {
-    if (IsExchanging() || refusingKeepLimit_)
+    // The closing exchange has refused the field already; it loses the focus as the window goes.
+    if (IsExchanging() || refusingKeepLimit_ || closing_)
         return;
     const std::string text = ItemText(id);
     if (IsIntegerWithin(text, 0, maximum)) {
@@ -564,8 +651,7 @@ void ccamaction::OnKeepLimitLeft(int id, int& value, int maximum) {
 }
 
 RetentionRules ccamaction::Retention() const {
-    return {settings_.FIL, settings_.FIN, std::clamp(settings_.RTD, 0, MaxKeepDays),
-            std::clamp(settings_.RTS, 0, MaxKeepMegabytes)};
+    return {std::clamp(settings_.RTD, 0, MaxKeepDays), std::clamp(settings_.RTS, 0, MaxKeepMegabytes)};
 }
 
 void ccamaction::SwitchMotion() {

@@ -66,11 +66,14 @@ class ccamaction : public Dialog {
     int MotionGapSeconds() const;
     // The live bar: the share (0 to 1) changed at the session's last look; none while not watching.
     void ShowMotionLevel(std::optional<double> changedShare);
-    // Which of the camera's images may be deleted: the folder and name as last taken, and the limits
-    // as last left (a stored limit out of range counts as its nearest).
+    // The limits of the camera's images as last left (a stored limit out of range counts as its
+    // nearest); where they apply is where the camera last saved.
     RetentionRules Retention() const;
     const std::string& LastImagePath() const { return imagePaths_.LastImagePath(); }
     const std::string& LastImageName() const { return imagePaths_.LastImageName(); }
+
+    // The entry fields by the names of their labels.
+    std::string FieldName(int id) const override;
 
     // What the dialog holds (tests and the session read it).
     const CameraSettings& Settings() const { return settings_; }
@@ -91,6 +94,9 @@ class ccamaction : public Dialog {
     // Takes values, then sets `flag` to the state of check box `id` whatever the exchange reached.
     void TakeValuesAndCheck(int id, int& flag);
     int CheckState(int id) const;
+    // Holds the folder and file name just taken for this camera, or refuses them at their field
+    // when the user changed them to another open camera's.
+    void HoldSavePlace(DataExchange& exchange, const std::string& folderBefore, const std::string& fileNameBefore);
     // Shows a refusal as the data exchange does: the message, then the field with its text selected.
     void RefuseAt(int id, const std::string& message);
     // A ticked automatic box needs a usable interval in its edit; without one the box is unticked,
@@ -154,6 +160,7 @@ class ccamaction : public Dialog {
     std::optional<double> motionLevel_; // what the live bar shows
     bool takingKeepLimits_ = false;     // the closing exchange takes the retention limits too
     bool refusingKeepLimit_ = false;
+    bool closing_ = false;
 };
 
 } // namespace lumetra

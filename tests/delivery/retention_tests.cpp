@@ -1,4 +1,5 @@
-// Retention over a real folder: which files an age or a size limit deletes, what is never touched,
+// Retention over a real folder: which files an age or a size limit deletes, what is never touched
+// (files the camera's record does not hold, or holds as they were before someone wrote over them),
 // and folders that may not be cleaned at all.
 #include "FtpServer.h"
 #include "StartProcess.h"
@@ -31,12 +32,27 @@ std::string ImageName(int hoursOld) {
     return "door" + std::to_string(kNow - hoursOld * 3600LL) + ".jpg";
 }
 
-// 500 of the camera's images, one an hour back from kNow, and 20 files it never wrote.
+// Records the files as the camera's saves would, with their sizes and times as they are now.
+void Record(ImageRecord& record, const fs::path& folder, const std::vector<std::string>& names) {
+    std::vector<RecordedImage> images;
+    for (const std::string& name : names) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(::GetFileAttributesExW((folder / name).c_str(), GetFileExInfoStandard, &data));
+        images.push_back({fs::path(name).wstring(), (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+                          (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                              data.ftLastWriteTime.dwLowDateTime});
+    }
+    ASSERT_TRUE(record.Add(folder.wstring(), images));
+}
+
+// 500 of the camera's images, one an hour back from kNow, and 24 files it never wrote: three named
+// as its images, one of its images written over by someone else, and 20 of other names.
 class RetentionFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         folder = fs::temp_directory_path() / ("lumetra-retention-" + std::to_string(::GetCurrentProcessId()));
         fs::remove_all(folder);
+        ::DeleteFileW(record.Path().c_str());
         fs::create_directories(folder / "door1700000000.jpg"); // a sub-folder named like an image
         WriteFile(folder / "door1700000000.jpg" / "door1700000001.jpg", 10);
         // Other names, another camera's images ("gate", and "door1" with its ten digits).
@@ -49,10 +65,23 @@ class RetentionFolderTest : public ::testing::Test {
             WriteFile(folder / name, 100);
         others = Names();
         ASSERT_EQ(others.size(), 20u);
-        for (int hours = 0; hours < kImages; ++hours)
+        std::vector<std::string> images;
+        for (int hours = 0; hours < kImages; ++hours) {
             WriteFile(folder / ImageName(hours), kImageBytes);
+            images.push_back(ImageName(hours));
+        }
+        Record(record, folder, images);
+        for (int hours : {600, 601, 602}) {
+            WriteFile(folder / ImageName(hours), kImageBytes);
+            others.push_back(ImageName(hours));
+        }
+        WriteFile(folder / ImageName(kWrittenOver), kImageBytes + 1);
+        others.push_back(ImageName(kWrittenOver));
     }
-    void TearDown() override { fs::remove_all(folder); }
+    void TearDown() override {
+        fs::remove_all(folder);
+        ::DeleteFileW(record.Path().c_str());
+    }
 
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
@@ -63,7 +92,8 @@ class RetentionFolderTest : public ::testing::Test {
     }
     RetentionRun Run(int days, int megabytes, std::set<std::wstring> protectedNames = {}) {
         const std::atomic<bool> cancel{false};
-        return RunRetention({folder.string(), "door", days, megabytes}, kNow, protectedNames, cancel);
+        return RunRetention(record, SavePlace{folder.wstring(), L"door"}, {days, megabytes}, kNow, protectedNames,
+                            cancel);
     }
     void ExpectOthersUntouched() {
         for (const std::string& name : others)
@@ -71,7 +101,10 @@ class RetentionFolderTest : public ::testing::Test {
         EXPECT_TRUE(fs::exists(folder / "door1700000000.jpg" / "door1700000001.jpg"));
     }
 
+    static constexpr int kWrittenOver = 450;
     fs::path folder;
+    ImageRecord record = ImageRecord::AtPath(
+        (fs::temp_directory_path() / ("lumetra-record-" + std::to_string(::GetCurrentProcessId()) + ".txt")).wstring());
     std::vector<std::string> others;
 };
 
@@ -80,7 +113,7 @@ class RetentionFolderTest : public ::testing::Test {
 TEST_F(RetentionFolderTest, LimitsDeleteOnlyTheCamerasOldestImages) {
     RetentionRun run = Run(0, 0);
     EXPECT_EQ(run.deletedFiles, 0u) << "limits at 0 keep everything";
-    EXPECT_EQ(Names().size(), kImages + others.size());
+    EXPECT_EQ(Names().size(), kImages + others.size() - 1); // one of the images is written over
 
     // Ten days: exactly the images older than 240 hours go; one held open by another program is
     // skipped, and goes once it is free.
@@ -89,32 +122,44 @@ TEST_F(RetentionFolderTest, LimitsDeleteOnlyTheCamerasOldestImages) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     run = Run(10, 0);
     ::CloseHandle(held);
-    EXPECT_EQ(run.deletedFiles, static_cast<std::uint64_t>(kImages - 241 - 1));
+    EXPECT_EQ(run.deletedFiles, static_cast<std::uint64_t>(kImages - 241 - 2)); // held, written over
     EXPECT_EQ(run.freedBytes, run.deletedFiles * kImageBytes);
     ASSERT_EQ(run.notDeleted.size(), 1u);
     EXPECT_EQ(run.notDeleted[0].second, "the file is in use");
     EXPECT_EQ(Run(10, 0).deletedFiles, 1u);
     for (int hours = 0; hours < kImages; ++hours)
-        EXPECT_EQ(fs::exists(folder / ImageName(hours)), hours <= 240) << hours;
+        EXPECT_EQ(fs::exists(folder / ImageName(hours)), hours <= 240 || hours == kWrittenOver) << hours;
     ExpectOthersUntouched();
+    // The record forgot what went and what is no longer as written, and nothing else.
+    const RecordContents left = record.Read();
+    ASSERT_EQ(left.folders.size(), 1u);
+    EXPECT_EQ(left.folders[0].images.size(), 241u);
+    EXPECT_EQ(left.lastName, fs::path(ImageName(240)).wstring()) << "in the order they were recorded";
 
     // 241 images of 4 KB are under 1 MB: none go. With 241 older ones back, the oldest go until the
     // rest is under 90 % of 1 MB (230 images), except a protected one.
     EXPECT_EQ(Run(0, 1).deletedFiles, 0u);
-    for (int hours = 241; hours < 482; ++hours)
+    std::vector<std::string> olderBack;
+    for (int hours = 241; hours < 482; ++hours) {
+        if (hours == kWrittenOver)
+            continue;
         WriteFile(folder / ImageName(hours), kImageBytes);
+        olderBack.push_back(ImageName(hours));
+    }
+    Record(record, folder, olderBack);
     run = Run(0, 1, {fs::path(ImageName(300)).wstring()});
     EXPECT_EQ(run.keptFiles, 230u);
     EXPECT_EQ(run.keptBytes, 230u * kImageBytes);
     for (int hours = 0; hours < 482; ++hours)
-        EXPECT_EQ(fs::exists(folder / ImageName(hours)), hours < 229 || hours == 300) << hours;
+        EXPECT_EQ(fs::exists(folder / ImageName(hours)), hours < 229 || hours == 300 || hours == kWrittenOver)
+            << hours;
     ExpectOthersUntouched();
 }
 
 TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
     const std::string upAndBack = (folder / ".." / folder.filename()).string();
     const std::atomic<bool> cancel{false};
-    RetentionRun run = RunRetention({upAndBack, "door", 1, 0}, kNow, {}, cancel);
+    RetentionRun run = RunRetention(record, SavePlace{fs::path(upAndBack).wstring(), L"door"}, {1, 0}, kNow, {}, cancel);
     EXPECT_EQ(run.refusal, "the folder path goes up through \"..\"");
     EXPECT_EQ(run.deletedFiles, 0u);
 
@@ -127,16 +172,18 @@ TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
         std::string(build) + "/retention-target-" + std::to_string(::GetCurrentProcessId());
     fs::create_directories(test::ToWindowsPath(target));
     WriteFile(test::ToWindowsPath(target) + "\\door1600000000.jpg", 10);
+    Record(record, test::ToWindowsPath(target), {"door1600000000.jpg"});
     test::ChildProcess ln;
     ASSERT_TRUE(ln.Start("Z:\\bin\\ln -sfn " + target + " " + link));
     // Wine cannot wait for a Linux process: the link's file is looked for instead.
     for (int tries = 0; tries < 100 && !fs::exists(test::ToWindowsPath(link) + "\\door1600000000.jpg");
          ++tries)
         ::Sleep(100);
-    run = RunRetention({test::ToWindowsPath(link), "door", 1, 0}, kNow, {}, cancel);
+    const auto placeAt = [](const std::string& path) { return SavePlace{fs::path(path).wstring(), L"door"}; };
+    run = RunRetention(record, placeAt(test::ToWindowsPath(link)), {1, 0}, kNow, {}, cancel);
     EXPECT_EQ(run.refusal, "the folder is reached through a link");
     EXPECT_TRUE(fs::exists(test::ToWindowsPath(target) + "\\door1600000000.jpg"));
-    run = RunRetention({test::ToWindowsPath(target), "door", 1, 0}, kNow, {}, cancel);
+    run = RunRetention(record, placeAt(test::ToWindowsPath(target)), {1, 0}, kNow, {}, cancel);
     EXPECT_EQ(run.deletedFiles, 1u) << "the folder itself is cleaned";
     ::DeleteFileA(test::ToWindowsPath(link).c_str());
     fs::remove_all(test::ToWindowsPath(target));

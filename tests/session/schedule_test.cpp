@@ -105,26 +105,36 @@ class ScheduleTest : public ::testing::Test {
     static inline std::unique_ptr<FtpServer> server;
 };
 
-TEST_F(ScheduleTest, WithAnIntervalOfOneSecondImagesAreSavedInEverySecondWholeSecond) {
+TEST_F(ScheduleTest, AnIntervalOfNSecondsSavesEveryNSeconds) {
     TempFolder folder("every");
     MainWindow main;
     camview* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "1");
-    SetCheck(session->ActionDialog(), ids::SaveAuto, true);
-    std::vector<std::int32_t> saveSeconds;
-    for (int second = 0; second < 9; ++second) {
-        now = kStart + second;
-        for (int tick = 0; tick < 5; ++tick) { // 200 ms apart
-            const std::int32_t before = session->lastSaveTime;
-            Tick(main);
-            if (session->lastSaveTime != before)
-                saveSeconds.push_back(now - kStart);
+    struct Row {
+        const char* interval;
+        std::vector<int> saveSeconds;
+    };
+    for (const Row& row : {Row{"1", {0, 1, 2, 3, 4, 5, 6}}, Row{"2", {0, 2, 4, 6}}, Row{"3", {0, 3, 6}}}) {
+        SCOPED_TRACE(row.interval);
+        SetEdit(session->ActionDialog(), ids::SaveSeconds, row.interval);
+        SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+        std::vector<int> saveSeconds;
+        const std::int32_t start = now += 100; // the last save of the row before is long past
+        for (int second = 0; second < 7; ++second) {
+            now = start + second;
+            for (int tick = 0; tick < 5; ++tick) { // 200 ms apart
+                const std::int32_t before = session->lastSaveTime;
+                Tick(main);
+                if (session->lastSaveTime != before)
+                    saveSeconds.push_back(now - start);
+            }
+            PumpMessages(60);
         }
-        PumpMessages(60);
+        EXPECT_EQ(saveSeconds, row.saveSeconds);
+        SetCheck(session->ActionDialog(), ids::SaveAuto, false);
     }
-    EXPECT_EQ(saveSeconds, (std::vector<int>{0, 2, 4, 6, 8}));
-    EXPECT_TRUE(PumpUntil([&] { return session->ImagesWritten() >= 5; }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return session->ImagesWritten() >= 14; }, 3000));
     EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
     EXPECT_EQ(Uploads(), 0u); // FTP Auto and Email Auto are off
     EXPECT_EQ(MailsSent(), 0u);
@@ -147,7 +157,7 @@ TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAsk
         Tick(main, 20);
         Tick(main, 20);
         // Both go out on threads of their own once the image is written.
-        if (second % 4 == 0)
+        if (second % 3 == 0)
             PumpUntil([&] { return Uploads() != uploadsBefore && MailsSent() != mailsBefore; }, 3000);
         PumpUntil([&] { return !session->DeliveryBusy(); }, 3000);
         if (Uploads() != uploadsBefore)
@@ -161,8 +171,8 @@ TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAsk
             EXPECT_EQ(uploaded, ReadAll(folder.File("shot.jpg")));
         }
     }
-    EXPECT_EQ(uploadSeconds, (std::vector<int>{0, 4, 8}));
-    EXPECT_EQ(mailSeconds, (std::vector<int>{0, 4, 8}));
+    EXPECT_EQ(uploadSeconds, (std::vector<int>{0, 3, 6, 9}));
+    EXPECT_EQ(mailSeconds, (std::vector<int>{0, 3, 6, 9}));
     const std::string mails = ReadAll(mailLog.path());
     EXPECT_NE(mails.find("watch@example.com"), std::string::npos);
     EXPECT_NE(mails.find("shot.jpg"), std::string::npos);
@@ -181,6 +191,7 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     SetCheck(session->ActionDialog(), ids::EmailAuto, true);
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
     BoxWatcher boxes;
+    const size_t logStart = ReadAll(NarrowLogPath()).size();
     for (int second = 0; second < 4; ++second) {
         now = kStart + 2 * second;
         Tick(main, 50);
@@ -198,6 +209,11 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     EXPECT_EQ(folder.Files(), std::vector<std::string>{"ok.jpg"});
     EXPECT_NE(Uploads(), 0u);
     EXPECT_EQ(Logins(), 1u);
+    // Refused before anything was written, the failed saves are still logged: once for the run.
+    FlushEventLog();
+    const std::string log = ReadAll(NarrowLogPath()).substr(logStart);
+    EXPECT_EQ(Count(log, "could not save: the path is too long (259 characters at most)"), 1u) << log;
+    EXPECT_EQ(Count(log, "saving works again"), 1u) << log;
 }
 
 TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff) {
@@ -356,7 +372,7 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     EXPECT_EQ(Count(log, "saving works again"), 1u) << log;
 }
 
-TEST_F(ScheduleTest, TheRealCameraTimerSavesEverySecondSecond) {
+TEST_F(ScheduleTest, TheRealCameraTimerSavesEverySecond) {
     SetScheduleClock(nullptr);
     TempFolder folder("real");
     MainWindow main(true);
@@ -366,17 +382,17 @@ TEST_F(ScheduleTest, TheRealCameraTimerSavesEverySecondSecond) {
     SetEdit(session->ActionDialog(), ids::SaveSeconds, "1");
     SetCheck(session->ActionDialog(), ids::AppendTime, true);
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
-    PumpMessages(4600);
+    PumpMessages(3600);
     const std::vector<std::string> files = folder.Files();
-    ASSERT_GE(files.size(), 2u);
-    ASSERT_LE(files.size(), 3u);
+    ASSERT_GE(files.size(), 3u);
+    ASSERT_LE(files.size(), 4u);
     std::vector<long> stamps;
     for (const std::string& name : files) {
         EXPECT_TRUE(IsJpeg(folder.File(name)));
         stamps.push_back(std::stol(name.substr(5, name.size() - 9))); // image<stamp>.jpg
     }
     for (size_t i = 1; i < stamps.size(); ++i)
-        EXPECT_EQ(stamps[i] - stamps[i - 1], 2);
+        EXPECT_EQ(stamps[i] - stamps[i - 1], 1);
 }
 
 } // namespace

@@ -345,28 +345,42 @@ TEST(CamAction, EnterClosesNothingAndMakesANewLineInTheText) {
     EXPECT_EQ(camera.Read("UTX").Text(), "ab\r\n");
 }
 
-TEST(CamAction, ClosingWithARefusedEntrySavesEverythingElse) {
-    ScopedCameraKey camera("refused");
-    HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
-    SetItemText(window, ids::EmailSeconds, "120");
-    SetItemText(window, ids::FtpUser, "before");
-    // The first refused entry: letters in "Email seconds between"; the addresses come after it.
-    SetItemText(window, ids::EmailSeconds, "twelve");
-    SetItemText(window, ids::EmailAddresses, "x@example.com");
-    SetItemText(window, ids::FtpUser, "after");
-    std::string boxText;
-    std::atomic<bool> answered{false};
-    Driver driver([&] {
-        boxText = AnswerMessageBox("Lumetra");
-        answered = true;
-    });
-    ::PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(PumpUntil([&] { return answered.load() && !::IsWindow(window); }, 5000));
-    driver.Join();
-    EXPECT_EQ(boxText, "Please enter an integer.");
-    EXPECT_EQ(camera.Read("ETL").Dword(), 120u);
-    EXPECT_EQ(camera.Read("EML").Text(), "x@example.com");
-    EXPECT_EQ(camera.Read("FTU").Text(), "after");
+TEST(CamAction, ClosingWithARefusedEntryNamesItKeepsItsValueAndSavesEverythingElse) {
+    struct Row {
+        int field;
+        const char* typed;
+        const char* box;
+        const char* valueName;
+        DWORD kept;
+    };
+    for (const Row& row :
+         {Row{ids::EmailSeconds, "twelve", "Email seconds between: Please enter an integer.", "ETL", 120},
+          Row{ids::KeepDays, "99999", "Days to keep: Please enter an integer between 0 and 36500.", "RTD", 0},
+          Row{ids::MotionShare, "0", "Motion, x 0.1 % changed: Please enter an integer between 1 and 1000.", "MSE",
+              10}}) {
+        SCOPED_TRACE(row.box);
+        ScopedCameraKey camera("refused");
+        HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
+        SetItemText(window, ids::EmailSeconds, "120");
+        SetItemText(window, ids::FtpUser, "before");
+        // The first refused entry; the addresses come after every one of them.
+        SetItemText(window, row.field, row.typed);
+        SetItemText(window, ids::EmailAddresses, "x@example.com");
+        SetItemText(window, ids::FtpUser, "after");
+        std::string boxText;
+        std::atomic<bool> answered{false};
+        Driver driver([&] {
+            boxText = AnswerMessageBox("Lumetra");
+            answered = true;
+        });
+        ::PostMessageA(window, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(PumpUntil([&] { return answered.load() && !::IsWindow(window); }, 5000));
+        driver.Join();
+        EXPECT_EQ(boxText, row.box);
+        EXPECT_EQ(camera.Read(row.valueName).Dword(), row.kept);
+        EXPECT_EQ(camera.Read("EML").Text(), "x@example.com");
+        EXPECT_EQ(camera.Read("FTU").Text(), "after");
+    }
 }
 
 TEST(CamAction, TheCloseBoxSavesAndCloses) {
