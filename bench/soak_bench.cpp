@@ -11,6 +11,7 @@
 
 #include "BoxWatcher.h"
 #include "FtpServer.h"
+#include "MailLog.h"
 #include "PlatformShare.h"
 #include "SessionHarness.h"
 #include "SoakSupport.h"
@@ -488,6 +489,16 @@ double RunSeconds(const char* text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Without the recorder every mail would go to the desktop's mail program, a window each.
+    if (!RecordingMailProviderLoaded()) {
+        std::fprintf(stderr,
+                     "soak_bench mails every saved image and must reach the recording MAPI32.DLL beside it, "
+                     "not the system's. Run it from the source folder as\n"
+                     "  WINEPREFIX=$PWD/build/wineprefix WINEDLLOVERRIDES=mapi32=n,b LUMETRA_BUILD_DIR=$PWD/build "
+                     "xvfb-run -a wine build/bench/soak_bench.exe 1\n"
+                     "or through CTest: ctest --test-dir build -R soak_1min_tests\n");
+        return 2;
+    }
     StartProgramLibraries();
     WSADATA winsock;
     ::WSAStartup(MAKEWORD(2, 2), &winsock);

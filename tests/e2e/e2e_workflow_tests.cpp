@@ -196,7 +196,7 @@ TEST_F(Workflow, AutomaticSavingUploadingAndMailingFollowTheIntervals) {
     ASSERT_TRUE(a.camAction);
     ASSERT_TRUE(run.Configure(a.camAction, SetupFor(folder, "gate", "Gate")));
     ASSERT_TRUE(SetChecked(a.camAction, ids::AppendTime, true));
-    ASSERT_TRUE(Type(a.camAction, ids::SaveSeconds, "1"));
+    ASSERT_TRUE(Type(a.camAction, ids::SaveSeconds, "2"));
     ASSERT_TRUE(Type(a.camAction, ids::FtpSeconds, "1"));
     ASSERT_TRUE(Type(a.camAction, ids::EmailSeconds, "1"));
     const bool withFtp = ftp && ftp->Ready();
@@ -207,7 +207,7 @@ TEST_F(Workflow, AutomaticSavingUploadingAndMailingFollowTheIntervals) {
     ASSERT_TRUE(SetChecked(a.camAction, ids::SaveAuto, false));
     ::Sleep(1000); // the last requested frame is written
 
-    // One save in every second whole second: 3 or 4 in 6.5 s, named gate<seconds>.jpg.
+    // One save every two seconds: 3 or 4 in 6.5 s, named gate<seconds>.jpg.
     const std::vector<std::string> saved = FilesIn(folder, "gate*.jpg");
     EXPECT_GE(saved.size(), 3u);
     EXPECT_LE(saved.size(), 4u);

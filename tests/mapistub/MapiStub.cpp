@@ -202,4 +202,9 @@ ULONG WINAPI MAPISendMail(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessage 
     return Environment("LUMETRA_MAPI_FAIL") == "send" ? MAPI_E_FAILURE : SUCCESS_SUCCESS;
 }
 
+// Tells a program that the MAPI32.DLL it loaded is this recorder, not a real mail client.
+ULONG WINAPI LumetraRecordingProvider() {
+    return 1;
+}
+
 } // extern "C"

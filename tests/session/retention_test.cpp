@@ -1,19 +1,24 @@
-// Two cameras save every second for two minutes on the real camera timer, each into a folder that
-// already holds a day-old backlog. The one with a 1 MB limit keeps its images under 1 MB from the
-// first minute on and never loses its newest; the one without limits keeps everything.
+// Two cameras on the real camera timer, driven through their windows as a careless user would: one
+// saves into a folder first, then the other takes that folder and name with limits. Retention keeps
+// the limited camera's own images under its limit and never touches the other camera's images, files
+// named like its own that it never wrote, nor the images of its earlier run once they are gone; a
+// camera renamed in CAM ACTION goes on cleaning the images it saved under its old name.
+#include "BoxWatcher.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
 #include "WindowDriver.h"
+#include "delivery/ImageRecord.h"
 #include "delivery/Retention.h"
 #include "framework/EventLog.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
 #include <string>
 
 using namespace lumetra;
@@ -25,108 +30,211 @@ namespace {
 
 const std::string kLimitedCamera = "Retention Limited Cam";
 const std::string kUnlimitedCamera = "Retention Unlimited Cam";
-constexpr int kBacklog = 45;
+const std::string kRenamedCamera = "Retention Renamed Cam";
 constexpr std::uintmax_t kLimitBytes = 1024 * 1024;
+const std::vector<std::string> kLookAlikes = {"image1600000000.jpg", "image1600000001.jpg", "IMAGE1600000002.JPG"};
 
-struct Images {
-    std::uintmax_t bytes = 0;
-    size_t count = 0;
-    std::string newest; // by the time in its name
-};
+std::int64_t WallSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
-Images ImagesIn(const TempFolder& folder) {
-    Images images;
-    std::int64_t newest = 0;
+// The images named "image<stamp>.jpg" in the folder, by name, with their sizes.
+std::map<std::string, std::uintmax_t> ImagesIn(const TempFolder& folder) {
+    std::map<std::string, std::uintmax_t> images;
     for (const auto& entry : fs::directory_iterator(folder.path())) {
-        const auto stamp = RetainedImageStamp(entry.path().filename().wstring(), L"yard");
         std::error_code gone; // deleted while this looks
         const std::uintmax_t size = entry.file_size(gone);
-        if (!stamp || gone)
-            continue;
-        ++images.count;
-        images.bytes += size;
-        if (*stamp >= newest)
-            newest = *stamp, images.newest = entry.path().filename().string();
+        if (!gone && RetainedImageStamp(entry.path().filename().wstring(), L"image"))
+            images[entry.path().filename().string()] = size;
     }
     return images;
 }
 
+std::string EventLogText() {
+    FlushEventLog();
+    std::ifstream in(fs::path(EventLogPath()), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+void LeaveField(ccamaction* action, int id) {
+    ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, EN_KILLFOCUS),
+                   reinterpret_cast<LPARAM>(action->Item(id)));
+}
+
+void WriteImage(const TempFolder& folder, const std::string& name, size_t bytes) {
+    std::ofstream(folder.File(name), std::ios::binary) << std::string(bytes, 'x');
+}
+
 } // namespace
 
-TEST(Retention, SaveAutoEverySecondForTwoMinutesStaysUnderItsLimitAndKeepsTheNewestImage) {
+TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     StartProgramLibraries();
     TestCameras cameras;
     ASSERT_TRUE(cameras.loaded());
-    ScopedTestCamera limitedDevice(cameras, kLimitedCamera), unlimitedDevice(cameras, kUnlimitedCamera);
-    ASSERT_TRUE(limitedDevice.registered() && unlimitedDevice.registered());
-    DeleteCameraKey(kLimitedCamera);
-    DeleteCameraKey(kUnlimitedCamera);
-    TempFolder limitedFolder("limited"), unlimitedFolder("unlimited");
-    // A day-old backlog of 45 images of 20 KB in each folder: 900 KB, so the limit comes soon.
-    const std::int64_t dayAgo =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count() -
-        86400;
-    for (const TempFolder* folder : {&limitedFolder, &unlimitedFolder})
-        for (int i = 0; i < kBacklog; ++i)
-            std::ofstream(folder->File("yard" + std::to_string(dayAgo + i) + ".jpg"), std::ios::binary)
-                << std::string(20 * 1024, 'x');
-
-    const auto eventLog = [] {
-        FlushEventLog();
-        std::ifstream in(fs::path(EventLogPath()), std::ios::binary);
-        return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    };
-    const size_t logStart = eventLog().size();
+    ScopedTestCamera limitedDevice(cameras, kLimitedCamera), unlimitedDevice(cameras, kUnlimitedCamera),
+        renamedDevice(cameras, kRenamedCamera);
+    ASSERT_TRUE(limitedDevice.registered() && unlimitedDevice.registered() && renamedDevice.registered());
+    for (const std::string& name : {kLimitedCamera, kUnlimitedCamera, kRenamedCamera}) {
+        DeleteCameraKey(name);
+        ::DeleteFileW(ImageRecordPath(name).c_str());
+    }
+    TempFolder shared("shared"), gate("gate");
+    // Files no camera wrote, named as the limited camera will name its images.
+    for (const std::string& name : kLookAlikes)
+        WriteImage(shared, name, 1000);
+    // Images of the limited camera's earlier run: 45 of the last hour (900 KB, so the size limit comes
+    // soon) and 3 of two days ago (older than its one day), as its record holds them.
+    const std::int64_t now = WallSeconds();
+    std::vector<std::string> earlier;
+    for (int i = 0; i < 48; ++i) {
+        const std::int64_t stamp = i < 3 ? now - 2 * 86400 + i : now - 3600 + i;
+        earlier.push_back("image" + std::to_string(stamp) + ".jpg");
+        WriteImage(shared, earlier.back(), 20 * 1024);
+    }
+    std::vector<RecordedImage> recorded;
+    for (const std::string& name : earlier) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(::GetFileAttributesExA(shared.File(name).c_str(), GetFileExInfoStandard, &data));
+        recorded.push_back({fs::path(name).wstring(), data.nFileSizeLow,
+                            (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                data.ftLastWriteTime.dwLowDateTime});
+    }
+    ASSERT_TRUE(ImageRecord(kLimitedCamera).Add(fs::path(shared.path()).wstring(), recorded));
+    const size_t logStart = EventLogText().size();
 
     MainWindow main(true);
     camview* limited = main.Open(kLimitedCamera);
     camview* unlimited = main.Open(kUnlimitedCamera);
     ASSERT_NE(limited, nullptr);
     ASSERT_NE(unlimited, nullptr);
-    for (const auto& [session, folder] :
-         {std::pair{limited, &limitedFolder}, std::pair{unlimited, &unlimitedFolder}}) {
-        ccamaction* action = session->ActionDialog();
-        SetEdit(action, ids::Directory, folder->path());
-        SetEdit(action, ids::FileName, "yard");
-        SetEdit(action, ids::SaveSeconds, "1");
-        SetCheck(action, ids::AppendTime, true);
-        SetCheck(action, ids::SaveAuto, true);
-    }
     ccamaction* limitedAction = limited->ActionDialog();
-    SetEdit(limitedAction, ids::KeepMegabytes, "1");
-    ::SendMessageA(limitedAction->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(ids::KeepMegabytes, EN_KILLFOCUS),
-                   reinterpret_cast<LPARAM>(limitedAction->Item(ids::KeepMegabytes)));
+    ccamaction* unlimitedAction = unlimited->ActionDialog();
 
-    std::uintmax_t largestAfterAMinute = 0;
+    // The camera without limits saves into the folder first, as "image".
+    SetEdit(unlimitedAction, ids::Directory, shared.path());
+    SetEdit(unlimitedAction, ids::SaveSeconds, "1");
+    SetCheck(unlimitedAction, ids::AppendTime, true);
+    SetCheck(unlimitedAction, ids::SaveAuto, true);
+    PumpMessages(3500);
+    std::set<std::string> othersImages;
+    for (const auto& [name, size] : ImagesIn(shared))
+        if (std::find(earlier.begin(), earlier.end(), name) == earlier.end() &&
+            std::find(kLookAlikes.begin(), kLookAlikes.end(), name) == kLookAlikes.end())
+            othersImages.insert(name);
+    EXPECT_GE(othersImages.size(), 3u);
+
+    // The same folder and name for the other camera are refused at the field while it saves there.
+    {
+        BoxWatcher boxes;
+        SetEdit(limitedAction, ids::Directory, shared.path() + "\\.\\");
+        SetCheck(limitedAction, ids::AppendTime, true);
+        PumpUntil([&] { return !boxes.Seen().empty(); }, 3000);
+        ASSERT_EQ(boxes.Seen().size(), 1u);
+        EXPECT_EQ(boxes.Seen()[0].text, "Camera \"" + kUnlimitedCamera +
+                                             "\" already saves its images in this folder under this file name. "
+                                             "Please choose another folder or file name, so that the two cameras "
+                                             "do not replace each other's images.");
+        EXPECT_EQ(limitedAction->Settings().FIL, "");
+    }
+    // Once it saves elsewhere, the folder and name are free.
+    SetEdit(unlimitedAction, ids::Directory, gate.path());
+    SetCheck(unlimitedAction, ids::AppendTime, true);
+    PumpMessages(1200);
+    for (const auto& [name, size] : ImagesIn(shared))
+        if (std::find(earlier.begin(), earlier.end(), name) == earlier.end() &&
+            std::find(kLookAlikes.begin(), kLookAlikes.end(), name) == kLookAlikes.end())
+            othersImages.insert(name);
+    {
+        BoxWatcher boxes;
+        SetEdit(limitedAction, ids::Directory, shared.path());
+        SetCheck(limitedAction, ids::AppendTime, true);
+        EXPECT_EQ(limitedAction->Settings().FIL, shared.path());
+        SetEdit(limitedAction, ids::KeepDays, "1");
+        LeaveField(limitedAction, ids::KeepDays);
+        SetEdit(limitedAction, ids::KeepMegabytes, "1");
+        LeaveField(limitedAction, ids::KeepMegabytes);
+        SetEdit(limitedAction, ids::SaveSeconds, "1");
+        SetCheck(limitedAction, ids::SaveAuto, true);
+        PumpMessages(300);
+        EXPECT_TRUE(boxes.Seen().empty());
+    }
+
+    // The limited camera's own images: the earlier run's and what it saves now.
+    const auto ownImages = [&] {
+        std::map<std::string, std::uintmax_t> own;
+        for (const auto& [name, size] : ImagesIn(shared))
+            if (!othersImages.count(name) &&
+                std::find(kLookAlikes.begin(), kLookAlikes.end(), name) == kLookAlikes.end())
+                own[name] = size;
+        return own;
+    };
+    const auto total = [](const std::map<std::string, std::uintmax_t>& images) {
+        std::uintmax_t bytes = 0;
+        for (const auto& [name, size] : images)
+            bytes += size;
+        return bytes;
+    };
+    std::uintmax_t largestAfterTenSeconds = 0;
     std::string newestBefore;
     int newestLost = 0;
     const ULONGLONG start = ::GetTickCount64();
-    for (int second = 1; second <= 120; ++second) {
+    for (int second = 1; second <= 30; ++second) {
         PumpUntil([] { return false; }, static_cast<DWORD>(start + second * 1000ULL - ::GetTickCount64()));
-        const Images now = ImagesIn(limitedFolder);
-        if (second > 60)
-            largestAfterAMinute = std::max(largestAfterAMinute, now.bytes);
+        const auto own = ownImages();
+        if (second > 10)
+            largestAfterTenSeconds = std::max(largestAfterTenSeconds, total(own));
         // The newest image of a second ago is still there (a newer one may have come since).
-        if (!newestBefore.empty() && !FileExists(limitedFolder.File(newestBefore)))
+        if (!newestBefore.empty() && !own.count(newestBefore))
             ++newestLost;
-        newestBefore = now.newest;
+        newestBefore = own.empty() ? std::string() : own.rbegin()->first;
     }
-    SetCheck(limitedAction, ids::SaveAuto, false);
-    SetCheck(unlimited->ActionDialog(), ids::SaveAuto, false);
-    PumpMessages(500);
-
-    const Images limitedEnd = ImagesIn(limitedFolder), unlimitedEnd = ImagesIn(unlimitedFolder);
-    std::printf(
-        "limited: %zu images, %ju bytes at the end, at most %ju after the first minute; unlimited: %zu\n",
-        limitedEnd.count, limitedEnd.bytes, largestAfterAMinute, unlimitedEnd.count);
-    EXPECT_GT(largestAfterAMinute, kLimitBytes / 2) << "the camera saved too little to tell";
-    EXPECT_LT(largestAfterAMinute, kLimitBytes);
+    EXPECT_GT(largestAfterTenSeconds, kLimitBytes / 2) << "the camera saved too little to tell";
+    EXPECT_LT(largestAfterTenSeconds, kLimitBytes);
     EXPECT_EQ(newestLost, 0);
-    EXPECT_GE(limited->ImagesWritten(), 50u); // one every second second
-    EXPECT_EQ(unlimitedEnd.count, kBacklog + unlimited->ImagesWritten()) << "no limit deletes nothing";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(FileExists(shared.File(earlier[i]))) << "older than a day: " << earlier[i];
+    for (const std::string& name : othersImages)
+        EXPECT_TRUE(FileExists(shared.File(name))) << "the other camera's " << name;
+    for (const std::string& name : kLookAlikes)
+        EXPECT_TRUE(FileExists(shared.File(name))) << "written by no camera: " << name;
 
-    const std::string log = eventLog().substr(logStart);
-    EXPECT_NE(log.find("[" + kLimitedCamera + "]  retention deleted "), std::string::npos);
-    EXPECT_EQ(log.find("[" + kUnlimitedCamera + "]  retention"), std::string::npos);
+    // Renamed in CAM ACTION and opened under its new name, it goes on cleaning its older images.
+    SetEdit(limitedAction, ids::CameraName, kRenamedCamera);
+    limitedAction->Cancel();
+    PumpMessages(300);
+    const std::string oldestBefore = ownImages().begin()->first;
+    camview* renamed = main.Open(kRenamedCamera);
+    ASSERT_NE(renamed, nullptr);
+    SetCheck(renamed->ActionDialog(), ids::SaveAuto, true);
+    PumpUntil([&] { return !FileExists(shared.File(oldestBefore)); }, 15000);
+    EXPECT_FALSE(FileExists(shared.File(oldestBefore)));
+    EXPECT_LT(total(ownImages()), kLimitBytes);
+    SetCheck(renamed->ActionDialog(), ids::SaveAuto, false);
+    SetCheck(unlimitedAction, ids::SaveAuto, false);
+    PumpMessages(500);
+    for (const std::string& name : othersImages)
+        EXPECT_TRUE(FileExists(shared.File(name))) << "the other camera's " << name;
+    EXPECT_EQ(gate.Files().size() + othersImages.size(), unlimited->ImagesWritten()) << "no limit deletes nothing";
+
+    // What retention deleted is logged at most once an hour, summed (and once more when the camera
+    // closes); nothing for the camera without limits.
+    renamed->Cancel();
+    unlimited->Cancel();
+    PumpMessages(300);
+    const std::string log = EventLogText().substr(logStart);
+    EXPECT_GE(Count(log, "[" + kLimitedCamera + "]  retention deleted "), 1u) << log;
+    EXPECT_LE(Count(log, "[" + kLimitedCamera + "]  retention deleted "), 2u) << log;
+    EXPECT_EQ(Count(log, "[" + kUnlimitedCamera + "]  retention"), 0u) << log;
+    for (const std::string& name : {kLimitedCamera, kUnlimitedCamera, kRenamedCamera}) {
+        DeleteCameraKey(name);
+        ::DeleteFileW(ImageRecordPath(name).c_str());
+    }
 }

@@ -6,6 +6,11 @@
 
 namespace lumetra::test {
 
+bool RecordingMailProviderLoaded() {
+    HMODULE mapi = ::LoadLibraryA("MAPI32.DLL");
+    return mapi && ::GetProcAddress(mapi, "LumetraRecordingProvider");
+}
+
 namespace {
 
 std::string Unquote(const std::string& value) {

@@ -25,6 +25,10 @@ struct RecordedMail {
 };
 std::vector<RecordedMail> ReadMailLog(const std::string& path);
 
+// Whether the MAPI32.DLL this process would mail through is the recorder (not Wine's, which hands
+// every mail to the desktop's mail program).
+bool RecordingMailProviderLoaded();
+
 // A log of this test program's own, next to it, named in LUMETRA_MAPI_LOG for the recorder this
 // process loads while the object lives; removed when the object is made and when it goes.
 class ScopedMailLog {
