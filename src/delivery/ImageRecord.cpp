@@ -117,14 +117,17 @@ void CreateRecordFolder(const std::wstring& path) {
     ::CreateDirectoryW(folder.c_str(), nullptr);
 }
 
-struct ParsedRecord {
-    RecordContents contents;
-    std::wstring folderAtEnd; // the folder the lines after the read part belong to
-};
+std::uint64_t Digest(const char* bytes, size_t length) {
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (size_t i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(bytes[i]);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
 
-ParsedRecord Parse(const std::string& bytes) {
-    ParsedRecord parsed;
-    RecordContents& contents = parsed.contents;
+RecordContents Parse(const std::string& bytes) {
+    RecordContents contents;
     std::map<std::wstring, size_t> folderIndex;
     RecordedFolder* current = nullptr;
     size_t start = 0;
@@ -138,7 +141,7 @@ ParsedRecord Parse(const std::string& bytes) {
             if (added)
                 contents.folders.push_back({folder, {}});
             current = &contents.folders[at->second];
-            parsed.folderAtEnd = folder;
+            contents.folderAtEnd = folder;
             continue;
         }
         const char* tab1 = std::find(line, lineEnd, '\t');
@@ -152,7 +155,8 @@ ParsedRecord Parse(const std::string& bytes) {
         contents.lastName = image.name;
         current->images.push_back(std::move(image));
     }
-    return parsed;
+    contents.digest = Digest(bytes.data(), static_cast<size_t>(contents.endOffset));
+    return contents;
 }
 
 std::string FoldedUtf8(const std::string& cameraName) {
@@ -244,7 +248,7 @@ RecordContents ImageRecord::Read() const {
     const UniqueFile file = OpenRecord(path_, GENERIC_READ, OPEN_EXISTING);
     if (!file)
         return {};
-    return Parse(ReadBytes(file.get(), 0, SizeOf(file.get()))).contents;
+    return Parse(ReadBytes(file.get(), 0, SizeOf(file.get())));
 }
 
 bool ImageRecord::Rewrite(const RecordContents& read, const std::vector<RecordedFolder>& kept) {
@@ -258,10 +262,10 @@ bool ImageRecord::Rewrite(const RecordContents& read, const std::vector<Recorded
         const std::uint64_t size = SizeOf(file.get());
         if (size < read.endOffset)
             return false;
-        const ParsedRecord before = Parse(ReadBytes(file.get(), 0, read.endOffset));
-        if (before.contents.endOffset != read.endOffset || before.contents.lastName != read.lastName)
+        const std::string before = ReadBytes(file.get(), 0, read.endOffset);
+        if (before.size() != read.endOffset || Digest(before.data(), before.size()) != read.digest)
             return false; // not the record that was read
-        folderOfAdded = before.folderAtEnd;
+        folderOfAdded = read.folderAtEnd;
         added = ReadBytes(file.get(), read.endOffset, size);
     }
     std::string bytes = Header;

@@ -34,6 +34,8 @@ struct RecordContents {
     std::wstring lastFolder;
     std::wstring lastName;
     std::uint64_t endOffset = 0; // how much of the file this covers
+    std::uint64_t digest = 0;    // of those bytes, to tell the same record from another
+    std::wstring folderAtEnd;    // the folder of lines added after them
 };
 
 // The name ends in ten digits and ".jpg" (letter case ignored): only such images are recorded.

@@ -9,7 +9,8 @@
 #include <winnetwk.h>
 
 #include <algorithm>
-#include <map>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace lumetra {
 
@@ -111,8 +112,9 @@ std::uint64_t FileTimeValue(const FILETIME& time) {
 }
 
 // The images of `place` that the record holds, by their names with the letters folded.
-std::map<std::wstring, const RecordedImage*> RecordedAt(const RecordContents& contents, const SavePlace& place) {
-    std::map<std::wstring, const RecordedImage*> recorded;
+std::unordered_map<std::wstring, const RecordedImage*> RecordedAt(const RecordContents& contents,
+                                                                 const SavePlace& place) {
+    std::unordered_map<std::wstring, const RecordedImage*> recorded;
     const std::wstring folder = FolderKey(place.folder);
     for (const RecordedFolder& entry : contents.folders) {
         if (FolderKey(entry.folder) != folder)
@@ -264,9 +266,9 @@ RetentionRun RunRetention(ImageRecord& record, const std::optional<SavePlace>& p
     }
     // Only what the camera wrote, still as it wrote it: a file of the same name that someone else
     // put there, or wrote over, is not the camera's any more.
-    const std::map<std::wstring, const RecordedImage*> recorded = RecordedAt(contents, *run.place);
+    const std::unordered_map<std::wstring, const RecordedImage*> recorded = RecordedAt(contents, *run.place);
     std::vector<RetainedImage> images;
-    std::set<std::wstring> stillOwn; // folded names
+    std::unordered_set<std::wstring> stillOwn; // folded names
     for (RetainedImage& image : ListRetainedImages(folder.path, run.place->stem)) {
         const auto found = recorded.find(FoldCase(image.name));
         if (found == recorded.end() || found->second->bytes != image.bytes ||
@@ -315,10 +317,12 @@ RetentionRun RunRetention(ImageRecord& record, const std::optional<SavePlace>& p
         kept.push_back({entry.folder, {}});
         const bool here = FolderKey(entry.folder) == folderKey;
         for (const RecordedImage& image : entry.images) {
-            const std::wstring name = FoldCase(image.name);
             // Of a name recorded twice (saved twice in one second) only the entry of the file stays.
-            if (here && RetainedImageStamp(image.name, run.place->stem) &&
-                (!stillOwn.count(name) || recorded.at(name) != &image))
+            const auto gone = [&] {
+                const std::wstring name = FoldCase(image.name);
+                return !stillOwn.count(name) || recorded.at(name) != &image;
+            };
+            if (here && RetainedImageStamp(image.name, run.place->stem) && gone())
                 ++forgotten;
             else
                 kept.back().images.push_back(image);

@@ -1,8 +1,10 @@
 #include "delivery/ImagePath.h"
+#include "delivery/SaveTarget.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 using namespace lumetra;
@@ -93,4 +95,33 @@ TEST(ImageNaming, MissingDirectoryIsNotCreatedAndLengthsAreUnbounded) {
     const std::string path = builder.BuildImagePath(longDirectory, longName, 0, bare);
     EXPECT_EQ(path.size(), 70000u + 1 + 70000u + 4);
     EXPECT_EQ(bare.size(), 70004u);
+}
+
+// Two cameras must not save under the same folder and name however each was typed.
+TEST(ImageNaming, SavePlacesCompareAsWindowsComparesFolders) {
+    const std::string folder = (std::filesystem::temp_directory_path() / "Lumetra Place Folder").string();
+    std::filesystem::create_directories(folder);
+    char shortFolder[MAX_PATH] = {};
+    ASSERT_GT(::GetShortPathNameA(folder.c_str(), shortFolder, MAX_PATH), 0u);
+    struct Row {
+        std::string directory, fileName;
+        bool same;
+    };
+    const Row rows[] = {
+        {folder, "door", true},
+        {folder + "\\", "DOOR", true},
+        {folder + "  \\\\", "door", true},
+        {folder + "\\.", "door", true},
+        {folder + "\\sub\\..", "door", true},
+        {shortFolder, "door", true},
+        {folder, "door1", false},
+        {folder + "\\sub", "door", false},
+        {folder, "", false},
+    };
+    const std::wstring key = SavePlaceKey(folder, "door");
+    for (const Row& row : rows)
+        EXPECT_EQ(SavePlaceKey(row.directory, row.fileName) == key, row.same) << row.directory << " " << row.fileName;
+    EXPECT_EQ(SavePlaceKey(folder, ""), SavePlaceKey(folder, "image")) << "an empty name is \"image\"";
+    EXPECT_TRUE(SavePlaceKey("", "door").empty()) << "no folder, no place";
+    std::filesystem::remove_all(folder);
 }

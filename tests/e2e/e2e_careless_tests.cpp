@@ -120,13 +120,14 @@ TEST_F(Careless, LettersInNumberEditsAndColour256AreRefusedAndNothingIsLost) {
     ::Sleep(1500);
     EXPECT_TRUE(FilesIn(work, "auto*.jpg").empty());
 
-    // Letters in the e-mail interval (no change handler): closing complains and still saves the rest.
+    // Letters in the e-mail interval (no change handler): closing complains, naming the field, and
+    // still saves the rest.
     ASSERT_TRUE(Type(a.camAction, ids::EmailSeconds, "soon"));
     ASSERT_TRUE(Type(a.camAction, ids::EmailAddresses, "x@example.org"));
     ::PostMessageA(a.camAction, WM_CLOSE, 0, 0);
     auto box = WaitForMessageBox(run.Id(), 5000);
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->text, "Please enter an integer.");
+    EXPECT_EQ(box->text, "Email seconds between: Please enter an integer.");
     AnswerBox(*box);
     EXPECT_TRUE(WaitForGone(a.camAction) && WaitForGone(a.liveView));
     EXPECT_TRUE(StillResponding());
@@ -183,7 +184,7 @@ TEST_F(Careless, MissingAndOverlongFoldersAndABadWatermarkLoseNoImage) {
 
     ::PostMessageA(a.liveView, WM_CLOSE, 0, 0);
     if (auto box = WaitForMessageBox(run.Id(), 5000)) {
-        EXPECT_EQ(box->text, "Please enter no more than 255 characters.");
+        EXPECT_EQ(box->text, "Directory: Please enter no more than 255 characters.");
         AnswerBox(*box);
     }
     EXPECT_TRUE(WaitForGone(a.camAction));
