@@ -103,30 +103,30 @@ int main() {
     lumetra::OverlaySettings none;
     lumetra::OverlaySettings text;
     std::snprintf(text.text, sizeof text.text, "Front door camera\r\nLumetra webcam monitor");
-    std::snprintf(text.LFN.lfFaceName, sizeof text.LFN.lfFaceName, "Tahoma");
-    text.LFN.lfHeight = -24;
-    text.LFN.lfWeight = FW_BOLD;
-    text.FontColor = RGB(255, 255, 0);
-    text.TXX = 20;
-    text.TXY = 20;
+    std::snprintf(text.textFont.lfFaceName, sizeof text.textFont.lfFaceName, "Tahoma");
+    text.textFont.lfHeight = -24;
+    text.textFont.lfWeight = FW_BOLD;
+    text.fontColour = RGB(255, 255, 0);
+    text.textX = 20;
+    text.textY = 20;
     lumetra::OverlaySettings plain;
-    plain.UWM = 1;
-    plain.WTP = watermark;
-    plain.WXX = 40;
-    plain.WYY = 60;
-    plain.UTT = 1;
-    plain.LOR = plain.LOG = plain.LOB = 250;
-    plain.HIR = plain.HIG = plain.HIB = 255;
+    plain.useWatermark = 1;
+    plain.watermarkPath = watermark;
+    plain.watermarkX = 40;
+    plain.watermarkY = 60;
+    plain.useTransparent = 1;
+    plain.lowRed = plain.lowGreen = plain.lowBlue = 250;
+    plain.highRed = plain.highGreen = plain.highBlue = 255;
     lumetra::OverlaySettings polygon = plain;
-    polygon.UPO = 1;
-    polygon.PLS = 5;
-    polygon.WID = 200;
-    polygon.WHI = 200;
+    polygon.polygonWatermark = 1;
+    polygon.polygonSides = 5;
+    polygon.watermarkWidth = 200;
+    polygon.watermarkHeight = 200;
     // The plain watermark above is stretched (its size is counted from the frame's corner); at the
     // corner it is drawn pixel for pixel, which shows what the stretching itself costs.
     lumetra::OverlaySettings corner = plain;
-    corner.WXX = 0;
-    corner.WYY = 0;
+    corner.watermarkX = 0;
+    corner.watermarkY = 0;
 
     std::printf("%d runs, milliseconds; overlay cost = (compose with it - compose without) / bare encode\n",
                 Runs);

@@ -141,9 +141,9 @@ int main(int argc, char** argv) {
     size_t saved = 0;
     {
         MainWindow main(true);
-        std::vector<camview*> sessions;
+        std::vector<LiveView*> sessions;
         for (const std::string& name : names) {
-            camview* session = main.Open(name);
+            LiveView* session = main.Open(name);
             if (!session || !session->Graph().running()) {
                 std::fprintf(stderr, "test camera %s did not start\n", name.c_str());
                 return 1;
@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
         }
         PumpMessages(1000);
         const auto switchMotion = [&](bool enabled) {
-            for (camview* session : sessions)
+            for (LiveView* session : sessions)
                 SetCheck(session->ActionDialog(), ids::SaveOnMotion, enabled);
             PumpMessages(500); // settle
         };

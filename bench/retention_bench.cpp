@@ -87,7 +87,8 @@ double PumpTimed() {
 
 // Records every file named prefix<digits>.jpg in the folder as the camera's own, as its saves would.
 std::shared_ptr<ImageRecord> RecordImages(const fs::path& folder, const std::string& prefix) {
-    auto record = std::make_shared<ImageRecord>(ImageRecord::AtPath((folder.parent_path() / (folder.filename().wstring() + L".record")).wstring()));
+    auto record = std::make_shared<ImageRecord>(
+        ImageRecord::AtPath((folder.parent_path() / (folder.filename().wstring() + L".record")).wstring()));
     ::DeleteFileW(record->Path().c_str());
     std::vector<RecordedImage> images;
     WIN32_FIND_DATAW found{};

@@ -44,12 +44,12 @@ int main(int argc, char** argv) {
     int missed = 0;
     {
         MainWindow main;
-        camview* session = main.Open(cameraName);
+        LiveView* session = main.Open(cameraName);
         if (!session || !session->Graph().running()) {
             std::fprintf(stderr, "the test camera did not start\n");
             return 1;
         }
-        ccamaction* action = session->ActionDialog();
+        CamActionDialog* action = session->ActionDialog();
         SetEdit(action, ids::Directory, folder.path());
         SetEdit(action, ids::SaveSeconds, "1");
         SetCheck(action, ids::AppendTime, false);

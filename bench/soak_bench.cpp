@@ -50,7 +50,7 @@ constexpr double kMemoryGoalMb = 16; // shown, not checked
 struct Camera {
     std::string name, prefix;
     std::unique_ptr<TempFolder> folder;
-    camview* session = nullptr;
+    LiveView* session = nullptr;
     double savingFrom = 0, savingTo = 0;
     std::vector<Span> saveDown; // lost or unplugged, its folder missing
     std::vector<Span> ftpDown;  // its server stopped, replaced or silent, its box left open
@@ -132,7 +132,7 @@ bool Soak::Start(MainWindow& main) {
         if (!camera.session || !camera.session->Graph().running() || !server_->Ready())
             return std::fprintf(stderr, "%s or the FTP server did not start\n", camera.name.c_str()), false;
         camera.session->SetFtpPort(ftpPort_);
-        ccamaction* action = camera.session->ActionDialog();
+        CamActionDialog* action = camera.session->ActionDialog();
         for (const auto& [id, text] : std::initializer_list<std::pair<int, std::string>>{
                  {ids::Directory, camera.folder->path()},
                  {ids::FileName, camera.prefix},
@@ -491,12 +491,13 @@ double RunSeconds(const char* text) {
 int main(int argc, char** argv) {
     // Without the recorder every mail would go to the desktop's mail program, a window each.
     if (!RecordingMailProviderLoaded()) {
-        std::fprintf(stderr,
-                     "soak_bench mails every saved image and must reach the recording MAPI32.DLL beside it, "
-                     "not the system's. Run it from the source folder as\n"
-                     "  WINEPREFIX=$PWD/build/wineprefix WINEDLLOVERRIDES=mapi32=n,b LUMETRA_BUILD_DIR=$PWD/build "
-                     "xvfb-run -a wine build/bench/soak_bench.exe 1\n"
-                     "or through CTest: ctest --test-dir build -R soak_1min_tests\n");
+        std::fprintf(
+            stderr,
+            "soak_bench mails every saved image and must reach the recording MAPI32.DLL beside it, "
+            "not the system's. Run it from the source folder as\n"
+            "  WINEPREFIX=$PWD/build/wineprefix WINEDLLOVERRIDES=mapi32=n,b LUMETRA_BUILD_DIR=$PWD/build "
+            "xvfb-run -a wine build/bench/soak_bench.exe 1\n"
+            "or through CTest: ctest --test-dir build -R soak_1min_tests\n");
         return 2;
     }
     StartProgramLibraries();

@@ -7,9 +7,9 @@
 #include "framework/DataExchange.h"
 #include "resources/resource.h"
 #include "session/CameraSchedule.h"
-#include "session/camview.h"
+#include "session/LiveView.h"
 #include "settings/CameraSettings.h"
-#include "settings/ccamaction.h"
+#include "settings/CamActionDialog.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -165,8 +165,8 @@ void CameraListDialog::OnOpenCam() {
                       MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    auto* session = new camview(this);
-    auto* actionDialog = new ccamaction(this);
+    auto* session = new LiveView(this);
+    auto* actionDialog = new CamActionDialog(this);
     if (!session->GetSafeHwnd() || !actionDialog->GetSafeHwnd()) {
         // Not linked yet: each goes alone, nothing is saved, and the slot is free again.
         DiscardUnopened(session);
@@ -214,7 +214,7 @@ void CameraListDialog::StopCameraTimer() {
 
 void CameraListDialog::CloseAllSessions() {
     // Each close removes the session from the set; walk a copy.
-    for (camview* session : OpenSessions())
+    for (LiveView* session : OpenSessions())
         if (HasSession(session))
             session->CloseFromOwner();
 }

@@ -28,12 +28,12 @@ class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch 
     HttpMirror httpMirror;
 
     // Every session whose window is open, ordered by address; sessions add and remove themselves.
-    void Register(camview* session) override { openSessions_.insert(session); }
-    void Unregister(camview* session) override { openSessions_.erase(session); }
-    std::vector<camview*> OpenSessions() const override {
+    void Register(LiveView* session) override { openSessions_.insert(session); }
+    void Unregister(LiveView* session) override { openSessions_.erase(session); }
+    std::vector<LiveView*> OpenSessions() const override {
         return {openSessions_.begin(), openSessions_.end()};
     }
-    bool HasSession(const camview* session) const override { return openSessions_.count(session) != 0; }
+    bool HasSession(const LiveView* session) const override { return openSessions_.count(session) != 0; }
 
     void MirrorImagePath(const std::string& path) override;
     void SetMirrorEnabled(bool enabled) override { mirrorEnabled_ = enabled; }
@@ -62,7 +62,7 @@ class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch 
     void StopCameraTimer();
     bool OnPaint();
 
-    std::set<camview*, std::less<>> openSessions_;
+    std::set<LiveView*, std::less<>> openSessions_;
     bool mirrorEnabled_ = false;
     UniqueIcon dialogIcon_;
     UINT_PTR timerId_ = 0;

@@ -1,15 +1,17 @@
 #pragma once
 // Control ids, menu command and timer of the camera list window.
 
+#include "resources/ControlIds.h"
+
 #include <windows.h>
 
 namespace lumetra {
 
 namespace camera_list_ids {
-constexpr int CamEdit = 1000;
-constexpr int OpenCam = 1001;
-constexpr int DeviceList = 1038;
-constexpr int About = 1055;
+constexpr int CamEdit = IDC_LIST_CAM_EDIT;
+constexpr int OpenCam = IDC_LIST_OPEN_CAM;
+constexpr int DeviceList = IDC_LIST_DEVICE_LIST;
+constexpr int About = IDC_LIST_ABOUT;
 constexpr UINT AboutMenuCommand = 16;
 constexpr UINT_PTR CameraTimerId = 31415;
 constexpr UINT CameraTimerPeriodMs = 200;

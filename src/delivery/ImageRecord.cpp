@@ -97,8 +97,9 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
 }
 
 UniqueFile OpenRecord(const std::wstring& path, DWORD access, DWORD disposition) {
-    return UniqueFile(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueFile(::CreateFileW(path.c_str(), access,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Whether the record's last byte ends a line (or the record is empty).
@@ -131,7 +132,8 @@ RecordContents Parse(const std::string& bytes) {
     std::map<std::wstring, size_t> folderIndex;
     RecordedFolder* current = nullptr;
     size_t start = 0;
-    for (size_t end = bytes.find('\n'); end != std::string::npos; start = end + 1, end = bytes.find('\n', start)) {
+    for (size_t end = bytes.find('\n'); end != std::string::npos;
+         start = end + 1, end = bytes.find('\n', start)) {
         contents.endOffset = end + 1;
         const char* line = bytes.data() + start;
         const char* lineEnd = bytes.data() + end;
@@ -175,8 +177,8 @@ bool IsTimeStampedName(const std::wstring& name) {
     for (size_t i = digits; i < digits + StampDigits; ++i)
         if (name[i] < L'0' || name[i] > L'9')
             return false;
-    return ::CompareStringOrdinal(name.data() + digits + StampDigits, static_cast<int>(extension), ImageExtension,
-                                  static_cast<int>(extension), TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(name.data() + digits + StampDigits, static_cast<int>(extension),
+                                  ImageExtension, static_cast<int>(extension), TRUE) == CSTR_EQUAL;
 }
 
 std::wstring ImageRecordFolder() {

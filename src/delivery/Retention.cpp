@@ -113,7 +113,7 @@ std::uint64_t FileTimeValue(const FILETIME& time) {
 
 // The images of `place` that the record holds, by their names with the letters folded.
 std::unordered_map<std::wstring, const RecordedImage*> RecordedAt(const RecordContents& contents,
-                                                                 const SavePlace& place) {
+                                                                  const SavePlace& place) {
     std::unordered_map<std::wstring, const RecordedImage*> recorded;
     const std::wstring folder = FolderKey(place.folder);
     for (const RecordedFolder& entry : contents.folders) {
@@ -335,8 +335,8 @@ RetentionRun RunRetention(ImageRecord& record, const std::optional<SavePlace>& p
 
 ImageRetention::ImageRetention(std::string cameraName, std::shared_ptr<ImageRecord> record,
                                ProtectedPaths protectedPaths, SecondsClock clock)
-    : cameraName_(std::move(cameraName)), record_(std::move(record)), protectedPaths_(std::move(protectedPaths)),
-      clock_(std::move(clock)) {}
+    : cameraName_(std::move(cameraName)), record_(std::move(record)),
+      protectedPaths_(std::move(protectedPaths)), clock_(std::move(clock)) {}
 
 ImageRetention::~ImageRetention() {
     if (cancel_)
@@ -401,7 +401,8 @@ bool ImageRetention::CheckNow() {
 void ImageRetention::ImageWritten(const std::string& path) {
     const std::wstring widePath = AnsiToWide(path);
     const std::wstring name = NameOf(widePath);
-    const std::wstring folder = widePath.substr(0, widePath.size() - std::min(widePath.size(), name.size() + 1));
+    const std::wstring folder =
+        widePath.substr(0, widePath.size() - std::min(widePath.size(), name.size() + 1));
     const std::optional<SavePlace> place = PlaceOfImage(folder, name);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!place || !::GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &data))
@@ -481,7 +482,8 @@ void ImageRetention::LogDeleted(bool evenWithinTheHour) {
     if (!evenWithinTheHour && lastLoggedAt_ != 0 && now - lastLoggedAt_ < LogEveryMs)
         return;
     LogEvent(cameraName_, "retention deleted " + std::to_string(unloggedFiles_) + " images, " +
-                              std::to_string(unloggedBytes_) + " bytes freed, in " + WideToAnsi(unloggedFolder_));
+                              std::to_string(unloggedBytes_) + " bytes freed, in " +
+                              WideToAnsi(unloggedFolder_));
     lastLoggedAt_ = now;
     unloggedFiles_ = unloggedBytes_ = 0;
 }
@@ -503,7 +505,8 @@ void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation)
     if (generation != generation_ || run.stopped)
         return; // the rules or the place changed meanwhile: the next tick reads the folder again
     if (!run.refusal.empty() && run.refusal != loggedRefusal_ && rules_.Active() && run.place)
-        LogEvent(cameraName_, "retention deletes nothing in " + WideToAnsi(run.place->folder) + ": " + run.refusal);
+        LogEvent(cameraName_,
+                 "retention deletes nothing in " + WideToAnsi(run.place->folder) + ": " + run.refusal);
     loggedRefusal_ = run.refusal;
     if (!place_)
         place_ = run.place;

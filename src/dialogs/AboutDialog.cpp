@@ -8,12 +8,12 @@ AboutDialog::AboutDialog() : Dialog(IDD_ABOUTBOX) {
     SetNotifications({
         {about_ids::DonationJar, BN_CLICKED,
          [] {
-             registerdialog donation;
+             DonationDialog donation;
              donation.DoModal();
          }},
     });
 }
 
-registerdialog::registerdialog() : Dialog(IDD_DONATION) {}
+DonationDialog::DonationDialog() : Dialog(IDD_DONATION) {}
 
 } // namespace lumetra

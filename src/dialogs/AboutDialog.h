@@ -1,12 +1,14 @@
 #pragma once
 // The About box and the donation box it opens.
 
+#include "resources/ControlIds.h"
+
 #include "framework/Dialog.h"
 
 namespace lumetra {
 
 namespace about_ids {
-constexpr int DonationJar = 1054;
+constexpr int DonationJar = IDC_ABOUT_DONATION_JAR;
 }
 
 class AboutDialog : public Dialog {
@@ -15,9 +17,9 @@ class AboutDialog : public Dialog {
 };
 
 // The donation box ("Donation information").
-class registerdialog : public Dialog {
+class DonationDialog : public Dialog {
   public:
-    registerdialog();
+    DonationDialog();
 };
 
 } // namespace lumetra

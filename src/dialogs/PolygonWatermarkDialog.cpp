@@ -7,7 +7,7 @@ namespace lumetra {
 
 using namespace special_watermark_ids;
 
-SpecialWatermark::SpecialWatermark(int minSides, int maxSides)
+PolygonWatermarkDialog::PolygonWatermarkDialog(int minSides, int maxSides)
     : Dialog(IDD_SPECIAL_WATERMARK), minSides_(minSides), maxSides_(maxSides) {
     SetNotifications({
         {PaintInPolygon, BN_CLICKED, [this] { UpdateData(true); }},
@@ -15,7 +15,7 @@ SpecialWatermark::SpecialWatermark(int minSides, int maxSides)
     });
 }
 
-void SpecialWatermark::DoDataExchange(DataExchange& exchange) {
+void PolygonWatermarkDialog::DoDataExchange(DataExchange& exchange) {
     exchange.Check(PaintInPolygon, check);
     exchange.IntRange(PolygonSides, sides, minSides_, maxSides_);
 }

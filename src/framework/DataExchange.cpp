@@ -98,7 +98,8 @@ void DataExchange::Fail(HWND control, const std::string& message) {
         return;
     // Going on past a refusal is the exchange of a closing window: the field will not be there to
     // show which value was refused, so the message names it.
-    const std::string name = stopAtFirstFailure_ || !control ? std::string() : dialog_.FieldName(::GetDlgCtrlID(control));
+    const std::string name =
+        stopAtFirstFailure_ || !control ? std::string() : dialog_.FieldName(::GetDlgCtrlID(control));
     AppMessageBox(dialog_.GetSafeHwnd(), name.empty() ? message : name + ": " + message,
                   MB_OK | MB_ICONEXCLAMATION);
     if (control) {

@@ -100,7 +100,8 @@ class LogWriter {
             ::CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
         WIN32_FILE_ATTRIBUTE_DATA attributes{};
         if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
-            (static_cast<LONGLONG>(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow) >= MaxLogBytes) {
+            (static_cast<LONGLONG>(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow) >=
+                MaxLogBytes) {
             const auto older = [&](int number) { return path + L"." + std::to_wstring(number); };
             for (int number = OlderLogFiles; number > 1; --number)
                 ::MoveFileExW(older(number - 1).c_str(), older(number).c_str(), MOVEFILE_REPLACE_EXISTING);

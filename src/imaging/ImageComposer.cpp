@@ -126,7 +126,7 @@ void DrawOverlays(const OverlaySurface& surface, Gdiplus::GpBitmap* bitmap, cons
         // GDI may hold drawing back in a batch; the bitmap reads the same memory next.
         ::GdiFlush();
     }
-    if (overlay.UWM == 1) {
+    if (overlay.useWatermark == 1) {
         Gdiplus::GpGraphics* created = nullptr;
         if (GdipGetImageGraphicsContext(bitmap, &created) == Gdiplus::Ok) {
             GpGraphicsOwner graphics(created);
@@ -189,7 +189,7 @@ int ComposeAndSaveFrame(double /*sampleTime*/, const BYTE* pixels, uint32_t byte
     if (status != Gdiplus::Ok)
         return status;
     GpBitmapOwner bitmap;
-    if (overlay.text[0] == '\0' && overlay.UWM != 1) {
+    if (overlay.text[0] == '\0' && overlay.useWatermark != 1) {
         // Nothing to draw: the frame is encoded where it lies.
         status = CreateBitmapOver(rows, frameWidth, &bitmap);
         if (status != Gdiplus::Ok)

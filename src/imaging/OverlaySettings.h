@@ -14,28 +14,28 @@ constexpr int OverlayTextCapacity = OverlayTextMaxChars * 3 + 1;
 
 struct OverlaySettings {
     // Watermark offset and desired size in pixels.
-    int WXX = 0;
-    int WYY = 0;
-    int WID = 0;
-    int WHI = 0;
-    std::string WTP; // watermark picture path (ANSI), used whole
+    int watermarkX = 0;
+    int watermarkY = 0;
+    int watermarkWidth = 0;
+    int watermarkHeight = 0;
+    std::string watermarkPath; // watermark picture path (ANSI), used whole
     // Transparent colour range: low and high red, green, blue.
-    BYTE LOR = 0, LOG = 0, LOB = 0;
-    BYTE HIR = 0, HIG = 0, HIB = 0;
+    BYTE lowRed = 0, lowGreen = 0, lowBlue = 0;
+    BYTE highRed = 0, highGreen = 0, highBlue = 0;
     // Text offset in pixels.
-    int TXX = 0;
-    int TXY = 0;
-    int UWM = 0;                      // use watermark
-    int UTT = 0;                      // use transparent colour key
-    LOGFONTA LFN{};                   // text font; all zero until one is chosen
-    COLORREF FontColor = 0;           // 0x00BBGGRR
+    int textX = 0;
+    int textY = 0;
+    int useWatermark = 0;             // use watermark
+    int useTransparent = 0;           // use transparent colour key
+    LOGFONTA textFont{};              // text font; all zero until one is chosen
+    COLORREF fontColour = 0;          // 0x00BBGGRR
     char text[OverlayTextCapacity]{}; // ANSI, at most 299 characters, never a part of one
-    int UPO = 0;                      // watermark as a polygon
-    int PLS = 5;                      // polygon sides
-    int UVT = 0;                      // vertical text
-    int WTX = 0;                      // wrap text in a box
-    int WTW = 0;                      // box width
-    int WTH = 0;                      // box depth
+    int polygonWatermark = 0;         // watermark as a polygon
+    int polygonSides = 5;             // polygon sides
+    int verticalText = 0;             // vertical text
+    int wrapInBox = 0;                // wrap text in a box
+    int boxWidth = 0;                 // box width
+    int boxDepth = 0;                 // box depth
 };
 
 } // namespace lumetra

@@ -101,13 +101,13 @@ void DrawTextOverlay(Gdiplus::GpGraphics* graphics, Gdiplus::GpBitmap* frame,
     if (!graphics || textLength == 0)
         return;
 
-    GpFontOwner font = CreateOverlayFont(overlay.LFN);
+    GpFontOwner font = CreateOverlayFont(overlay.textFont);
     if (!font)
         return;
 
     const Gdiplus::ARGB colour =
-        0xFF000000u | (static_cast<Gdiplus::ARGB>(GetRValue(overlay.FontColor)) << 16) |
-        (static_cast<Gdiplus::ARGB>(GetGValue(overlay.FontColor)) << 8) | GetBValue(overlay.FontColor);
+        0xFF000000u | (static_cast<Gdiplus::ARGB>(GetRValue(overlay.fontColour)) << 16) |
+        (static_cast<Gdiplus::ARGB>(GetGValue(overlay.fontColour)) << 8) | GetBValue(overlay.fontColour);
     GpSolidFillOwner brush;
     {
         Gdiplus::GpSolidFill* created = nullptr;
@@ -120,16 +120,16 @@ void DrawTextOverlay(Gdiplus::GpGraphics* graphics, Gdiplus::GpBitmap* frame,
     if (text.empty())
         return;
 
-    const float x = static_cast<float>(overlay.TXX);
-    const float y = static_cast<float>(overlay.TXY);
+    const float x = static_cast<float>(overlay.textX);
+    const float y = static_cast<float>(overlay.textY);
     // An empty rectangle at the origin: the text is laid out without wrapping.
     Gdiplus::RectF layout(x, y, 0.0f, 0.0f);
     int formatFlags = 0;
-    if (overlay.WTX) {
-        if (overlay.WTW != 0 && overlay.WTH != 0) {
+    if (overlay.wrapInBox) {
+        if (overlay.boxWidth != 0 && overlay.boxDepth != 0) {
             // The box's width and height are counted from the frame's corner, not from the offset.
-            layout.Width = x + static_cast<float>(overlay.WTW);
-            layout.Height = y + static_cast<float>(overlay.WTH);
+            layout.Width = x + static_cast<float>(overlay.boxWidth);
+            layout.Height = y + static_cast<float>(overlay.boxDepth);
         } else {
             UINT frameWidth = 0;
             UINT frameHeight = 0;
@@ -140,7 +140,7 @@ void DrawTextOverlay(Gdiplus::GpGraphics* graphics, Gdiplus::GpBitmap* frame,
         }
         formatFlags |= Gdiplus::StringFormatFlagsNoFitBlackBox;
     }
-    if (overlay.UVT)
+    if (overlay.verticalText)
         formatFlags |= Gdiplus::StringFormatFlagsDirectionVertical;
 
     GpStringFormatOwner format;

@@ -1,8 +1,8 @@
 #include "session/CameraSchedule.h"
 
 #include "delivery/SaveTarget.h"
-#include "session/camview.h"
-#include "settings/ccamaction.h"
+#include "session/LiveView.h"
+#include "settings/CamActionDialog.h"
 
 #include <vector>
 
@@ -49,12 +49,12 @@ std::int32_t ScheduleNow() {
 void TickOpenSessions(SessionHost& host) {
     // A session may close while another one's tick runs a message loop: walk a copy and skip the
     // sessions that have left the set. A box inside one session's tick holds back only that session.
-    for (camview* session : host.OpenSessions())
+    for (LiveView* session : host.OpenSessions())
         if (host.HasSession(session))
             session->Tick();
 }
 
-void camview::Tick() {
+void LiveView::Tick() {
     KeepAlive keepAlive(*this);
     WatchCamera();
     AskForMotionFrame();
@@ -79,7 +79,7 @@ void camview::Tick() {
         SaveRefused(refusal);
         return;
     }
-    tickTime = ScheduleNow();
+    const std::int32_t tickTime = ScheduleNow();
     if (!IsDue(lastSaveTime, saveSeconds, tickTime))
         return;
 
@@ -96,8 +96,8 @@ void camview::Tick() {
     lastSaveTime = tickTime;
 }
 
-void camview::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& fullPath,
-                                   const std::string& bareName) {
+void LiveView::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& fullPath,
+                                    const std::string& bareName) {
     const std::int32_t tickTime = afterSaving.tickTime;
     // An upload or mail still running, or an upload's box still open, skips this one quietly.
     if (FtpAutoOn && !ftp_->IsBusy()) {
@@ -112,8 +112,7 @@ void camview::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& 
     }
     if (EmailAutoOn && !mailJob_.Running()) {
         const int emailSeconds = actionDialog_->EmailSeconds();
-        mailTickTime = tickTime;
-        if (emailSeconds > 0 && IsDue(lastMailTime, emailSeconds, mailTickTime))
+        if (emailSeconds > 0 && IsDue(lastMailTime, emailSeconds, tickTime))
             afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};
     }
 }

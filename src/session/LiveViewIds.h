@@ -1,12 +1,14 @@
 #pragma once
 // Control ids of the Live View window.
 
+#include "resources/ControlIds.h"
+
 namespace lumetra {
 
 namespace live_view_ids {
-constexpr int CameraNameEdit = 1008;
-constexpr int VideoHost = 1003;
-constexpr int SaveStatus = 1009; // "Last save failed: ..." until a save works again
+constexpr int CameraNameEdit = IDC_LIVE_VIEW_CAMERA_NAME_EDIT;
+constexpr int VideoHost = IDC_LIVE_VIEW_VIDEO_HOST;
+constexpr int SaveStatus = IDC_LIVE_VIEW_SAVE_STATUS; // "Last save failed: ..." until a save works again
 } // namespace live_view_ids
 
 } // namespace lumetra

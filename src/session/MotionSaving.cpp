@@ -2,12 +2,12 @@
 // slot for a frame to look at (so at most 5 a second); the frame is measured against the background
 // while the slot holds it, on this thread, and a frame in which enough changed is followed by a save
 // made as the schedule makes one: same name, same upload and mail, same guards.
-#include "session/camview.h"
+#include "session/LiveView.h"
 
 #include "capture/CameraSlots.h"
 #include "delivery/SaveTarget.h"
 #include "session/CameraSchedule.h"
-#include "settings/ccamaction.h"
+#include "settings/CamActionDialog.h"
 
 #include <utility>
 
@@ -23,7 +23,7 @@ constexpr ULONGLONG StaleBackgroundMs = 3000;
 constexpr ULONGLONG MotionRetryMs = 1000;
 } // namespace
 
-void camview::AskForMotionFrame() {
+void LiveView::AskForMotionFrame() {
     if (!MotionSaveOn || !actionDialog_ || cameraLost_ || !graph_.running()) {
         if (watchingMotion_)
             StopWatchingMotion();
@@ -41,7 +41,7 @@ void camview::AskForMotionFrame() {
 }
 
 // Runs while the slot holds the frame: measuring only, nothing that could run a message loop.
-void camview::LookForMotion(const BYTE* pixels, uint32_t byteCount, int width, int height) {
+void LiveView::LookForMotion(const BYTE* pixels, uint32_t byteCount, int width, int height) {
     motionFrameAsked_ = false;
     if (!MotionSaveOn || !actionDialog_)
         return;
@@ -55,7 +55,7 @@ void camview::LookForMotion(const BYTE* pixels, uint32_t byteCount, int width, i
     motionFound_ = share * 1000 > actionDialog_->MotionShare();
 }
 
-void camview::SaveOnMotion() {
+void LiveView::SaveOnMotion() {
     if (!GetSafeHwnd() || !actionDialog_ || !MotionSaveOn)
         return;
     actionDialog_->ShowMotionLevel(motionShare_);
@@ -87,12 +87,12 @@ void camview::SaveOnMotion() {
     lastMotionSave_ = now;
 }
 
-void camview::FailedMotionSave() {
+void LiveView::FailedMotionSave() {
     lastMotionSave_ = 0;
     motionRetryAt_ = ::GetTickCount64() + MotionRetryMs;
 }
 
-void camview::StopWatchingMotion() {
+void LiveView::StopWatchingMotion() {
     watchingMotion_ = false;
     motionFrameAsked_ = false; // a frame still coming is only looked at by nobody
     motion_.Reset();

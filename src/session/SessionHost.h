@@ -7,17 +7,17 @@
 
 namespace lumetra {
 
-class camview;
+class LiveView;
 
 class SessionHost {
   public:
     // A session counts as open from the start of its camera until its window goes.
-    virtual void Register(camview* session) = 0;
-    virtual void Unregister(camview* session) = 0;
+    virtual void Register(LiveView* session) = 0;
+    virtual void Unregister(LiveView* session) = 0;
     // The open sessions, in ascending order of address: a copy, as a session may close while the
     // caller walks them.
-    virtual std::vector<camview*> OpenSessions() const = 0;
-    virtual bool HasSession(const camview* session) const = 0;
+    virtual std::vector<LiveView*> OpenSessions() const = 0;
+    virtual bool HasSession(const LiveView* session) const = 0;
     // Publishes a saved image's path when the mirror is switched on and open.
     virtual void MirrorImagePath(const std::string& path) = 0;
 

@@ -1,65 +1,67 @@
 #pragma once
 // Control ids of the CAM ACTION window.
 
+#include "resources/ControlIds.h"
+
 namespace lumetra {
 
 namespace cam_action_ids {
-constexpr int Text = 1008;
-constexpr int ChooseFont = 1010;
-constexpr int FontFace = 1012;
-constexpr int TextX = 1013;
-constexpr int Directory = 1014;
-constexpr int SaveSeconds = 1015;
-constexpr int FileName = 1016;
-constexpr int SaveAuto = 1017;
-constexpr int ViewAfterSaving = 1018;
-constexpr int FtpAuto = 1019;
-constexpr int FtpUrl = 1020;
-constexpr int FtpSeconds = 1021;
-constexpr int FtpLastImage = 1022;
-constexpr int SaveCurrentImage = 1023;
-constexpr int AppendTime = 1024;
-constexpr int CameraName = 1025;
-constexpr int SelectWatermark = 1026;
-constexpr int UseWatermark = 1027;
-constexpr int WatermarkX = 1028;
-constexpr int WatermarkY = 1029;
-constexpr int Browse = 1030;
-constexpr int FtpUser = 1031;
-constexpr int FtpPath = 1032;
-constexpr int FtpPassword = 1033;
-constexpr int WatermarkPath = 1034;
-constexpr int HighRed = 1035;
-constexpr int HighGreen = 1036;
-constexpr int HighBlue = 1037;
-constexpr int LowRed = 1038;
-constexpr int LowGreen = 1039;
-constexpr int LowBlue = 1040;
-constexpr int HighColour = 1041;
-constexpr int LowColour = 1042;
-constexpr int UseTransparent = 1043;
-constexpr int WatermarkWidth = 1044;
-constexpr int WatermarkHeight = 1045;
-constexpr int TextY = 1046;
-constexpr int Polygon = 1047;
-constexpr int VerticalText = 1048;
-constexpr int UseBox = 1049;
-constexpr int BoxWidth = 1050;
-constexpr int BoxDepth = 1051;
-constexpr int FontColour = 1052;
-constexpr int ColourSwatch = 1053;
-constexpr int EmailLastImage = 1055;
-constexpr int EmailAddresses = 1056;
-constexpr int EmailSeconds = 1057;
-constexpr int EmailAuto = 1058;
-constexpr int MirrorToHttp = 1060;
-constexpr int SaveOnMotion = 1061;
-constexpr int MotionShare = 1062;
-constexpr int PixelChange = 1063;
-constexpr int MotionGap = 1064;
-constexpr int MotionLevel = 1065;
-constexpr int KeepDays = 1070;
-constexpr int KeepMegabytes = 1071;
+constexpr int Text = IDC_ACTION_TEXT;
+constexpr int ChooseFont = IDC_ACTION_CHOOSE_FONT;
+constexpr int FontFace = IDC_ACTION_FONT_FACE;
+constexpr int TextX = IDC_ACTION_TEXT_X;
+constexpr int Directory = IDC_ACTION_DIRECTORY;
+constexpr int SaveSeconds = IDC_ACTION_SAVE_SECONDS;
+constexpr int FileName = IDC_ACTION_FILE_NAME;
+constexpr int SaveAuto = IDC_ACTION_SAVE_AUTO;
+constexpr int ViewAfterSaving = IDC_ACTION_VIEW_AFTER_SAVING;
+constexpr int FtpAuto = IDC_ACTION_FTP_AUTO;
+constexpr int FtpUrl = IDC_ACTION_FTP_URL;
+constexpr int FtpSeconds = IDC_ACTION_FTP_SECONDS;
+constexpr int FtpLastImage = IDC_ACTION_FTP_LAST_IMAGE;
+constexpr int SaveCurrentImage = IDC_ACTION_SAVE_CURRENT_IMAGE;
+constexpr int AppendTime = IDC_ACTION_APPEND_TIME;
+constexpr int CameraName = IDC_ACTION_CAMERA_NAME;
+constexpr int SelectWatermark = IDC_ACTION_SELECT_WATERMARK;
+constexpr int UseWatermark = IDC_ACTION_USE_WATERMARK;
+constexpr int WatermarkX = IDC_ACTION_WATERMARK_X;
+constexpr int WatermarkY = IDC_ACTION_WATERMARK_Y;
+constexpr int Browse = IDC_ACTION_BROWSE;
+constexpr int FtpUser = IDC_ACTION_FTP_USER;
+constexpr int FtpPath = IDC_ACTION_FTP_PATH;
+constexpr int FtpPassword = IDC_ACTION_FTP_PASSWORD;
+constexpr int WatermarkPath = IDC_ACTION_WATERMARK_PATH;
+constexpr int HighRed = IDC_ACTION_HIGH_RED;
+constexpr int HighGreen = IDC_ACTION_HIGH_GREEN;
+constexpr int HighBlue = IDC_ACTION_HIGH_BLUE;
+constexpr int LowRed = IDC_ACTION_LOW_RED;
+constexpr int LowGreen = IDC_ACTION_LOW_GREEN;
+constexpr int LowBlue = IDC_ACTION_LOW_BLUE;
+constexpr int HighColour = IDC_ACTION_HIGH_COLOUR;
+constexpr int LowColour = IDC_ACTION_LOW_COLOUR;
+constexpr int UseTransparent = IDC_ACTION_USE_TRANSPARENT;
+constexpr int WatermarkWidth = IDC_ACTION_WATERMARK_WIDTH;
+constexpr int WatermarkHeight = IDC_ACTION_WATERMARK_HEIGHT;
+constexpr int TextY = IDC_ACTION_TEXT_Y;
+constexpr int Polygon = IDC_ACTION_POLYGON;
+constexpr int VerticalText = IDC_ACTION_VERTICAL_TEXT;
+constexpr int UseBox = IDC_ACTION_USE_BOX;
+constexpr int BoxWidth = IDC_ACTION_BOX_WIDTH;
+constexpr int BoxDepth = IDC_ACTION_BOX_DEPTH;
+constexpr int FontColour = IDC_ACTION_FONT_COLOUR;
+constexpr int ColourSwatch = IDC_ACTION_COLOUR_SWATCH;
+constexpr int EmailLastImage = IDC_ACTION_EMAIL_LAST_IMAGE;
+constexpr int EmailAddresses = IDC_ACTION_EMAIL_ADDRESSES;
+constexpr int EmailSeconds = IDC_ACTION_EMAIL_SECONDS;
+constexpr int EmailAuto = IDC_ACTION_EMAIL_AUTO;
+constexpr int MirrorToHttp = IDC_ACTION_MIRROR_TO_HTTP;
+constexpr int SaveOnMotion = IDC_ACTION_SAVE_ON_MOTION;
+constexpr int MotionShare = IDC_ACTION_MOTION_SHARE;
+constexpr int PixelChange = IDC_ACTION_PIXEL_CHANGE;
+constexpr int MotionGap = IDC_ACTION_MOTION_GAP;
+constexpr int MotionLevel = IDC_ACTION_MOTION_LEVEL;
+constexpr int KeepDays = IDC_ACTION_KEEP_DAYS;
+constexpr int KeepMegabytes = IDC_ACTION_KEEP_MEGABYTES;
 } // namespace cam_action_ids
 
 } // namespace lumetra

@@ -34,50 +34,50 @@ using K = StoredKind;
 // writes the older ones as before.
 // clang-format off
 constexpr StoredSetting Table[] = {
-    {"CAM", K::Text,          &S::CAM},
-    {"AUS", K::WriteOnlyFlag, &S::AUS},
-    {"ATI", K::ViewFlag,      &S::ATI},
-    {"OFS", K::Text,          &S::OFS},
-    {"FIL", K::Text,          &S::FIL},
-    {"FIN", K::Text,          &S::FIN},
-    {"AVI", K::Flag,          &S::AVI},
-    {"AFT", K::Flag,          &S::AFT},
-    {"FTP", K::Text,          &S::FTP},
-    {"FTO", K::Text,          &S::FTO},
-    {"FTU", K::Text,          &S::FTU},
-    {"FTD", K::Text,          &S::FTD},
-    {"UWM", K::Flag,          &S::UWM},
-    {"UTT", K::Flag,          &S::UTT},
-    {"WTP", K::Text,          &S::WTP},
-    {"LOR", K::Byte,          &S::LOR},
-    {"LOG", K::Byte,          &S::LOG},
-    {"LOB", K::Byte,          &S::LOB},
-    {"HIR", K::Byte,          &S::HIR},
-    {"HIG", K::Byte,          &S::HIG},
-    {"HIB", K::Byte,          &S::HIB},
-    {"TXX", K::Int,           &S::TXX},
-    {"TXY", K::Int,           &S::TXY},
-    {"WXX", K::Int,           &S::WXX},
-    {"WYY", K::Int,           &S::WYY},
-    {"WID", K::Int,           &S::WID},
-    {"WHI", K::Int,           &S::WHI},
-    {"PLS", K::Sides,         &S::PLS},
-    {"UPO", K::Flag,          &S::UPO},
-    {"UVT", K::Flag,          &S::UVT},
-    {"WTW", K::Int,           &S::WTW},
-    {"WTH", K::Int,           &S::WTH},
-    {"WTX", K::Flag,          &S::WTX},
-    {"UTX", K::EditText,      &S::UTX},
-    {"LFN", K::Font,          &S::LFN},
-    {"EML", K::Text,          &S::EML},
-    {"ETL", K::Int,           &S::ETL},
-    {"FCO", K::Colour,        &S::FontColor},
-    {"MOT", K::Flag,          &S::MOT},
-    {"MSE", K::Int,           &S::MSE},
-    {"MTH", K::Int,           &S::MTH},
-    {"MGP", K::Int,           &S::MGP},
-    {"RTD", K::Int,           &S::RTD},
-    {"RTS", K::Int,           &S::RTS},
+    {"CAM", K::Text,          &S::cameraName},
+    {"AUS", K::WriteOnlyFlag, &S::saveAuto},
+    {"ATI", K::ViewFlag,      &S::viewAfterSaving},
+    {"OFS", K::Text,          &S::saveSeconds},
+    {"FIL", K::Text,          &S::directory},
+    {"FIN", K::Text,          &S::fileName},
+    {"AVI", K::Flag,          &S::appendTime},
+    {"AFT", K::Flag,          &S::ftpAuto},
+    {"FTP", K::Text,          &S::ftpServer},
+    {"FTO", K::Text,          &S::ftpSeconds},
+    {"FTU", K::Text,          &S::ftpUser},
+    {"FTD", K::Text,          &S::ftpPath},
+    {"UWM", K::Flag,          &S::useWatermark},
+    {"UTT", K::Flag,          &S::useTransparent},
+    {"WTP", K::Text,          &S::watermarkPath},
+    {"LOR", K::Byte,          &S::lowRed},
+    {"LOG", K::Byte,          &S::lowGreen},
+    {"LOB", K::Byte,          &S::lowBlue},
+    {"HIR", K::Byte,          &S::highRed},
+    {"HIG", K::Byte,          &S::highGreen},
+    {"HIB", K::Byte,          &S::highBlue},
+    {"TXX", K::Int,           &S::textX},
+    {"TXY", K::Int,           &S::textY},
+    {"WXX", K::Int,           &S::watermarkX},
+    {"WYY", K::Int,           &S::watermarkY},
+    {"WID", K::Int,           &S::watermarkWidth},
+    {"WHI", K::Int,           &S::watermarkHeight},
+    {"PLS", K::Sides,         &S::polygonSides},
+    {"UPO", K::Flag,          &S::polygonWatermark},
+    {"UVT", K::Flag,          &S::verticalText},
+    {"WTW", K::Int,           &S::boxWidth},
+    {"WTH", K::Int,           &S::boxDepth},
+    {"WTX", K::Flag,          &S::wrapInBox},
+    {"UTX", K::EditText,      &S::storedText},
+    {"LFN", K::Font,          &S::textFont},
+    {"EML", K::Text,          &S::emailAddresses},
+    {"ETL", K::Int,           &S::emailSeconds},
+    {"FCO", K::Colour,        &S::fontColour},
+    {"MOT", K::Flag,          &S::saveOnMotion},
+    {"MSE", K::Int,           &S::motionShare},
+    {"MTH", K::Int,           &S::pixelChange},
+    {"MGP", K::Int,           &S::motionGapSeconds},
+    {"RTD", K::Int,           &S::keepDays},
+    {"RTS", K::Int,           &S::keepMegabytes},
 };
 // clang-format on
 
@@ -300,7 +300,7 @@ bool IsSameCameraKey(const std::string& first, const std::string& second) {
 }
 
 bool SaveSettingsToRegistry(const CameraSettings& settings) {
-    UniqueRegKey key(OpenCameraKey(settings.CAM));
+    UniqueRegKey key(OpenCameraKey(settings.cameraName));
     if (!key)
         return false;
     for (const StoredValue& value : SettingsToValues(settings)) {
@@ -313,7 +313,7 @@ bool SaveSettingsToRegistry(const CameraSettings& settings) {
 
 LoadOutcome LoadSettingsFromRegistry(CameraSettings& settings) {
     LoadOutcome outcome;
-    UniqueRegKey key(OpenCameraKey(settings.CAM));
+    UniqueRegKey key(OpenCameraKey(settings.cameraName));
     if (!key)
         return outcome;
     outcome.keyOpened = true;

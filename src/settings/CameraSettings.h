@@ -21,30 +21,30 @@ constexpr int MaxPolygonSides = 21;
 // Their text is the one member filled from the text edit when they are published. A value kept in
 // the registry is a member plus one row of the table in CameraSettings.cpp.
 struct CameraSettings : OverlaySettings {
-    std::string CAM;         // camera name; names the registry key
-    int AUS = 0;             // save automatically
-    int ATI = 0;             // show each saved image
-    std::string OFS;         // seconds between automatic saves, as typed
-    std::string FIN;         // file name stem
-    int AVI = 0;             // append the time to the file name
-    int AFT = 0;             // upload automatically
-    std::string FTP;         // FTP server
-    std::string FTO = "30";  // seconds between uploads, as typed
-    std::string FIL;         // save directory
-    std::string FtpPassword; // never stored
-    std::string FTU;         // FTP user
-    std::string FTD;         // directory on the FTP server
-    int EmailAuto = 0;       // never stored
-    int ETL = 0;             // seconds between mails
-    std::string EML;         // addresses separated by ';'
-    int MirrorToHttp = 0;    // never stored
-    std::string UTX;         // the whole text of the dialog's text edit, as stored
-    int MOT = 0;             // save when something moves
-    int MSE = 10;            // share of the picture that must change, in tenths of a percent
-    int MTH = 25;            // change of grey level (1 to 255) that makes a pixel count as changed
-    int MGP = 2;             // seconds between motion saves
-    int RTD = 0;             // days the time-stamped images are kept (0: no age limit)
-    int RTS = 0;             // megabytes of them kept (0: no size limit)
+    std::string cameraName;        // camera name; names the registry key
+    int saveAuto = 0;              // save automatically
+    int viewAfterSaving = 0;       // show each saved image
+    std::string saveSeconds;       // seconds between automatic saves, as typed
+    std::string fileName;          // file name stem
+    int appendTime = 0;            // append the time to the file name
+    int ftpAuto = 0;               // upload automatically
+    std::string ftpServer;         // FTP server
+    std::string ftpSeconds = "30"; // seconds between uploads, as typed
+    std::string directory;         // save directory
+    std::string ftpPassword;       // never stored
+    std::string ftpUser;           // FTP user
+    std::string ftpPath;           // directory on the FTP server
+    int emailAuto = 0;             // never stored
+    int emailSeconds = 0;          // seconds between mails
+    std::string emailAddresses;    // addresses separated by ';'
+    int mirrorToHttp = 0;          // never stored
+    std::string storedText;        // the whole text of the dialog's text edit, as stored
+    int saveOnMotion = 0;          // save when something moves
+    int motionShare = 10;          // share of the picture that must change, in tenths of a percent
+    int pixelChange = 25;          // change of grey level (1 to 255) that makes a pixel count as changed
+    int motionGapSeconds = 2;      // seconds between motion saves
+    int keepDays = 0;              // days the time-stamped images are kept (0: no age limit)
+    int keepMegabytes = 0;         // megabytes of them kept (0: no size limit)
 };
 
 // Ranges of the motion values, as the dialog accepts them.
@@ -127,9 +127,9 @@ bool HasStoredSettings(const std::string& cameraName);
 // Whether two camera names open the same key (the registry ignores letter case).
 bool IsSameCameraKey(const std::string& first, const std::string& second);
 
-// Writes SettingsToValues under the key of settings.CAM. Returns false when the key did not open.
+// Writes SettingsToValues under the key of settings.cameraName. Returns false when the key did not open.
 bool SaveSettingsToRegistry(const CameraSettings& settings);
-// Applies every value under the key of settings.CAM. An enumeration error is shown in an "Error!"
+// Applies every value under the key of settings.cameraName. An enumeration error is shown in an "Error!"
 // box and ends the load; what was applied stays.
 LoadOutcome LoadSettingsFromRegistry(CameraSettings& settings);
 

@@ -4,7 +4,7 @@
 #include "WindowDriver.h"
 #include "app/CameraApp.h"
 #include "app/CameraListDialog.h"
-#include "session/camview.h"
+#include "session/LiveView.h"
 #include "settings/CameraSettings.h"
 
 #include <gtest/gtest.h>
@@ -256,7 +256,7 @@ TEST_F(CameraListTest, OpenCamTakesEveryNameThatCanNameASettingsKeyOfItsOwn) {
         entries = ListEntries(main);
         OpenCamera(main, tokyo);
         OpenCamera(main, osaka);
-        for (camview* session : dialog.OpenSessions())
+        for (LiveView* session : dialog.OpenSessions())
             if (session->Graph().running())
                 opened.push_back(session->CameraName());
         Click(main, IDOK); // saves both cameras' settings
@@ -286,7 +286,7 @@ TEST_F(CameraListTest, TwentyCamerasHoldTwentySlotsAndTheTwentyFirstIsRefused) {
         ASSERT_NE(main, nullptr);
         for (int i = 0; i < 20; ++i)
             OpenCamera(main, "Lumetra Test Camera");
-        for (camview* session : dialog.OpenSessions())
+        for (LiveView* session : dialog.OpenSessions())
             indices.push_back(session->CameraIndex());
         Driver opener([&] { OpenCamera(main, "Lumetra Test Camera"); });
         refusal = AnswerMessageBox("Lumetra");

@@ -120,7 +120,8 @@ TEST(ImageNaming, SavePlacesCompareAsWindowsComparesFolders) {
     };
     const std::wstring key = SavePlaceKey(folder, "door");
     for (const Row& row : rows)
-        EXPECT_EQ(SavePlaceKey(row.directory, row.fileName) == key, row.same) << row.directory << " " << row.fileName;
+        EXPECT_EQ(SavePlaceKey(row.directory, row.fileName) == key, row.same)
+            << row.directory << " " << row.fileName;
     EXPECT_EQ(SavePlaceKey(folder, ""), SavePlaceKey(folder, "image")) << "an empty name is \"image\"";
     EXPECT_TRUE(SavePlaceKey("", "door").empty()) << "no folder, no place";
     std::filesystem::remove_all(folder);

@@ -38,7 +38,8 @@ void Record(ImageRecord& record, const fs::path& folder, const std::vector<std::
     for (const std::string& name : names) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         ASSERT_TRUE(::GetFileAttributesExW((folder / name).c_str(), GetFileExInfoStandard, &data));
-        images.push_back({fs::path(name).wstring(), (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+        images.push_back({fs::path(name).wstring(),
+                          (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
                           (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
                               data.ftLastWriteTime.dwLowDateTime});
     }
@@ -92,8 +93,8 @@ class RetentionFolderTest : public ::testing::Test {
     }
     RetentionRun Run(int days, int megabytes, std::set<std::wstring> protectedNames = {}) {
         const std::atomic<bool> cancel{false};
-        return RunRetention(record, SavePlace{folder.wstring(), L"door"}, {days, megabytes}, kNow, protectedNames,
-                            cancel);
+        return RunRetention(record, SavePlace{folder.wstring(), L"door"}, {days, megabytes}, kNow,
+                            protectedNames, cancel);
     }
     void ExpectOthersUntouched() {
         for (const std::string& name : others)
@@ -104,7 +105,8 @@ class RetentionFolderTest : public ::testing::Test {
     static constexpr int kWrittenOver = 450;
     fs::path folder;
     ImageRecord record = ImageRecord::AtPath(
-        (fs::temp_directory_path() / ("lumetra-record-" + std::to_string(::GetCurrentProcessId()) + ".txt")).wstring());
+        (fs::temp_directory_path() / ("lumetra-record-" + std::to_string(::GetCurrentProcessId()) + ".txt"))
+            .wstring());
     std::vector<std::string> others;
 };
 
@@ -159,7 +161,8 @@ TEST_F(RetentionFolderTest, LimitsDeleteOnlyTheCamerasOldestImages) {
 TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
     const std::string upAndBack = (folder / ".." / folder.filename()).string();
     const std::atomic<bool> cancel{false};
-    RetentionRun run = RunRetention(record, SavePlace{fs::path(upAndBack).wstring(), L"door"}, {1, 0}, kNow, {}, cancel);
+    RetentionRun run =
+        RunRetention(record, SavePlace{fs::path(upAndBack).wstring(), L"door"}, {1, 0}, kNow, {}, cancel);
     EXPECT_EQ(run.refusal, "the folder path goes up through \"..\"");
     EXPECT_EQ(run.deletedFiles, 0u);
 

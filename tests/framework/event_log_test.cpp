@@ -13,7 +13,8 @@ using namespace lumetra;
 namespace fs = std::filesystem;
 
 TEST(EventLog, KeepsNineFullFilesBesideTheCurrentOneNewestFirst) {
-    const fs::path folder = fs::temp_directory_path() / ("lumetra-log-" + std::to_string(::GetCurrentProcessId()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("lumetra-log-" + std::to_string(::GetCurrentProcessId()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     const fs::path log = folder / "lumetra.log";

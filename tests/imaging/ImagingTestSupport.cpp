@@ -181,12 +181,12 @@ Image ComposeAndRead(const Frame& frame, const OverlaySettings& overlay, const s
 OverlaySettings TextSettings(const char* text, const char* face, int emSize, COLORREF colour, int x, int y) {
     OverlaySettings overlay;
     std::snprintf(overlay.text, sizeof overlay.text, "%s", text);
-    std::snprintf(overlay.LFN.lfFaceName, sizeof overlay.LFN.lfFaceName, "%s", face);
-    overlay.LFN.lfHeight = -emSize;
-    overlay.LFN.lfWeight = FW_NORMAL;
-    overlay.FontColor = colour;
-    overlay.TXX = x;
-    overlay.TXY = y;
+    std::snprintf(overlay.textFont.lfFaceName, sizeof overlay.textFont.lfFaceName, "%s", face);
+    overlay.textFont.lfHeight = -emSize;
+    overlay.textFont.lfWeight = FW_NORMAL;
+    overlay.fontColour = colour;
+    overlay.textX = x;
+    overlay.textY = y;
     return overlay;
 }
 

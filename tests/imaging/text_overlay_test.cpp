@@ -41,7 +41,7 @@ TEST(TextOverlay, EmptyTextDrawsNothingAndTextWithNoFontChosenIsSansSerifAt12Poi
     EXPECT_EQ(CountPixels(Compose(noText, "text-empty.jpg"), IsRedInk), 0);
 
     OverlaySettings unchosen = TextSettings("Hello", "", 0, RedText, 10, 10);
-    std::memset(&unchosen.LFN, 0, sizeof unchosen.LFN);
+    std::memset(&unchosen.textFont, 0, sizeof unchosen.textFont);
     const Image unchosenImage = Compose(unchosen, "text-unchosen.jpg");
     EXPECT_GT(CountPixels(unchosenImage, IsRedInk), 50);
     // An empty face is the generic sans-serif family.
@@ -70,15 +70,15 @@ TEST(TextOverlay, StyleComesFromTheLogFont) {
     OverlaySettings regular = TextSettings("Weight and lines", "Tahoma", 18, RedText, 10, 10);
     const Box regularBox = FindPixels(Compose(regular, "style-regular.jpg"), IsRedInk);
     OverlaySettings bold = regular;
-    bold.LFN.lfWeight = FW_BOLD;
+    bold.textFont.lfWeight = FW_BOLD;
     // Bold Tahoma runs wider (Wine draws its glyphs no thicker, so width is what both show).
     const Box boldBox = FindPixels(Compose(bold, "style-bold.jpg"), IsRedInk);
     EXPECT_GT(boldBox.Width(), regularBox.Width() * 21 / 20);
-    bold.LFN.lfWeight = FW_SEMIBOLD;
+    bold.textFont.lfWeight = FW_SEMIBOLD;
     EXPECT_NEAR(FindPixels(Compose(bold, "style-semibold.jpg"), IsRedInk).Width(), regularBox.Width(), 1);
 
     OverlaySettings underlined = regular;
-    underlined.LFN.lfUnderline = 1;
+    underlined.textFont.lfUnderline = 1;
     const Image underlinedImage = Compose(underlined, "style-underline.jpg");
     // The underline is one long run of ink across the whole text, which plain text does not have.
     const Box ink = FindPixels(underlinedImage, IsRedInk);
@@ -133,14 +133,14 @@ TEST(TextOverlay, VerticalTextRunsTopToBottom) {
     if (!VerticalLayoutSupported())
         GTEST_SKIP() << "this GDI+ lays vertical text out horizontally";
     OverlaySettings vertical = TextSettings("ABCDEFGH", "Tahoma", 16, RedText, 20, 10);
-    vertical.UVT = 1;
+    vertical.verticalText = 1;
     const Box down = FindPixels(Compose(vertical, "dir-v.jpg", 200, 400), IsRedInk);
     ASSERT_FALSE(down.Empty());
     EXPECT_GT(down.Height(), 2 * down.Width());
     EXPECT_GE(down.top, 8);
 
     // Vertical text in a box behaves the same when the box is large enough.
-    vertical.WTX = 1;
+    vertical.wrapInBox = 1;
     const Box downInBox = FindPixels(Compose(vertical, "dir-v-box.jpg", 200, 400), IsRedInk);
     EXPECT_GT(downInBox.Height(), 2 * downInBox.Width());
 }
@@ -174,16 +174,16 @@ TEST(TextOverlay, BoxWrapsWithinTheWidthCountedFromTheFramesCorner) {
         Compose(TextSettings("Wrapping words here", "Tahoma", 14, RedText, 0, 10), "box-none.jpg"), IsRedInk);
 
     OverlaySettings boxAtCorner = TextSettings("Wrapping words here", "Tahoma", 14, RedText, 0, 10);
-    boxAtCorner.WTX = 1;
-    boxAtCorner.WTW = boxWidth;
-    boxAtCorner.WTH = 150;
+    boxAtCorner.wrapInBox = 1;
+    boxAtCorner.boxWidth = boxWidth;
+    boxAtCorner.boxDepth = 150;
     const Box wrapped = FindPixels(Compose(boxAtCorner, "box-corner.jpg"), IsRedInk);
     EXPECT_GT(wrapped.Height(), singleLine.Height() * 3 / 2);
     EXPECT_LE(wrapped.right, boxWidth + 2);
 
     // Moved right by 60, the box is 60 wider too: the same text now fits on one line.
     OverlaySettings boxMoved = boxAtCorner;
-    boxMoved.TXX = 60;
+    boxMoved.textX = 60;
     const Box moved = FindPixels(Compose(boxMoved, "box-moved.jpg"), IsRedInk);
     EXPECT_NEAR(moved.Height(), singleLine.Height(), 2);
     EXPECT_NEAR(moved.left, singleLine.left + 60, 2);
@@ -194,7 +194,7 @@ TEST(TextOverlay, BoxWrapsWithinTheWidthCountedFromTheFramesCorner) {
     ASSERT_GT(longWidth, 200.0f);
     ASSERT_LT(longWidth, 290.0f);
     OverlaySettings frameBox = TextSettings("Wrapping words here and there", "Tahoma", 14, RedText, 100, 10);
-    frameBox.WTX = 1;
+    frameBox.wrapInBox = 1;
     const Box frameSized = FindPixels(Compose(frameBox, "box-frame.jpg", 300, 200), IsRedInk);
     EXPECT_GE(frameSized.right, 295); // runs off the frame's right edge
     EXPECT_NEAR(frameSized.Height(), singleLine.Height(), 2);

@@ -31,8 +31,8 @@ constexpr int Tolerance = 30;
 
 OverlaySettings WatermarkSettings(const std::string& picture) {
     OverlaySettings overlay;
-    overlay.UWM = 1;
-    overlay.WTP = picture;
+    overlay.useWatermark = 1;
+    overlay.watermarkPath = picture;
     return overlay;
 }
 
@@ -59,11 +59,11 @@ TEST(Watermark, PlainAtNaturalSizeAndOnlyWhenSwitchedOn) {
     EXPECT_COLOUR(image, 15, 34, Frame_);
 
     // Only exactly 1 switches it on; a desired size with one side 0 is ignored.
-    overlay.UWM = 2;
+    overlay.useWatermark = 2;
     EXPECT_EQ(CountPixels(Compose(overlay, "wm-off.jpg"), [](Rgb c) { return !Near(c, Frame_, Tolerance); }),
               0);
-    overlay.UWM = 1;
-    overlay.WID = 100;
+    overlay.useWatermark = 1;
+    overlay.watermarkWidth = 100;
     const Image ignoredSize = Compose(overlay, "wm-half-size.jpg");
     EXPECT_COLOUR(ignoredSize, 36, 26, Blue);
     EXPECT_COLOUR(ignoredSize, 44, 15, Frame_);
@@ -71,10 +71,10 @@ TEST(Watermark, PlainAtNaturalSizeAndOnlyWhenSwitchedOn) {
 
 TEST(Watermark, PlainRectangleCountsItsSizeFromTheFramesCorner) {
     OverlaySettings overlay = WatermarkSettings(SplitPicture());
-    overlay.WXX = 10;
-    overlay.WYY = 20;
-    overlay.WID = 100;
-    overlay.WHI = 50;
+    overlay.watermarkX = 10;
+    overlay.watermarkY = 20;
+    overlay.watermarkWidth = 100;
+    overlay.watermarkHeight = 50;
     const Image image = Compose(overlay, "wm-rect.jpg");
     // Drawn into (10, 20) .. (120, 90): 110 x 70, split in the middle at x = 65.
     EXPECT_COLOUR(image, 13, 23, Red);
@@ -95,20 +95,20 @@ TEST(Watermark, PlainRectangleCountsItsSizeFromTheFramesCorner) {
 
 TEST(Watermark, ExtremeOffsetsAndSizesStillSave) {
     OverlaySettings overlay = WatermarkSettings(SplitPicture());
-    overlay.WXX = INT_MAX - 10;
-    overlay.WYY = 5;
-    overlay.WID = 100;
-    overlay.WHI = 50;
+    overlay.watermarkX = INT_MAX - 10;
+    overlay.watermarkY = 5;
+    overlay.watermarkWidth = 100;
+    overlay.watermarkHeight = 50;
     const auto untouched = [](const Image& image) {
         return CountPixels(image, [](Rgb c) { return !Near(c, Frame_, Tolerance); }) == 0;
     };
     EXPECT_TRUE(untouched(Compose(overlay, "wm-far.jpg")));
-    overlay.WXX = INT_MIN;
+    overlay.watermarkX = INT_MIN;
     EXPECT_TRUE(untouched(Compose(overlay, "wm-far.jpg")));
-    overlay.UPO = 1;
-    overlay.WXX = 0;
-    overlay.WID = INT_MAX;
-    overlay.WHI = INT_MAX;
+    overlay.polygonWatermark = 1;
+    overlay.watermarkX = 0;
+    overlay.watermarkWidth = INT_MAX;
+    overlay.watermarkHeight = INT_MAX;
     EXPECT_EQ(Compose(overlay, "wm-huge.jpg").width, 200);
 }
 
@@ -122,8 +122,8 @@ std::string PolygonPicture() {
 
 TEST(Watermark, PolygonIsADiamondTiledFromTheFramesCorner) {
     OverlaySettings overlay = WatermarkSettings(PolygonPicture());
-    overlay.UPO = 1;
-    overlay.PLS = 4;
+    overlay.polygonWatermark = 1;
+    overlay.polygonSides = 4;
     const Image image = Compose(overlay, "wm-diamond.jpg");
     // Vertices (100, 50), (50, 100), (0, 50), (50, 0); tiles start at (0, 0), so below y = 80
     // the picture's green top half begins again.
@@ -142,8 +142,8 @@ TEST(Watermark, PolygonIsADiamondTiledFromTheFramesCorner) {
     EXPECT_NEAR(covered.bottom, 100, 2);
 
     // Offsets move the polygon over the same tiling.
-    overlay.WXX = 60;
-    overlay.WYY = 30;
+    overlay.watermarkX = 60;
+    overlay.watermarkY = 30;
     const Image moved = Compose(overlay, "wm-diamond-moved.jpg");
     EXPECT_COLOUR(moved, 110, 36, Green);
     EXPECT_COLOUR(moved, 110, 45, Yellow);
@@ -155,12 +155,12 @@ TEST(Watermark, PolygonIsADiamondTiledFromTheFramesCorner) {
 
 TEST(Watermark, PolygonWithDesiredSizeScalesRadiusAndTiles) {
     OverlaySettings overlay = WatermarkSettings(PolygonPicture());
-    overlay.UPO = 1;
-    overlay.PLS = 4;
-    overlay.WXX = 30;
-    overlay.WYY = 30;
-    overlay.WID = 40;
-    overlay.WHI = 40;
+    overlay.polygonWatermark = 1;
+    overlay.polygonSides = 4;
+    overlay.watermarkX = 30;
+    overlay.watermarkY = 30;
+    overlay.watermarkWidth = 40;
+    overlay.watermarkHeight = 40;
     const Image image = Compose(overlay, "wm-diamond-sized.jpg");
     // r = 20, centre (50, 50); tiles 40 x 40: green rows 0-19, yellow 20-39, green 40-59, yellow 60-79.
     EXPECT_COLOUR(image, 50, 35, Yellow);
@@ -174,16 +174,16 @@ TEST(Watermark, PolygonWithDesiredSizeScalesRadiusAndTiles) {
 
 TEST(Watermark, PolygonSideCounts) {
     OverlaySettings overlay = WatermarkSettings(PolygonPicture());
-    overlay.UPO = 1;
+    overlay.polygonWatermark = 1;
     const auto anythingDrawn = [](const Image& image) {
         return CountPixels(image, [](Rgb c) { return !Near(c, Frame_, Tolerance); }) > 0;
     };
     for (int sides : {2, 0, -1, 1000000}) {
-        overlay.PLS = sides;
+        overlay.polygonSides = sides;
         EXPECT_FALSE(anythingDrawn(Compose(overlay, "wm-sides.jpg"))) << sides << " sides";
     }
     // More sides than the dialog offers: close to a circle of radius 50 around (50, 50).
-    overlay.PLS = 40;
+    overlay.polygonSides = 40;
     const Image circle = Compose(overlay, "wm-circle.jpg");
     EXPECT_COLOUR(circle, 95, 50, Yellow);
     EXPECT_COLOUR(circle, 50, 5, Green);
@@ -191,7 +191,7 @@ TEST(Watermark, PolygonSideCounts) {
     EXPECT_COLOUR(circle, 10, 10, Frame_);
     EXPECT_COLOUR(circle, 92, 92, Frame_);
     // The dialog's default, a pentagon with its first vertex straight right of the centre.
-    overlay.PLS = 5;
+    overlay.polygonSides = 5;
     const Image pentagon = Compose(overlay, "wm-pentagon.jpg");
     EXPECT_COLOUR(pentagon, 96, 50, Yellow);
     EXPECT_COLOUR(pentagon, 4, 50, Frame_);
@@ -210,13 +210,13 @@ std::string KeyPicture() {
 }
 
 void SetKey(OverlaySettings& overlay, Rgb low, Rgb high) {
-    overlay.UTT = 1;
-    overlay.LOR = static_cast<BYTE>(low.r);
-    overlay.LOG = static_cast<BYTE>(low.g);
-    overlay.LOB = static_cast<BYTE>(low.b);
-    overlay.HIR = static_cast<BYTE>(high.r);
-    overlay.HIG = static_cast<BYTE>(high.g);
-    overlay.HIB = static_cast<BYTE>(high.b);
+    overlay.useTransparent = 1;
+    overlay.lowRed = static_cast<BYTE>(low.r);
+    overlay.lowGreen = static_cast<BYTE>(low.g);
+    overlay.lowBlue = static_cast<BYTE>(low.b);
+    overlay.highRed = static_cast<BYTE>(high.r);
+    overlay.highGreen = static_cast<BYTE>(high.g);
+    overlay.highBlue = static_cast<BYTE>(high.b);
 }
 
 TEST(Watermark, ColourKeyMakesExactlyTheKeyedPixelsTransparent) {
@@ -243,8 +243,8 @@ TEST(Watermark, ColourKeyMakesExactlyTheKeyedPixelsTransparent) {
               0);
 
     // The same key in a polygon (r = 40 around (40, 40)).
-    overlay.UPO = 1;
-    overlay.PLS = 4;
+    overlay.polygonWatermark = 1;
+    overlay.polygonSides = 4;
     SetKey(overlay, White, White);
     const Image polygon = Compose(overlay, "key-polygon.jpg");
     EXPECT_COLOUR(polygon, 25, 25, Frame_);
@@ -257,8 +257,8 @@ TEST(Watermark, CoversTheTextWhereTheyOverlap) {
     const std::string picture = TempPath("cover.png");
     WritePicture(picture, 60, 40, [](int, int) { return Blue; });
     OverlaySettings overlay = TextSettings("MMMMMMMM", "Tahoma", 24, RGB(255, 0, 0), 0, 0);
-    overlay.UWM = 1;
-    overlay.WTP = picture;
+    overlay.useWatermark = 1;
+    overlay.watermarkPath = picture;
     const Image image = ComposeAndRead(Frame(300, 100, Rgb{0, 0, 0}), overlay, TempPath("cover.jpg"));
     int redUnder = 0, redBeside = 0;
     for (int y = 0; y < 100; ++y)
@@ -281,11 +281,11 @@ TEST(Watermark, MissingPictureLeavesTheFrameAndTheText) {
     EXPECT_GT(CountPixels(textOnly, IsRedInk), 30);
     const std::string notAPicture = TempPath("not-a-picture.png");
     WriteFileBytes(notAPicture, "this is text, not an image");
-    overlay.UWM = 1;
+    overlay.useWatermark = 1;
     for (int polygon : {0, 1}) {
-        overlay.UPO = polygon;
+        overlay.polygonWatermark = polygon;
         for (const std::string& path : {std::string(), TempPath("missing.png"), notAPicture}) {
-            overlay.WTP = path;
+            overlay.watermarkPath = path;
             EXPECT_EQ(Compose(overlay, "wm-missing.jpg").pixels, textOnly.pixels)
                 << path << " polygon " << polygon;
         }
@@ -337,8 +337,8 @@ TEST(Watermark, ThreadsComposingAtOnceEachGetTheirOwnPicture) {
         const std::string picture = TempPath("thread-" + Describe(colour) + ".png");
         WritePicture(picture, 30, 30, [&](int, int) { return colour; });
         overlays.push_back(TextSettings("busy", "Tahoma", 10, RGB(255, 0, 0), 100, 100));
-        overlays.back().UWM = 1;
-        overlays.back().WTP = picture;
+        overlays.back().useWatermark = 1;
+        overlays.back().watermarkPath = picture;
     }
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;

@@ -69,9 +69,9 @@ void MainWindow::Tick() {
     TickOpenSessions(dialog_);
 }
 
-camview* MainWindow::Open(const std::string& name, bool expectErrorBox) {
-    const std::vector<camview*> opened = dialog_.OpenSessions();
-    const std::set<camview*> before(opened.begin(), opened.end());
+LiveView* MainWindow::Open(const std::string& name, bool expectErrorBox) {
+    const std::vector<LiveView*> opened = dialog_.OpenSessions();
+    const std::set<LiveView*> before(opened.begin(), opened.end());
     ::SendMessageA(::GetDlgItem(hwnd(), camera_list_ids::CamEdit), WM_SETTEXT, 0,
                    reinterpret_cast<LPARAM>(name.c_str()));
     {
@@ -84,7 +84,7 @@ camview* MainWindow::Open(const std::string& name, bool expectErrorBox) {
                        reinterpret_cast<LPARAM>(::GetDlgItem(hwnd(), camera_list_ids::OpenCam)));
         PumpUntil([&] { return true; }, 0);
     }
-    for (camview* session : dialog_.OpenSessions())
+    for (LiveView* session : dialog_.OpenSessions())
         if (!before.count(session))
             return session;
     return nullptr;
@@ -96,18 +96,18 @@ void MainWindow::Exit() {
     PumpMessages(20);
 }
 
-void SetEdit(ccamaction* action, int id, const std::string& text) {
+void SetEdit(CamActionDialog* action, int id, const std::string& text) {
     ::SendMessageA(action->Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void SetCheck(ccamaction* action, int id, bool checked) {
+void SetCheck(CamActionDialog* action, int id, bool checked) {
     HWND box = action->Item(id);
     ::SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
     ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                    reinterpret_cast<LPARAM>(box));
 }
 
-void PressButton(ccamaction* action, int id) {
+void PressButton(CamActionDialog* action, int id) {
     ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                    reinterpret_cast<LPARAM>(action->Item(id)));
 }

@@ -5,8 +5,8 @@
 #include "CameraKeys.h"
 #include "ProcessResources.h"
 #include "app/CameraListDialog.h"
-#include "session/camview.h"
-#include "settings/ccamaction.h"
+#include "session/LiveView.h"
+#include "settings/CamActionDialog.h"
 
 #include <windows.h>
 
@@ -33,7 +33,7 @@ class MainWindow {
 
     // Types the name and presses Open Cam; returns the new session (null when none was made).
     // Set expectErrorBox for a name that matches no device: its "Error!" box is answered.
-    camview* Open(const std::string& name, bool expectErrorBox = false);
+    LiveView* Open(const std::string& name, bool expectErrorBox = false);
     // Exit (OK) of the camera list.
     void Exit();
     // One tick of the camera timer over the open sessions (the test ticks when the timer is killed).
@@ -44,9 +44,9 @@ class MainWindow {
 };
 
 // Controls of a CAM ACTION window, as a user sets them (the dialog is told as it is by the user).
-void SetEdit(ccamaction* action, int id, const std::string& text);
-void SetCheck(ccamaction* action, int id, bool checked);
-void PressButton(ccamaction* action, int id);
+void SetEdit(CamActionDialog* action, int id, const std::string& text);
+void SetCheck(CamActionDialog* action, int id, bool checked);
+void PressButton(CamActionDialog* action, int id);
 
 // A folder of its own under the prefix's temp folder, removed with what it holds.
 class TempFolder {

@@ -56,8 +56,8 @@ class MotionTest : public ::testing::Test {
     }
 
     // The camera's images go to folder with the time in their names; Save on Motion ticked.
-    static void WatchForMotion(camview* session, const TempFolder& folder) {
-        ccamaction* action = session->ActionDialog();
+    static void WatchForMotion(LiveView* session, const TempFolder& folder) {
+        CamActionDialog* action = session->ActionDialog();
         SetEdit(action, ids::Directory, folder.path());
         SetCheck(action, ids::AppendTime, true);
         SetCheck(action, ids::SaveOnMotion, true);
@@ -74,14 +74,14 @@ TEST_F(MotionTest, MovementSavesAtOnceThenOncePerGapWhileStillnessAndFadingLight
     ASSERT_TRUE(cameras.SetScene(kMovingCamera, kSceneStill));
     TempFolder stillFolder("still"), movingFolder("moving");
     MainWindow main(true);
-    camview* stillSession = main.Open(kStillCamera);
-    camview* movingSession = main.Open(kMovingCamera);
+    LiveView* stillSession = main.Open(kStillCamera);
+    LiveView* movingSession = main.Open(kMovingCamera);
     ASSERT_NE(stillSession, nullptr);
     ASSERT_NE(movingSession, nullptr);
     const ULONGLONG watchStart = ::GetTickCount64();
     WatchForMotion(stillSession, stillFolder);
     WatchForMotion(movingSession, movingFolder);
-    ccamaction* movingAction = movingSession->ActionDialog();
+    CamActionDialog* movingAction = movingSession->ActionDialog();
     // Each motion save is mailed, as a schedule's save is (the mail interval is shorter than the gap).
     SetEdit(movingAction, ids::EmailAddresses, "door@example.com");
     SetEdit(movingAction, ids::EmailSeconds, "1");
@@ -140,9 +140,9 @@ TEST_F(MotionTest, MovementSavesAtOnceThenOncePerGapWhileStillnessAndFadingLight
 TEST_F(MotionTest, SaveOnMotionComesBackOnReopenAndAnOlderCameraOpensWithItOff) {
     {
         MainWindow main;
-        camview* session = main.Open(kMovingCamera);
+        LiveView* session = main.Open(kMovingCamera);
         ASSERT_NE(session, nullptr);
-        ccamaction* action = session->ActionDialog();
+        CamActionDialog* action = session->ActionDialog();
         SetEdit(action, ids::MotionShare, "35");
         SetEdit(action, ids::PixelChange, "60");
         SetEdit(action, ids::MotionGap, "9");
@@ -173,8 +173,8 @@ TEST_F(MotionTest, SaveOnMotionComesBackOnReopenAndAnOlderCameraOpensWithItOff) 
     ::RegCloseKey(key);
 
     MainWindow main;
-    camview* reopened = main.Open(kMovingCamera);
-    camview* older = main.Open(kStillCamera);
+    LiveView* reopened = main.Open(kMovingCamera);
+    LiveView* older = main.Open(kStillCamera);
     ASSERT_NE(reopened, nullptr);
     ASSERT_NE(older, nullptr);
     HWND reopenedWindow = reopened->ActionDialog()->GetSafeHwnd();

@@ -70,7 +70,7 @@ TEST_F(ResourceTest, TheCountersSeeObjectsComeAndGo) {
 TEST_F(ResourceTest, OpeningAndClosingACamera100TimesLeavesHandlesAndGdiObjects) {
     MainWindow main;
     auto cycle = [&] {
-        camview* session = main.Open(kCamera);
+        LiveView* session = main.Open(kCamera);
         ASSERT_NE(session, nullptr);
         ASSERT_TRUE(session->Graph().running());
         ::SendMessageA(session->GetSafeHwnd(), WM_CLOSE, 0, 0);
@@ -105,9 +105,9 @@ TEST_F(ResourceTest, FourHundredAutomaticSavesLeaveHandlesGdiObjectsAndMemoryFla
     std::int32_t now = 1'500'000'000;
     SetScheduleClock([&] { return now; });
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
-    ccamaction* action = session->ActionDialog();
+    CamActionDialog* action = session->ActionDialog();
     SetEdit(action, ids::Directory, folder.path());
     SetEdit(action, ids::SaveSeconds, "1");
     SetEdit(action, ids::Text, "Resource run");

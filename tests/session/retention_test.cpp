@@ -32,10 +32,12 @@ const std::string kLimitedCamera = "Retention Limited Cam";
 const std::string kUnlimitedCamera = "Retention Unlimited Cam";
 const std::string kRenamedCamera = "Retention Renamed Cam";
 constexpr std::uintmax_t kLimitBytes = 1024 * 1024;
-const std::vector<std::string> kLookAlikes = {"image1600000000.jpg", "image1600000001.jpg", "IMAGE1600000002.JPG"};
+const std::vector<std::string> kLookAlikes = {"image1600000000.jpg", "image1600000001.jpg",
+                                              "IMAGE1600000002.JPG"};
 
 std::int64_t WallSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -64,7 +66,7 @@ size_t Count(const std::string& text, const std::string& part) {
     return count;
 }
 
-void LeaveField(ccamaction* action, int id) {
+void LeaveField(CamActionDialog* action, int id) {
     ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, EN_KILLFOCUS),
                    reinterpret_cast<LPARAM>(action->Item(id)));
 }
@@ -111,12 +113,12 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     const size_t logStart = EventLogText().size();
 
     MainWindow main(true);
-    camview* limited = main.Open(kLimitedCamera);
-    camview* unlimited = main.Open(kUnlimitedCamera);
+    LiveView* limited = main.Open(kLimitedCamera);
+    LiveView* unlimited = main.Open(kUnlimitedCamera);
     ASSERT_NE(limited, nullptr);
     ASSERT_NE(unlimited, nullptr);
-    ccamaction* limitedAction = limited->ActionDialog();
-    ccamaction* unlimitedAction = unlimited->ActionDialog();
+    CamActionDialog* limitedAction = limited->ActionDialog();
+    CamActionDialog* unlimitedAction = unlimited->ActionDialog();
 
     // The camera without limits saves into the folder first, as "image".
     SetEdit(unlimitedAction, ids::Directory, shared.path());
@@ -138,11 +140,12 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
         SetCheck(limitedAction, ids::AppendTime, true);
         PumpUntil([&] { return !boxes.Seen().empty(); }, 3000);
         ASSERT_EQ(boxes.Seen().size(), 1u);
-        EXPECT_EQ(boxes.Seen()[0].text, "Camera \"" + kUnlimitedCamera +
-                                             "\" already saves its images in this folder under this file name. "
-                                             "Please choose another folder or file name, so that the two cameras "
-                                             "do not replace each other's images.");
-        EXPECT_EQ(limitedAction->Settings().FIL, "");
+        EXPECT_EQ(boxes.Seen()[0].text,
+                  "Camera \"" + kUnlimitedCamera +
+                      "\" already saves its images in this folder under this file name. "
+                      "Please choose another folder or file name, so that the two cameras "
+                      "do not replace each other's images.");
+        EXPECT_EQ(limitedAction->Settings().directory, "");
     }
     // Once it saves elsewhere, the folder and name are free.
     SetEdit(unlimitedAction, ids::Directory, gate.path());
@@ -156,7 +159,7 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
         BoxWatcher boxes;
         SetEdit(limitedAction, ids::Directory, shared.path());
         SetCheck(limitedAction, ids::AppendTime, true);
-        EXPECT_EQ(limitedAction->Settings().FIL, shared.path());
+        EXPECT_EQ(limitedAction->Settings().directory, shared.path());
         SetEdit(limitedAction, ids::KeepDays, "1");
         LeaveField(limitedAction, ids::KeepDays);
         SetEdit(limitedAction, ids::KeepMegabytes, "1");
@@ -211,7 +214,7 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     limitedAction->Cancel();
     PumpMessages(300);
     const std::string oldestBefore = ownImages().begin()->first;
-    camview* renamed = main.Open(kRenamedCamera);
+    LiveView* renamed = main.Open(kRenamedCamera);
     ASSERT_NE(renamed, nullptr);
     SetCheck(renamed->ActionDialog(), ids::SaveAuto, true);
     PumpUntil([&] { return !FileExists(shared.File(oldestBefore)); }, 15000);
@@ -222,7 +225,8 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     PumpMessages(500);
     for (const std::string& name : othersImages)
         EXPECT_TRUE(FileExists(shared.File(name))) << "the other camera's " << name;
-    EXPECT_EQ(gate.Files().size() + othersImages.size(), unlimited->ImagesWritten()) << "no limit deletes nothing";
+    EXPECT_EQ(gate.Files().size() + othersImages.size(), unlimited->ImagesWritten())
+        << "no limit deletes nothing";
 
     // What retention deleted is logged at most once an hour, summed (and once more when the camera
     // closes); nothing for the camera without limits.

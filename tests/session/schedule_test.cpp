@@ -77,9 +77,9 @@ class ScheduleTest : public ::testing::Test {
     size_t Logins() const { return Count(server->Transcript().substr(transcriptStart), "USER camuser"); }
 
     // Settings of a camera whose images go to folder, uploaded to the test server and mailed.
-    void Configure(camview* session, const TempFolder& folder, const std::string& saveSeconds) {
+    void Configure(LiveView* session, const TempFolder& folder, const std::string& saveSeconds) {
         session->SetFtpPort(server->Port());
-        ccamaction* action = session->ActionDialog();
+        CamActionDialog* action = session->ActionDialog();
         SetEdit(action, ids::Directory, folder.path());
         SetEdit(action, ids::SaveSeconds, saveSeconds);
         SetEdit(action, ids::FtpUrl, "127.0.0.1");
@@ -108,7 +108,7 @@ class ScheduleTest : public ::testing::Test {
 TEST_F(ScheduleTest, AnIntervalOfNSecondsSavesEveryNSeconds) {
     TempFolder folder("every");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "1");
     struct Row {
@@ -143,7 +143,7 @@ TEST_F(ScheduleTest, AnIntervalOfNSecondsSavesEveryNSeconds) {
 TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAskedFor) {
     TempFolder folder("deliver");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "3");
     SetEdit(session->ActionDialog(), ids::FileName, "shot");
@@ -181,7 +181,7 @@ TEST_F(ScheduleTest, UploadAndMailHappenOnlyOnSavingTicksAndCarryTheImageJustAsk
 TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     TempFolder folder("long");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "1");
     // The folder and name are within their limits, the whole path is not (260 bytes or more).
@@ -219,10 +219,10 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
 TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff) {
     TempFolder folder("off");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "1");
-    ccamaction* action = session->ActionDialog();
+    CamActionDialog* action = session->ActionDialog();
     HWND window = action->GetSafeHwnd();
     SetCheck(action, ids::FtpAuto, true);
     SetCheck(action, ids::EmailAuto, true);
@@ -236,11 +236,12 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
     const std::string refusal = "Please enter an integer between 1 and 86400.";
     struct Automatic {
         int box, interval;
-        bool camview::*on;
+        bool LiveView::*on;
     };
-    for (const Automatic& automatic : {Automatic{ids::SaveAuto, ids::SaveSeconds, &camview::SaveAutoOn},
-                                       Automatic{ids::FtpAuto, ids::FtpSeconds, &camview::FtpAutoOn},
-                                       Automatic{ids::EmailAuto, ids::EmailSeconds, &camview::EmailAutoOn}}) {
+    for (const Automatic& automatic :
+         {Automatic{ids::SaveAuto, ids::SaveSeconds, &LiveView::SaveAutoOn},
+          Automatic{ids::FtpAuto, ids::FtpSeconds, &LiveView::FtpAutoOn},
+          Automatic{ids::EmailAuto, ids::EmailSeconds, &LiveView::EmailAutoOn}}) {
         SCOPED_TRACE("box " + std::to_string(automatic.box));
         SetCheck(action, automatic.box, false);
         for (const char* interval : {"0", "-5", "abc", "", "99999999999"}) {
@@ -276,7 +277,7 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
 TEST_F(ScheduleTest, TheFirstTickAfterSwitchingOnSavesAtOnceAndSwitchingResetsNoTime) {
     TempFolder folder("first");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "30");
     Tick(main);
@@ -298,11 +299,11 @@ TEST_F(ScheduleTest, TheFirstTickAfterSwitchingOnSavesAtOnceAndSwitchingResetsNo
 TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingAndSendsNothingUnwritten) {
     TempFolder folder("nowhere");
     MainWindow main;
-    camview* session = main.Open(kNoDevice, true);
+    LiveView* session = main.Open(kNoDevice, true);
     ASSERT_NE(session, nullptr);
     BoxWatcher boxes;
     Configure(session, folder, "1");
-    ccamaction* action = session->ActionDialog();
+    CamActionDialog* action = session->ActionDialog();
     SetCheck(action, ids::MirrorToHttp, true);
     SetCheck(action, ids::FtpAuto, true);
     SetCheck(action, ids::EmailAuto, true);
@@ -326,7 +327,7 @@ TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingAndSendsNothingUnwritte
 TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgain) {
     TempFolder folder("deleted");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "1");
     SetCheck(session->ActionDialog(), ids::FtpAuto, true);
@@ -376,7 +377,7 @@ TEST_F(ScheduleTest, TheRealCameraTimerSavesEverySecond) {
     SetScheduleClock(nullptr);
     TempFolder folder("real");
     MainWindow main(true);
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     SetEdit(session->ActionDialog(), ids::Directory, folder.path());
     SetEdit(session->ActionDialog(), ids::SaveSeconds, "1");

@@ -38,7 +38,7 @@ class SessionTest : public ::testing::Test {
         DeleteCameraKey(kNoDevice);
     }
     // Waits until the session has written `count` images in all.
-    static bool WaitForImages(camview* session, std::uint64_t count, DWORD timeoutMs = 5000) {
+    static bool WaitForImages(LiveView* session, std::uint64_t count, DWORD timeoutMs = 5000) {
         return PumpUntil([&] { return session->ImagesWritten() >= count; }, timeoutMs);
     }
 
@@ -48,9 +48,9 @@ class SessionTest : public ::testing::Test {
 
 TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
-    ccamaction* action = session->ActionDialog();
+    CamActionDialog* action = session->ActionDialog();
     ASSERT_NE(action, nullptr);
     HWND liveView = session->GetSafeHwnd();
     HWND actionWindow = action->GetSafeHwnd();
@@ -69,9 +69,9 @@ TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {
 
 TEST_F(SessionTest, EscapeInCamActionClosesTheLiveViewAndSaves) {
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
-    ccamaction* action = session->ActionDialog();
+    CamActionDialog* action = session->ActionDialog();
     HWND liveView = session->GetSafeHwnd();
     HWND actionWindow = action->GetSafeHwnd();
     SetEdit(action, ids::FileName, "porch");
@@ -89,8 +89,8 @@ TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGra
     for (const bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox ? "close box" : "Exit");
         MainWindow main;
-        camview* first = main.Open(kCamera);
-        camview* other = main.Open(kSecondCamera);
+        LiveView* first = main.Open(kCamera);
+        LiveView* other = main.Open(kSecondCamera);
         ASSERT_NE(first, nullptr);
         ASSERT_NE(other, nullptr);
         EXPECT_NE(first->CameraIndex(), other->CameraIndex());
@@ -122,9 +122,9 @@ TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGra
 TEST_F(SessionTest, SaveCurrentImageWritesTheCurrentFrameAsJpeg) {
     TempFolder folder("save");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
-    ccamaction* action = session->ActionDialog();
+    CamActionDialog* action = session->ActionDialog();
     SetEdit(action, ids::Directory, folder.path());
     SetEdit(action, ids::FileName, "snap");
     PressButton(action, ids::SaveCurrentImage);
@@ -146,7 +146,7 @@ TEST_F(SessionTest, AnImageIsSavedIntoAFolderNamedOutsideTheAnsiCodePage) {
     const std::wstring wideFolder = Widen(folder.path()) + L"\\K\u00fcche \u6771\u4eac";
     ASSERT_TRUE(::CreateDirectoryW(wideFolder.c_str(), nullptr));
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     SetEdit(session->ActionDialog(), ids::Directory,
             folder.path() + reinterpret_cast<const char*>(u8"\\K\u00fcche \u6771\u4eac"));
@@ -160,7 +160,7 @@ TEST_F(SessionTest, AnImageIsSavedIntoAFolderNamedOutsideTheAnsiCodePage) {
 TEST_F(SessionTest, TwoRequestsBeforeAFrameGiveOneFileUnderTheSecondPath) {
     TempFolder folder("two");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     // A first image: the camera delivers frames.
     ASSERT_TRUE(session->SaveSnapshot(folder.File("warm-up.jpg")));
@@ -186,7 +186,7 @@ TEST_F(SessionTest, TwoRequestsBeforeAFrameGiveOneFileUnderTheSecondPath) {
 TEST_F(SessionTest, ARequestLeftPendingByAClosedSessionIsNotServedToTheNextOnItsSlot) {
     TempFolder folder("pending");
     MainWindow main;
-    camview* nowhere = main.Open(kNoDevice, true);
+    LiveView* nowhere = main.Open(kNoDevice, true);
     ASSERT_NE(nowhere, nullptr);
     EXPECT_FALSE(nowhere->Graph().running());
     const int slot = nowhere->CameraIndex();
@@ -197,7 +197,7 @@ TEST_F(SessionTest, ARequestLeftPendingByAClosedSessionIsNotServedToTheNextOnIts
     EXPECT_EQ(CameraSlotAt(slot).frameWanted.load(), 0);
     EXPECT_EQ(CameraSlotAt(slot).callback.targetPath[0], '\0');
 
-    camview* next = main.Open(kCamera);
+    LiveView* next = main.Open(kCamera);
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(next->CameraIndex(), slot);
     PumpMessages(1000);
@@ -208,7 +208,7 @@ TEST_F(SessionTest, ARequestLeftPendingByAClosedSessionIsNotServedToTheNextOnIts
 TEST_F(SessionTest, ANameThatMatchesNoDeviceStaysOpenAndItsRequestsAreNeverAnswered) {
     TempFolder folder("nowhere");
     MainWindow main;
-    camview* session = main.Open(kNoDevice, true);
+    LiveView* session = main.Open(kNoDevice, true);
     ASSERT_NE(session, nullptr);
     EXPECT_TRUE(::IsWindowVisible(session->GetSafeHwnd()));
     EXPECT_TRUE(::IsWindowVisible(session->ActionDialog()->GetSafeHwnd()));
@@ -228,7 +228,7 @@ TEST_F(SessionTest, ANameThatMatchesNoDeviceStaysOpenAndItsRequestsAreNeverAnswe
 TEST_F(SessionTest, APathOf260BytesOrMoreIsRefusedAndOneOf259Saved) {
     TempFolder folder("long");
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     const std::string directory = folder.path() + "\\";
     const size_t nameLength = 259 - directory.size() - 4; // ".jpg"
@@ -259,9 +259,9 @@ TEST_F(SessionTest, CarelessFoldersAndNamesAreToldAndNoImageIsOverwrittenOrWritt
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
-    ccamaction* action = session->ActionDialog();
+    CamActionDialog* action = session->ActionDialog();
     SetEdit(action, ids::Directory, shots);
     SetEdit(action, ids::FileName, "keep");
     PressButton(action, ids::SaveCurrentImage);
@@ -323,7 +323,7 @@ TEST_F(SessionTest, CarelessFoldersAndNamesAreToldAndNoImageIsOverwrittenOrWritt
 
 TEST_F(SessionTest, TheVideoAndTheNameFollowTheLiveViewWhenTheUserResizesIt) {
     MainWindow main;
-    camview* session = main.Open(kCamera);
+    LiveView* session = main.Open(kCamera);
     ASSERT_NE(session, nullptr);
     HWND liveView = session->GetSafeHwnd();
     HWND host = ::GetDlgItem(liveView, live_view_ids::VideoHost);

@@ -111,8 +111,8 @@ class Unattended : public ::testing::Test {
     }
 
     // Opens a camera that saves every second into folder, with time-stamped names.
-    camview* OpenSaving(MainWindow& main, const std::string& name, const TempFolder& folder) {
-        camview* session = main.Open(name);
+    LiveView* OpenSaving(MainWindow& main, const std::string& name, const TempFolder& folder) {
+        LiveView* session = main.Open(name);
         if (!session)
             return nullptr;
         SetEdit(session->ActionDialog(), ids::Directory, folder.path());
@@ -122,7 +122,7 @@ class Unattended : public ::testing::Test {
         return session;
     }
     // FTP Auto every second to a server on this port.
-    static void UploadTo(camview* session, unsigned short port) {
+    static void UploadTo(LiveView* session, unsigned short port) {
         session->SetFtpPort(port);
         SetEdit(session->ActionDialog(), ids::FtpUrl, "127.0.0.1");
         SetEdit(session->ActionDialog(), ids::FtpSeconds, "1");
@@ -149,8 +149,8 @@ size_t ImagesStamped(const TempFolder& folder, long long from, long long to) {
 TEST_F(Unattended, AnUnansweredUploadBoxHoldsBackOnlyThatCamerasUploads) {
     TempFolder folderA("box-a"), folderB("box-b");
     MainWindow main(true);
-    camview* a = OpenSaving(main, kCameraA, folderA);
-    camview* b = OpenSaving(main, kCameraB, folderB);
+    LiveView* a = OpenSaving(main, kCameraA, folderA);
+    LiveView* b = OpenSaving(main, kCameraB, folderB);
     ASSERT_TRUE(a && b);
     BoxWatcher boxes(12s);           // nobody answers for 12 s
     UploadTo(a, FreeLoopbackPort()); // nothing listens there
@@ -175,8 +175,8 @@ TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
 
     TempFolder folderA("silent-a"), folderB("silent-b");
     MainWindow main(true);
-    camview* a = OpenSaving(main, kCameraA, folderA);
-    camview* b = OpenSaving(main, kCameraB, folderB);
+    LiveView* a = OpenSaving(main, kCameraA, folderA);
+    LiveView* b = OpenSaving(main, kCameraB, folderB);
     ASSERT_TRUE(a && b);
     BoxWatcher boxes(1s);
     const auto savedA = a->ImagesWritten(), savedB = b->ImagesWritten();
@@ -206,7 +206,7 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
     // An upload that cannot end by itself: closing the pair neither waits for it nor is touched by it.
     SilentServer silent;
     ASSERT_NE(silent.Port(), 0);
-    camview* a = OpenSaving(main, kCameraA, folder);
+    LiveView* a = OpenSaving(main, kCameraA, folder);
     ASSERT_NE(a, nullptr);
     UploadTo(a, silent.Port());
     ASSERT_TRUE(PumpUntil([&] { return a->DeliveryBusy(); }, 5000));
@@ -220,7 +220,7 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
     PumpMessages(1500);
 
     // The box of a failed upload is open when the pair closes, then answered.
-    camview* b = OpenSaving(main, kCameraB, folder);
+    LiveView* b = OpenSaving(main, kCameraB, folder);
     ASSERT_NE(b, nullptr);
     liveView = b->GetSafeHwnd();
     HWND camAction = b->ActionDialog()->GetSafeHwnd();
@@ -245,8 +245,8 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
 TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings) {
     TempFolder folderA("plug-a"), folderB("plug-b");
     MainWindow main(true);
-    camview* a = OpenSaving(main, kCameraA, folderA);
-    camview* b = OpenSaving(main, kCameraB, folderB);
+    LiveView* a = OpenSaving(main, kCameraA, folderA);
+    LiveView* b = OpenSaving(main, kCameraB, folderB);
     ASSERT_TRUE(a && b);
     SetEdit(a->ActionDialog(), ids::FileName, "door");
     BoxWatcher boxes;

@@ -5,7 +5,7 @@
 #include "TestCameras.h"
 #include "TestPattern.h"
 #include "WindowDriver.h"
-#include "dialogs/imageview.h"
+#include "dialogs/ImageViewer.h"
 
 #include <gtest/gtest.h>
 
@@ -56,8 +56,8 @@ class ViewerTest : public ::testing::Test {
     ScopedTestCamera camera{cameras, kCamera};
     TempFolder folder{"viewer"};
     MainWindow main;
-    camview* session = nullptr;
-    ccamaction* action = nullptr;
+    LiveView* session = nullptr;
+    CamActionDialog* action = nullptr;
 };
 
 TEST_F(ViewerTest, WithViewAfterSavingOffNoViewerOpens) {

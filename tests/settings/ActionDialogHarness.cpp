@@ -27,9 +27,9 @@ class GdiplusEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 } // namespace
 
-ccamaction* OpenCamera(const std::string& name, MirrorSwitch* mirror, ActionSession* session,
-                       int cameraIndex) {
-    auto* dialog = new ccamaction(mirror, [] { return FixedClock; });
+CamActionDialog* OpenCamera(const std::string& name, MirrorSwitch* mirror, ActionSession* session,
+                            int cameraIndex) {
+    auto* dialog = new CamActionDialog(mirror, [] { return FixedClock; });
     if (session)
         dialog->SetSession(session);
     dialog->SetCameraIndex(cameraIndex);

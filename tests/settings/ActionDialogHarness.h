@@ -4,7 +4,7 @@
 #include "CameraKeys.h"
 #include "WindowDriver.h"
 #include "capture/CameraSlots.h"
-#include "settings/ccamaction.h"
+#include "settings/CamActionDialog.h"
 
 #include <string>
 
@@ -14,8 +14,8 @@ constexpr int TestCameraIndex = 11;
 constexpr std::int32_t FixedClock = 1000000000;
 
 // Index, name (which loads), shown. The dialog deletes itself when its window goes.
-ccamaction* OpenCamera(const std::string& name, MirrorSwitch* mirror = nullptr,
-                       ActionSession* session = nullptr, int cameraIndex = TestCameraIndex);
+CamActionDialog* OpenCamera(const std::string& name, MirrorSwitch* mirror = nullptr,
+                            ActionSession* session = nullptr, int cameraIndex = TestCameraIndex);
 // Escape on the camera name edit, as the user presses it; true when the window is gone.
 bool CloseWithEscape(HWND window);
 // The overlay the camera's slot holds now.

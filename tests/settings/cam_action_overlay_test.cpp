@@ -1,7 +1,7 @@
 // Every change of a watermark or text control reaches the overlay the camera's slot publishes;
 // the pickers' cancel paths and confirmed choices; the pair with a real camera session.
 #include "ActionDialogHarness.h"
-#include "session/camview.h"
+#include "session/LiveView.h"
 
 #include <gtest/gtest.h>
 
@@ -18,28 +18,28 @@ struct EditField {
     int OverlaySettings::*field;
 };
 const EditField IntEdits[] = {
-    {ids::WatermarkX, &OverlaySettings::WXX}, {ids::WatermarkY, &OverlaySettings::WYY},
-    {ids::TextX, &OverlaySettings::TXX},      {ids::TextY, &OverlaySettings::TXY},
-    {ids::BoxWidth, &OverlaySettings::WTW},   {ids::BoxDepth, &OverlaySettings::WTH},
+    {ids::WatermarkX, &OverlaySettings::watermarkX}, {ids::WatermarkY, &OverlaySettings::watermarkY},
+    {ids::TextX, &OverlaySettings::textX},           {ids::TextY, &OverlaySettings::textY},
+    {ids::BoxWidth, &OverlaySettings::boxWidth},     {ids::BoxDepth, &OverlaySettings::boxDepth},
 };
 struct ByteField {
     int id;
     BYTE OverlaySettings::*field;
 };
 const ByteField ByteEdits[] = {
-    {ids::HighRed, &OverlaySettings::HIR},  {ids::HighGreen, &OverlaySettings::HIG},
-    {ids::HighBlue, &OverlaySettings::HIB}, {ids::LowRed, &OverlaySettings::LOR},
-    {ids::LowGreen, &OverlaySettings::LOG}, {ids::LowBlue, &OverlaySettings::LOB},
+    {ids::HighRed, &OverlaySettings::highRed},   {ids::HighGreen, &OverlaySettings::highGreen},
+    {ids::HighBlue, &OverlaySettings::highBlue}, {ids::LowRed, &OverlaySettings::lowRed},
+    {ids::LowGreen, &OverlaySettings::lowGreen}, {ids::LowBlue, &OverlaySettings::lowBlue},
 };
 struct CheckField {
     int id;
     int OverlaySettings::*field;
 };
 const CheckField CheckBoxes[] = {
-    {ids::UseWatermark, &OverlaySettings::UWM},
-    {ids::UseTransparent, &OverlaySettings::UTT},
-    {ids::VerticalText, &OverlaySettings::UVT},
-    {ids::UseBox, &OverlaySettings::WTX},
+    {ids::UseWatermark, &OverlaySettings::useWatermark},
+    {ids::UseTransparent, &OverlaySettings::useTransparent},
+    {ids::VerticalText, &OverlaySettings::verticalText},
+    {ids::UseBox, &OverlaySettings::wrapInBox},
 };
 
 // A click as the user makes it: the auto check box toggles, then notifies.
@@ -79,12 +79,12 @@ TEST(Overlay, EditsWithoutAChangeHandlerArriveWithTheNextPublish) {
     SetItemText(window, ids::WatermarkHeight, "240");
     SetItemText(window, ids::WatermarkPath, "C:\\marks\\typed.bmp");
     SetItemText(window, ids::Text, "Garage");
-    EXPECT_EQ(Published().WID, 0);
+    EXPECT_EQ(Published().watermarkWidth, 0);
     EXPECT_STREQ(Published().text, "");
     SetItemText(window, ids::TextX, "5");
-    EXPECT_EQ(Published().WID, 320);
-    EXPECT_EQ(Published().WHI, 240);
-    EXPECT_EQ(Published().WTP, "C:\\marks\\typed.bmp");
+    EXPECT_EQ(Published().watermarkWidth, 320);
+    EXPECT_EQ(Published().watermarkHeight, 240);
+    EXPECT_EQ(Published().watermarkPath, "C:\\marks\\typed.bmp");
     EXPECT_STREQ(Published().text, "Garage");
     ASSERT_TRUE(CloseWithEscape(window));
 }
@@ -100,7 +100,7 @@ TEST(Overlay, CheckBoxesPublishTheirNewStateAndKeepWhatWasTyped) {
         EXPECT_EQ(Published().*check.field, 1) << "check " << check.id;
         EXPECT_TRUE(IsChecked(window, check.id));
         EXPECT_EQ(Item(window, ids::WatermarkWidth), typed) << "the refresh kept the typed width";
-        EXPECT_EQ(Published().WID, std::stoi(typed));
+        EXPECT_EQ(Published().watermarkWidth, std::stoi(typed));
         ClickCheck(window, check.id);
         EXPECT_EQ(Published().*check.field, 0) << "check " << check.id;
         EXPECT_FALSE(IsChecked(window, check.id));
@@ -114,7 +114,7 @@ TEST(Overlay, AFlagFollowsItsBoxWhenAnEarlierEntryIsRefused) {
     SetItemText(window, ids::WatermarkWidth, "wide"); // refused by the next exchange, before the boxes
     ::CheckDlgButton(window, ids::VerticalText, BST_CHECKED);
     ASSERT_TRUE(ClickAndAnswer(window, ids::VerticalText, [] { AnswerMessageBox("Lumetra"); }));
-    EXPECT_EQ(Published().UVT, 1);
+    EXPECT_EQ(Published().verticalText, 1);
     // Polygon mode still asks for its sides; cancelled, it stays off once the entry is corrected.
     ::CheckDlgButton(window, ids::Polygon, BST_CHECKED);
     ASSERT_TRUE(ClickAndAnswer(window, ids::Polygon, [] {
@@ -124,8 +124,8 @@ TEST(Overlay, AFlagFollowsItsBoxWhenAnEarlierEntryIsRefused) {
     SetItemText(window, ids::WatermarkWidth, "90");
     SetItemText(window, ids::TextX, "5");
     EXPECT_FALSE(IsChecked(window, ids::Polygon));
-    EXPECT_EQ(Published().UPO, 0);
-    EXPECT_EQ(Published().UVT, 1);
+    EXPECT_EQ(Published().polygonWatermark, 0);
+    EXPECT_EQ(Published().verticalText, 1);
     ASSERT_TRUE(CloseWithEscape(window));
 }
 
@@ -158,11 +158,11 @@ TEST(Overlay, ARestoredFontAndColourArePublishedWhenTheCameraOpens) {
     ASSERT_TRUE(camera.Write("LFN", REG_BINARY, &font, sizeof font));
     ASSERT_TRUE(camera.WriteDword("FCO", RGB(200, 10, 20)));
 
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
-    EXPECT_EQ(Published().LFN.lfHeight, -24);
-    EXPECT_STREQ(Published().LFN.lfFaceName, "Tahoma");
-    EXPECT_EQ(Published().FontColor, RGB(200, 10, 20));
+    EXPECT_EQ(Published().textFont.lfHeight, -24);
+    EXPECT_STREQ(Published().textFont.lfFaceName, "Tahoma");
+    EXPECT_EQ(Published().fontColour, RGB(200, 10, 20));
     EXPECT_EQ(Item(window, ids::FontFace), "Tahoma");
     EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(window, ids::FontFace), GWL_STYLE) & ES_READONLY);
     // The text edit shows the restored font.
@@ -180,8 +180,8 @@ TEST(Overlay, ARestoredFontAndColourArePublishedWhenTheCameraOpens) {
         Answer(picker, IDCANCEL);
         WaitForWindowGone(picker);
     }));
-    EXPECT_STREQ(dialog->Settings().LFN.lfFaceName, "Tahoma");
-    EXPECT_STREQ(Published().LFN.lfFaceName, "Tahoma");
+    EXPECT_STREQ(dialog->Settings().textFont.lfFaceName, "Tahoma");
+    EXPECT_STREQ(Published().textFont.lfFaceName, "Tahoma");
     EXPECT_EQ(Item(window, ids::FontFace), "Tahoma");
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(camera.Read("FCO").Dword(), static_cast<DWORD>(RGB(200, 10, 20)));
@@ -202,10 +202,10 @@ TEST(Overlay, ColourPickersCancelledKeepTheColourAndStillPublish) {
             Answer(picker, IDCANCEL);
             WaitForWindowGone(picker);
         }));
-        EXPECT_EQ(Published().HIR, 12);
-        EXPECT_EQ(Published().LOG, 34);
-        EXPECT_EQ(Published().WID, 77);
-        EXPECT_EQ(Published().FontColor, 0u);
+        EXPECT_EQ(Published().highRed, 12);
+        EXPECT_EQ(Published().lowGreen, 34);
+        EXPECT_EQ(Published().watermarkWidth, 77);
+        EXPECT_EQ(Published().fontColour, 0u);
         EXPECT_EQ(Item(window, ids::WatermarkWidth), "77");
     }
     ASSERT_TRUE(CloseWithEscape(window));
@@ -213,7 +213,7 @@ TEST(Overlay, ColourPickersCancelledKeepTheColourAndStillPublish) {
 
 TEST(Overlay, AChosenColourFillsTheThreeBytesOrTheTextColour) {
     ScopedCameraKey camera("pickok");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     auto choose = [](const char* red, const char* green, const char* blue) {
         return [=] {
@@ -231,18 +231,18 @@ TEST(Overlay, AChosenColourFillsTheThreeBytesOrTheTextColour) {
     EXPECT_EQ(Item(window, ids::HighRed), "200");
     EXPECT_EQ(Item(window, ids::HighGreen), "100");
     EXPECT_EQ(Item(window, ids::HighBlue), "50");
-    EXPECT_EQ(Published().HIR, 200);
-    EXPECT_EQ(Published().HIG, 100);
-    EXPECT_EQ(Published().HIB, 50);
+    EXPECT_EQ(Published().highRed, 200);
+    EXPECT_EQ(Published().highGreen, 100);
+    EXPECT_EQ(Published().highBlue, 50);
 
     ASSERT_TRUE(ClickAndAnswer(window, ids::LowColour, choose("1", "2", "3")));
-    EXPECT_EQ(Published().LOR, 1);
-    EXPECT_EQ(Published().LOG, 2);
-    EXPECT_EQ(Published().LOB, 3);
+    EXPECT_EQ(Published().lowRed, 1);
+    EXPECT_EQ(Published().lowGreen, 2);
+    EXPECT_EQ(Published().lowBlue, 3);
 
     ASSERT_TRUE(ClickAndAnswer(window, ids::FontColour, choose("10", "20", "30")));
-    EXPECT_EQ(dialog->Settings().FontColor, RGB(10, 20, 30));
-    EXPECT_EQ(Published().FontColor, RGB(10, 20, 30));
+    EXPECT_EQ(dialog->Settings().fontColour, RGB(10, 20, 30));
+    EXPECT_EQ(Published().fontColour, RGB(10, 20, 30));
     // The swatch beside the button shows the colour.
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     PumpMessages(50);
@@ -259,7 +259,7 @@ TEST(Overlay, AChosenColourFillsTheThreeBytesOrTheTextColour) {
 
 TEST(Pickers, BrowseTakesTheDirectoryOfTheChosenPathAndCancelChangesNothing) {
     ScopedCameraKey camera("browse");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     SetItemText(window, ids::Directory, "C:\\before");
     SetItemText(window, ids::FileName, "typed");
@@ -278,7 +278,7 @@ TEST(Pickers, BrowseTakesTheDirectoryOfTheChosenPathAndCancelChangesNothing) {
 
     ASSERT_TRUE(ClickAndAnswer(window, ids::Browse, answer(IDOK, "C:\\windows\\my own name.jpg")));
     EXPECT_EQ(Item(window, ids::Directory), "C:\\windows");
-    EXPECT_EQ(dialog->Settings().FIL, "C:\\windows");
+    EXPECT_EQ(dialog->Settings().directory, "C:\\windows");
     EXPECT_EQ(Item(window, ids::FileName), "typed") << "the refresh kept the typed file name";
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(camera.Read("FIL").Text(), "C:\\windows");
@@ -304,7 +304,7 @@ TEST(Pickers, SelectWatermarkShowsThePathReadOnlyAndPublishesIt) {
     ASSERT_TRUE(ClickAndAnswer(window, ids::SelectWatermark, answer(IDOK, "C:\\windows\\win.ini")));
     EXPECT_EQ(Item(window, ids::WatermarkPath), "C:\\windows\\win.ini");
     EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(window, ids::WatermarkPath), GWL_STYLE) & ES_READONLY);
-    EXPECT_EQ(Published().WTP, "C:\\windows\\win.ini");
+    EXPECT_EQ(Published().watermarkPath, "C:\\windows\\win.ini");
     ASSERT_TRUE(CloseWithEscape(window));
 }
 
@@ -312,10 +312,10 @@ TEST(Session, SwitchesReachTheSessionAndThePairClosesTogether) {
     ScopedCameraKey camera("session");
     ASSERT_TRUE(camera.WriteDword("ATI", 1));
     ASSERT_TRUE(camera.WriteDword("AFT", 1));
-    auto* session = new camview(nullptr);
+    auto* session = new LiveView(nullptr);
     HWND liveView = session->GetSafeHwnd();
     ASSERT_NE(liveView, nullptr);
-    ccamaction* dialog = OpenCamera(camera.Name(), nullptr, session);
+    CamActionDialog* dialog = OpenCamera(camera.Name(), nullptr, session);
     session->SetActionDialog(dialog);
     HWND window = dialog->GetSafeHwnd();
 
@@ -343,9 +343,9 @@ TEST(Session, SwitchesReachTheSessionAndThePairClosesTogether) {
 
 TEST(Session, ClosingTheLiveViewFirstSavesAndClosesTheDialog) {
     ScopedCameraKey camera("liveview");
-    auto* session = new camview(nullptr);
+    auto* session = new LiveView(nullptr);
     HWND liveView = session->GetSafeHwnd();
-    ccamaction* dialog = OpenCamera(camera.Name(), nullptr, session);
+    CamActionDialog* dialog = OpenCamera(camera.Name(), nullptr, session);
     session->SetActionDialog(dialog);
     HWND window = dialog->GetSafeHwnd();
     SetItemText(window, ids::FtpPath, "by live view");
@@ -356,9 +356,9 @@ TEST(Session, ClosingTheLiveViewFirstSavesAndClosesTheDialog) {
 
 TEST(Session, ClosingTheLiveViewInsideAValidationBoxSavesEveryValidValue) {
     ScopedCameraKey camera("liveviewbox");
-    auto* session = new camview(nullptr);
+    auto* session = new LiveView(nullptr);
     HWND liveView = session->GetSafeHwnd();
-    ccamaction* dialog = OpenCamera(camera.Name(), nullptr, session);
+    CamActionDialog* dialog = OpenCamera(camera.Name(), nullptr, session);
     session->SetActionDialog(dialog);
     HWND window = dialog->GetSafeHwnd();
     SetItemText(window, ids::WatermarkWidth, "wide"); // refused; the addresses come after it
@@ -376,7 +376,7 @@ TEST(Session, ClosingTheLiveViewInsideAValidationBoxSavesEveryValidValue) {
 
 TEST(Pickers, AChosenFontIsShownUsedForTheTextAndPublished) {
     ScopedCameraKey camera("fontok");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     EXPECT_FALSE(::GetWindowLongA(::GetDlgItem(window, ids::FontFace), GWL_STYLE) & ES_READONLY);
     ASSERT_TRUE(ClickAndAnswer(window, ids::ChooseFont, [] {
@@ -389,16 +389,16 @@ TEST(Pickers, AChosenFontIsShownUsedForTheTextAndPublished) {
         Answer(picker, IDOK);
         WaitForWindowGone(picker);
     }));
-    EXPECT_STREQ(dialog->Settings().LFN.lfFaceName, "Tahoma");
-    EXPECT_STREQ(Published().LFN.lfFaceName, "Tahoma");
-    EXPECT_LT(Published().LFN.lfHeight, 0);
+    EXPECT_STREQ(dialog->Settings().textFont.lfFaceName, "Tahoma");
+    EXPECT_STREQ(Published().textFont.lfFaceName, "Tahoma");
+    EXPECT_LT(Published().textFont.lfHeight, 0);
     EXPECT_EQ(Item(window, ids::FontFace), "Tahoma");
     EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(window, ids::FontFace), GWL_STYLE) & ES_READONLY);
     HFONT shown = reinterpret_cast<HFONT>(::SendDlgItemMessageA(window, ids::Text, WM_GETFONT, 0, 0));
     LOGFONTA shownFont{};
     ASSERT_EQ(::GetObjectA(shown, sizeof shownFont, &shownFont), static_cast<int>(sizeof shownFont));
     EXPECT_STREQ(shownFont.lfFaceName, "Tahoma");
-    EXPECT_EQ(shownFont.lfHeight, Published().LFN.lfHeight);
+    EXPECT_EQ(shownFont.lfHeight, Published().textFont.lfHeight);
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(camera.Read("LFN").data.data()) + 28), "Tahoma");
 }

@@ -3,7 +3,7 @@
 #include "ActionDialogHarness.h"
 #include "app/CameraListDialog.h"
 #include "framework/DataExchange.h"
-#include "session/camview.h"
+#include "session/LiveView.h"
 #include "settings/CameraSettings.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +70,7 @@ const TypedValue EveryEdit[] = {
 TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
     ScopedCameraKey camera("first");
     ASSERT_FALSE(camera.Exists());
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(GetText(window), "CAM ACTION");
@@ -88,9 +88,9 @@ TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
         EXPECT_EQ(Item(window, id), "") << "edit " << id;
     for (int id : Checks)
         EXPECT_FALSE(IsChecked(window, id)) << "check " << id;
-    EXPECT_EQ(dialog->Settings().PLS, 5);
-    EXPECT_EQ(Published().PLS, 5);
-    EXPECT_EQ(Published().FontColor, 0u);
+    EXPECT_EQ(dialog->Settings().polygonSides, 5);
+    EXPECT_EQ(Published().polygonSides, 5);
+    EXPECT_EQ(Published().fontColour, 0u);
     EXPECT_EQ(dialog->SaveSeconds(), 0);
     EXPECT_EQ(dialog->FtpSeconds(), 30);
     EXPECT_EQ(dialog->EmailSeconds(), 0);
@@ -114,10 +114,10 @@ TEST(CamAction, EverySettingSurvivesEscapeAndReopenExceptTheSessionOnlyOnes) {
     // A CAM stored under the key never renames the camera opened with this name.
     ASSERT_TRUE(camera.WriteText("CAM", "Somebody else"));
 
-    ccamaction* reopened = OpenCamera(camera.Name());
+    CamActionDialog* reopened = OpenCamera(camera.Name());
     window = reopened->GetSafeHwnd();
     EXPECT_EQ(Item(window, ids::CameraName), camera.Name());
-    EXPECT_EQ(reopened->Settings().CAM, camera.Name());
+    EXPECT_EQ(reopened->Settings().cameraName, camera.Name());
     for (const TypedValue& value : EveryEdit) {
         if (value.id == ids::FtpPassword)
             EXPECT_EQ(Item(window, value.id), "") << "the password is never stored";
@@ -140,19 +140,19 @@ TEST(CamAction, EverySettingSurvivesEscapeAndReopenExceptTheSessionOnlyOnes) {
     EXPECT_EQ(password, "");
     // Opening publishes the restored overlay at once.
     const OverlaySettings& overlay = Published();
-    EXPECT_EQ(overlay.WXX, -12);
-    EXPECT_EQ(overlay.WHI, 120);
-    EXPECT_EQ(overlay.WTP, "C:\\marks\\logo.bmp");
-    EXPECT_EQ(overlay.HIB, 252);
-    EXPECT_EQ(overlay.LOR, 1);
-    EXPECT_EQ(overlay.TXY, -8);
-    EXPECT_EQ(overlay.UWM, 1);
-    EXPECT_EQ(overlay.UTT, 1);
-    EXPECT_EQ(overlay.UPO, 1);
-    EXPECT_EQ(overlay.UVT, 1);
-    EXPECT_EQ(overlay.WTX, 1);
-    EXPECT_EQ(overlay.WTW, 200);
-    EXPECT_EQ(overlay.WTH, 60);
+    EXPECT_EQ(overlay.watermarkX, -12);
+    EXPECT_EQ(overlay.watermarkHeight, 120);
+    EXPECT_EQ(overlay.watermarkPath, "C:\\marks\\logo.bmp");
+    EXPECT_EQ(overlay.highBlue, 252);
+    EXPECT_EQ(overlay.lowRed, 1);
+    EXPECT_EQ(overlay.textY, -8);
+    EXPECT_EQ(overlay.useWatermark, 1);
+    EXPECT_EQ(overlay.useTransparent, 1);
+    EXPECT_EQ(overlay.polygonWatermark, 1);
+    EXPECT_EQ(overlay.verticalText, 1);
+    EXPECT_EQ(overlay.wrapInBox, 1);
+    EXPECT_EQ(overlay.boxWidth, 200);
+    EXPECT_EQ(overlay.boxDepth, 60);
     EXPECT_STREQ(overlay.text, "Front door\r\nsecond line");
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(camera.Read("CAM").Text(), camera.Name());
@@ -230,11 +230,11 @@ TEST(CamAction, ALongDirectoryAndALongTextSurviveAReopen) {
     EXPECT_EQ(camera.Read("UTX").data.size(), 401u);
     EXPECT_EQ(camera.Read("FTP").Text(), server);
 
-    ccamaction* reopened = OpenCamera(camera.Name());
+    CamActionDialog* reopened = OpenCamera(camera.Name());
     window = reopened->GetSafeHwnd();
     EXPECT_EQ(Item(window, ids::Directory), directory);
     EXPECT_EQ(Item(window, ids::Text), text);
-    EXPECT_EQ(reopened->Settings().FIL, directory);
+    EXPECT_EQ(reopened->Settings().directory, directory);
     // The composer gets the text cut to 299 characters.
     EXPECT_EQ(std::string(Published().text), text.substr(0, 299));
     ASSERT_TRUE(CloseWithEscape(window));
@@ -243,26 +243,26 @@ TEST(CamAction, ALongDirectoryAndALongTextSurviveAReopen) {
 
 TEST(CamAction, AColourAbove255IsRefusedWhileTypingAndTheOldByteStays) {
     ScopedCameraKey camera("colour");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     SetItemText(window, ids::HighGreen, "12");
-    EXPECT_EQ(Published().HIG, 12);
+    EXPECT_EQ(Published().highGreen, 12);
     EXPECT_EQ(TypeExpectingBox(window, ids::HighGreen, "256"), "Please enter an integer between 0 and 255.");
-    EXPECT_EQ(dialog->Settings().HIG, 12);
-    EXPECT_EQ(Published().HIG, 12);
+    EXPECT_EQ(dialog->Settings().highGreen, 12);
+    EXPECT_EQ(Published().highGreen, 12);
     SetItemText(window, ids::HighGreen, "13");
-    EXPECT_EQ(Published().HIG, 13);
+    EXPECT_EQ(Published().highGreen, 13);
     EXPECT_EQ(TypeExpectingBox(window, ids::LowBlue, "-1"), "Please enter an integer between 0 and 255.");
-    EXPECT_EQ(dialog->Settings().LOB, 0);
+    EXPECT_EQ(dialog->Settings().lowBlue, 0);
     SetItemText(window, ids::LowBlue, "4");
-    EXPECT_EQ(Published().LOB, 4);
+    EXPECT_EQ(Published().lowBlue, 4);
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(camera.Read("HIG").Dword(), 13u);
 }
 
 TEST(CamAction, SaveOnMotionIsRefusedWithoutItsNumbersAndStopsWhenOneIsTypedOutOfRange) {
     ScopedCameraKey camera("motion");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     struct Refused {
         int id;
@@ -286,7 +286,7 @@ TEST(CamAction, SaveOnMotionIsRefusedWithoutItsNumbersAndStopsWhenOneIsTypedOutO
     ::CheckDlgButton(window, ids::SaveOnMotion, BST_CHECKED);
     Click(window, ids::SaveOnMotion);
     PumpMessages(50);
-    EXPECT_EQ(dialog->Settings().MOT, 1);
+    EXPECT_EQ(dialog->Settings().saveOnMotion, 1);
     EXPECT_EQ(dialog->MotionShare(), 7);
     EXPECT_EQ(dialog->PixelChange(), 7);
     EXPECT_EQ(dialog->MotionGapSeconds(), 7);
@@ -294,7 +294,7 @@ TEST(CamAction, SaveOnMotionIsRefusedWithoutItsNumbersAndStopsWhenOneIsTypedOutO
     EXPECT_EQ(TypeExpectingBox(window, ids::MotionGap, "90000"),
               "Please enter an integer between 1 and 86400.");
     EXPECT_FALSE(IsChecked(window, ids::SaveOnMotion));
-    EXPECT_EQ(dialog->Settings().MOT, 0);
+    EXPECT_EQ(dialog->Settings().saveOnMotion, 0);
     EXPECT_EQ(dialog->MotionGapSeconds(), 7);
     SetItemText(window, ids::MotionGap, "8");
     ASSERT_TRUE(CloseWithEscape(window));
@@ -304,18 +304,18 @@ TEST(CamAction, SaveOnMotionIsRefusedWithoutItsNumbersAndStopsWhenOneIsTypedOutO
 
 TEST(CamAction, ClearingAnIntegerEditShowsTheIntegerMessageAtOnce) {
     ScopedCameraKey camera("integer");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     SetItemText(window, ids::WatermarkX, "40");
     EXPECT_EQ(TypeExpectingBox(window, ids::WatermarkX, ""), "Please enter an integer.");
-    EXPECT_EQ(dialog->Settings().WXX, 40);
-    EXPECT_EQ(Published().WXX, 40);
+    EXPECT_EQ(dialog->Settings().watermarkX, 40);
+    EXPECT_EQ(Published().watermarkX, 40);
     SetItemText(window, ids::WatermarkX, "41");
     EXPECT_EQ(TypeExpectingBox(window, ids::BoxDepth, "12x"), "Please enter an integer.");
-    EXPECT_EQ(Published().WXX, 41) << "the values before the failing edit are taken";
+    EXPECT_EQ(Published().watermarkX, 41) << "the values before the failing edit are taken";
     SetItemText(window, ids::BoxDepth, "9");
-    EXPECT_EQ(Published().WXX, 41);
-    EXPECT_EQ(Published().WTH, 9);
+    EXPECT_EQ(Published().watermarkX, 41);
+    EXPECT_EQ(Published().boxDepth, 9);
     ASSERT_TRUE(CloseWithEscape(window));
 }
 
@@ -356,8 +356,8 @@ TEST(CamAction, ClosingWithARefusedEntryNamesItKeepsItsValueAndSavesEverythingEl
     for (const Row& row :
          {Row{ids::EmailSeconds, "twelve", "Email seconds between: Please enter an integer.", "ETL", 120},
           Row{ids::KeepDays, "99999", "Days to keep: Please enter an integer between 0 and 36500.", "RTD", 0},
-          Row{ids::MotionShare, "0", "Motion, x 0.1 % changed: Please enter an integer between 1 and 1000.", "MSE",
-              10}}) {
+          Row{ids::MotionShare, "0", "Motion, x 0.1 % changed: Please enter an integer between 1 and 1000.",
+              "MSE", 10}}) {
         SCOPED_TRACE(row.box);
         ScopedCameraKey camera("refused");
         HWND window = OpenCamera(camera.Name())->GetSafeHwnd();
@@ -394,7 +394,7 @@ TEST(CamAction, TheCloseBoxSavesAndCloses) {
 
 TEST(CamAction, AccessorsReturnTheMembersOfTheLastExchangeAndTypedIntervals) {
     ScopedCameraKey camera("accessors");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     // The schedule sees a typed interval at once, without any other control being used.
     SetItemText(window, ids::SaveSeconds, "15abc");
@@ -415,11 +415,11 @@ TEST(CamAction, AccessorsReturnTheMembersOfTheLastExchangeAndTypedIntervals) {
 
     // Other edits reach the members only when values are taken.
     SetItemText(window, ids::Directory, "C:\\cams");
-    EXPECT_EQ(dialog->Settings().FIL, "");
+    EXPECT_EQ(dialog->Settings().directory, "");
     std::string bareName = "untouched";
     EXPECT_EQ(dialog->BuildImagePath(bareName), "C:\\cams\\image.jpg");
     EXPECT_EQ(bareName, "image.jpg");
-    EXPECT_EQ(dialog->Settings().FIL, "C:\\cams");
+    EXPECT_EQ(dialog->Settings().directory, "C:\\cams");
 
     SetItemText(window, ids::FileName, "door");
     ::CheckDlgButton(window, ids::AppendTime, BST_CHECKED);
@@ -484,7 +484,7 @@ TEST(CamAction, SaveCurrentImageWithoutACameraPublishesNothing) {
 }
 
 namespace {
-ccamaction* tickedDialog = nullptr;
+CamActionDialog* tickedDialog = nullptr;
 int ticksInsideBox = 0;
 std::atomic<bool> ticking{false};
 void CALLBACK TickLikeTheSchedule(HWND, UINT, UINT_PTR, DWORD) {
@@ -536,7 +536,7 @@ TEST(CamAction, ATickInsideAValidationBoxStacksNoFurtherBox) {
 // The limits delete images: a number counts once its field is left, not while it is typed.
 TEST(CamAction, RetentionLimitsCountOnceTheirFieldIsLeftAndAreRefusedOutOfRange) {
     ScopedCameraKey camera("retention");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     EXPECT_EQ(Item(window, ids::KeepDays), "0");
     EXPECT_EQ(Item(window, ids::KeepMegabytes), "0");

@@ -32,7 +32,7 @@ bool ClickPolygon(HWND window, const std::function<void()>& answer) {
 
 TEST(PolygonDialog, OpensCheckedWithTheSidesAndAcceptsThreeAndTwentyOne) {
     for (int accepted : {3, 21}) {
-        SpecialWatermark dialog(MinPolygonSides, MaxPolygonSides);
+        PolygonWatermarkDialog dialog(MinPolygonSides, MaxPolygonSides);
         dialog.check = 1;
         dialog.sides = 5;
         bool openedChecked = false;
@@ -56,7 +56,7 @@ TEST(PolygonDialog, OpensCheckedWithTheSidesAndAcceptsThreeAndTwentyOne) {
 }
 
 TEST(PolygonDialog, RefusesTwoAndTwentyTwoAndStaysOpen) {
-    SpecialWatermark dialog(MinPolygonSides, MaxPolygonSides);
+    PolygonWatermarkDialog dialog(MinPolygonSides, MaxPolygonSides);
     dialog.check = 1;
     dialog.sides = 5;
     std::string onTwo, onTwentyTwo, onOkWithTwentyTwo, onEmpty;
@@ -86,7 +86,7 @@ TEST(PolygonDialog, RefusesTwoAndTwentyTwoAndStaysOpen) {
 
 TEST(PolygonFlow, OkSetsTheSidesCancelAndUncheckTurnPolygonModeOff) {
     ScopedCameraKey camera("polygon");
-    ccamaction* dialog = OpenCamera(camera.Name());
+    CamActionDialog* dialog = OpenCamera(camera.Name());
     HWND window = dialog->GetSafeHwnd();
     SetItemText(window, ids::WatermarkWidth, "90"); // typed, no change handler
 
@@ -101,18 +101,18 @@ TEST(PolygonFlow, OkSetsTheSidesCancelAndUncheckTurnPolygonModeOff) {
     }));
     EXPECT_EQ(shownSides, "5");
     EXPECT_TRUE(IsChecked(window, ids::Polygon));
-    EXPECT_EQ(Published().UPO, 1);
-    EXPECT_EQ(Published().PLS, 8);
+    EXPECT_EQ(Published().polygonWatermark, 1);
+    EXPECT_EQ(Published().polygonSides, 8);
     EXPECT_EQ(Item(window, ids::WatermarkWidth), "90");
-    EXPECT_EQ(Published().WID, 90);
+    EXPECT_EQ(Published().watermarkWidth, 90);
 
     // Unchecking opens no dialog.
     ::CheckDlgButton(window, ids::Polygon, BST_UNCHECKED);
     Click(window, ids::Polygon);
     PumpMessages(300);
     EXPECT_TRUE(FindWindows(PolygonCaption).empty());
-    EXPECT_EQ(Published().UPO, 0);
-    EXPECT_EQ(Published().PLS, 8);
+    EXPECT_EQ(Published().polygonWatermark, 0);
+    EXPECT_EQ(Published().polygonSides, 8);
 
     // Cancel leaves it unchecked and keeps the sides.
     ASSERT_TRUE(ClickPolygon(window, [&] {
@@ -125,8 +125,8 @@ TEST(PolygonFlow, OkSetsTheSidesCancelAndUncheckTurnPolygonModeOff) {
     }));
     EXPECT_EQ(shownSides, "8");
     EXPECT_FALSE(IsChecked(window, ids::Polygon));
-    EXPECT_EQ(Published().UPO, 0);
-    EXPECT_EQ(Published().PLS, 8);
+    EXPECT_EQ(Published().polygonWatermark, 0);
+    EXPECT_EQ(Published().polygonSides, 8);
 
     // OK with the box in the polygon dialog unchecked: off, but the sides are taken.
     ASSERT_TRUE(ClickPolygon(window, [&] {
@@ -138,8 +138,8 @@ TEST(PolygonFlow, OkSetsTheSidesCancelAndUncheckTurnPolygonModeOff) {
         WaitForWindowGone(box);
     }));
     EXPECT_FALSE(IsChecked(window, ids::Polygon));
-    EXPECT_EQ(Published().UPO, 0);
-    EXPECT_EQ(Published().PLS, 4);
+    EXPECT_EQ(Published().polygonWatermark, 0);
+    EXPECT_EQ(Published().polygonSides, 4);
 
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(camera.Read("PLS").Dword(), 4u);
@@ -147,6 +147,6 @@ TEST(PolygonFlow, OkSetsTheSidesCancelAndUncheckTurnPolygonModeOff) {
 
     // The sides come back with the camera.
     HWND reopened = OpenCamera(camera.Name())->GetSafeHwnd();
-    EXPECT_EQ(Published().PLS, 4);
+    EXPECT_EQ(Published().polygonSides, 4);
     ASSERT_TRUE(CloseWithEscape(reopened));
 }

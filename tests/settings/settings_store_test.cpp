@@ -32,50 +32,50 @@ bool IsTextValue(const std::string& name) {
 // Every stored setting changed from its default.
 CameraSettings ChangedSettings(const std::string& camera) {
     CameraSettings s;
-    s.CAM = camera;
-    s.AUS = 1;
-    s.ATI = 1;
-    s.OFS = "15";
-    s.FIN = "door";
-    s.AVI = 1;
-    s.AFT = 1;
-    s.FTP = "127.0.0.1";
-    s.FTO = "45";
-    s.FIL = "C:\\cams";
-    s.FtpPassword = "secret";
-    s.FTU = "watcher";
-    s.FTD = "incoming";
-    s.WXX = -12;
-    s.WYY = 34;
-    s.WID = 160;
-    s.WHI = 120;
-    s.WTP = "C:\\marks\\logo.bmp";
-    s.HIR = 250;
-    s.HIG = 251;
-    s.HIB = 252;
-    s.LOR = 1;
-    s.LOG = 2;
-    s.LOB = 3;
-    s.TXX = 7;
-    s.TXY = -8;
-    s.UWM = 1;
-    s.UTT = 1;
-    s.UPO = 1;
-    s.UVT = 1;
-    s.WTX = 1;
-    s.WTW = 200;
-    s.WTH = 60;
-    s.EmailAuto = 1;
-    s.ETL = 300;
-    s.EML = "a@example.com;b@example.com";
-    s.MirrorToHttp = 1;
-    s.PLS = 7;
-    s.LFN.lfHeight = -19;
-    s.LFN.lfWeight = FW_BOLD;
-    s.LFN.lfItalic = 1;
-    std::strcpy(s.LFN.lfFaceName, "Tahoma");
-    s.FontColor = RGB(10, 20, 30);
-    s.UTX = "Front door\r\nsecond line";
+    s.cameraName = camera;
+    s.saveAuto = 1;
+    s.viewAfterSaving = 1;
+    s.saveSeconds = "15";
+    s.fileName = "door";
+    s.appendTime = 1;
+    s.ftpAuto = 1;
+    s.ftpServer = "127.0.0.1";
+    s.ftpSeconds = "45";
+    s.directory = "C:\\cams";
+    s.ftpPassword = "secret";
+    s.ftpUser = "watcher";
+    s.ftpPath = "incoming";
+    s.watermarkX = -12;
+    s.watermarkY = 34;
+    s.watermarkWidth = 160;
+    s.watermarkHeight = 120;
+    s.watermarkPath = "C:\\marks\\logo.bmp";
+    s.highRed = 250;
+    s.highGreen = 251;
+    s.highBlue = 252;
+    s.lowRed = 1;
+    s.lowGreen = 2;
+    s.lowBlue = 3;
+    s.textX = 7;
+    s.textY = -8;
+    s.useWatermark = 1;
+    s.useTransparent = 1;
+    s.polygonWatermark = 1;
+    s.verticalText = 1;
+    s.wrapInBox = 1;
+    s.boxWidth = 200;
+    s.boxDepth = 60;
+    s.emailAuto = 1;
+    s.emailSeconds = 300;
+    s.emailAddresses = "a@example.com;b@example.com";
+    s.mirrorToHttp = 1;
+    s.polygonSides = 7;
+    s.textFont.lfHeight = -19;
+    s.textFont.lfWeight = FW_BOLD;
+    s.textFont.lfItalic = 1;
+    std::strcpy(s.textFont.lfFaceName, "Tahoma");
+    s.fontColour = RGB(10, 20, 30);
+    s.storedText = "Front door\r\nsecond line";
     return s;
 }
 
@@ -111,10 +111,11 @@ bool SameValue(const StoredSetting& row, const CameraSettings& a, const CameraSe
 } // namespace
 
 TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
-    const char* const expected[] = {
-        "CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO", "FTU", "FTD", "UWM", "UTT",
-        "WTP", "LOR", "LOG", "LOB", "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID", "WHI",
-        "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS"};
+    const char* const expected[] = {"CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP",
+                                    "FTO", "FTU", "FTD", "UWM", "UTT", "WTP", "LOR", "LOG", "LOB",
+                                    "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID",
+                                    "WHI", "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO",
+                                    "EML", "ETL", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS"};
     ASSERT_EQ(std::size(expected), StoredSettings().size());
     for (const char* name : expected) {
         const StoredSetting* row = FindStoredSetting(name);
@@ -153,7 +154,7 @@ TEST(SaveSettings, ValuesReadBackWithTheirTypesAndSizes) {
         } else if (std::string(name) == "LFN") {
             EXPECT_EQ(value.type, static_cast<DWORD>(REG_BINARY));
             ASSERT_EQ(value.data.size(), 60u);
-            EXPECT_EQ(std::memcmp(value.data.data(), &settings.LFN, 60), 0);
+            EXPECT_EQ(std::memcmp(value.data.data(), &settings.textFont, 60), 0);
         } else {
             EXPECT_EQ(value.type, static_cast<DWORD>(REG_DWORD)) << name;
             EXPECT_EQ(value.data.size(), 4u) << name;
@@ -179,54 +180,54 @@ TEST(LoadSettings, RestoresWhatWasSavedExceptSaveAutoAndTheSessionOnlyValues) {
     ASSERT_TRUE(SaveSettingsToRegistry(saved));
 
     CameraSettings loaded;
-    loaded.CAM = camera.Name();
+    loaded.cameraName = camera.Name();
     const LoadOutcome outcome = LoadSettingsFromRegistry(loaded);
     EXPECT_TRUE(outcome.keyOpened);
     EXPECT_EQ(outcome.enumerationError, ERROR_SUCCESS);
     EXPECT_TRUE(outcome.viewAfterSaving);
     EXPECT_TRUE(outcome.fontRestored);
     ASSERT_TRUE(outcome.text.has_value());
-    EXPECT_EQ(*outcome.text, saved.UTX);
+    EXPECT_EQ(*outcome.text, saved.storedText);
 
-    EXPECT_EQ(loaded.AUS, 0) << "a reopened camera never starts saving by itself";
-    EXPECT_EQ(loaded.ATI, 1);
-    EXPECT_EQ(loaded.OFS, "15");
-    EXPECT_EQ(loaded.FIN, "door");
-    EXPECT_EQ(loaded.AVI, 1);
-    EXPECT_EQ(loaded.AFT, 1);
-    EXPECT_EQ(loaded.FTP, "127.0.0.1");
-    EXPECT_EQ(loaded.FTO, "45");
-    EXPECT_EQ(loaded.FIL, "C:\\cams");
-    EXPECT_EQ(loaded.FTU, "watcher");
-    EXPECT_EQ(loaded.FTD, "incoming");
-    EXPECT_EQ(loaded.WXX, -12);
-    EXPECT_EQ(loaded.WYY, 34);
-    EXPECT_EQ(loaded.WID, 160);
-    EXPECT_EQ(loaded.WHI, 120);
-    EXPECT_EQ(loaded.WTP, "C:\\marks\\logo.bmp");
-    EXPECT_EQ(loaded.HIR, 250);
-    EXPECT_EQ(loaded.HIG, 251);
-    EXPECT_EQ(loaded.HIB, 252);
-    EXPECT_EQ(loaded.LOR, 1);
-    EXPECT_EQ(loaded.LOG, 2);
-    EXPECT_EQ(loaded.LOB, 3);
-    EXPECT_EQ(loaded.TXX, 7);
-    EXPECT_EQ(loaded.TXY, -8);
-    EXPECT_EQ(loaded.UWM, 1);
-    EXPECT_EQ(loaded.UTT, 1);
-    EXPECT_EQ(loaded.UPO, 1);
-    EXPECT_EQ(loaded.UVT, 1);
-    EXPECT_EQ(loaded.WTX, 1);
-    EXPECT_EQ(loaded.WTW, 200);
-    EXPECT_EQ(loaded.WTH, 60);
-    EXPECT_EQ(loaded.ETL, 300);
-    EXPECT_EQ(loaded.EML, "a@example.com;b@example.com");
-    EXPECT_EQ(loaded.PLS, 7);
-    EXPECT_EQ(std::memcmp(&loaded.LFN, &saved.LFN, sizeof(LOGFONTA)), 0);
-    EXPECT_EQ(loaded.FontColor, RGB(10, 20, 30));
-    EXPECT_EQ(loaded.FtpPassword, "");
-    EXPECT_EQ(loaded.EmailAuto, 0);
-    EXPECT_EQ(loaded.MirrorToHttp, 0);
+    EXPECT_EQ(loaded.saveAuto, 0) << "a reopened camera never starts saving by itself";
+    EXPECT_EQ(loaded.viewAfterSaving, 1);
+    EXPECT_EQ(loaded.saveSeconds, "15");
+    EXPECT_EQ(loaded.fileName, "door");
+    EXPECT_EQ(loaded.appendTime, 1);
+    EXPECT_EQ(loaded.ftpAuto, 1);
+    EXPECT_EQ(loaded.ftpServer, "127.0.0.1");
+    EXPECT_EQ(loaded.ftpSeconds, "45");
+    EXPECT_EQ(loaded.directory, "C:\\cams");
+    EXPECT_EQ(loaded.ftpUser, "watcher");
+    EXPECT_EQ(loaded.ftpPath, "incoming");
+    EXPECT_EQ(loaded.watermarkX, -12);
+    EXPECT_EQ(loaded.watermarkY, 34);
+    EXPECT_EQ(loaded.watermarkWidth, 160);
+    EXPECT_EQ(loaded.watermarkHeight, 120);
+    EXPECT_EQ(loaded.watermarkPath, "C:\\marks\\logo.bmp");
+    EXPECT_EQ(loaded.highRed, 250);
+    EXPECT_EQ(loaded.highGreen, 251);
+    EXPECT_EQ(loaded.highBlue, 252);
+    EXPECT_EQ(loaded.lowRed, 1);
+    EXPECT_EQ(loaded.lowGreen, 2);
+    EXPECT_EQ(loaded.lowBlue, 3);
+    EXPECT_EQ(loaded.textX, 7);
+    EXPECT_EQ(loaded.textY, -8);
+    EXPECT_EQ(loaded.useWatermark, 1);
+    EXPECT_EQ(loaded.useTransparent, 1);
+    EXPECT_EQ(loaded.polygonWatermark, 1);
+    EXPECT_EQ(loaded.verticalText, 1);
+    EXPECT_EQ(loaded.wrapInBox, 1);
+    EXPECT_EQ(loaded.boxWidth, 200);
+    EXPECT_EQ(loaded.boxDepth, 60);
+    EXPECT_EQ(loaded.emailSeconds, 300);
+    EXPECT_EQ(loaded.emailAddresses, "a@example.com;b@example.com");
+    EXPECT_EQ(loaded.polygonSides, 7);
+    EXPECT_EQ(std::memcmp(&loaded.textFont, &saved.textFont, sizeof(LOGFONTA)), 0);
+    EXPECT_EQ(loaded.fontColour, RGB(10, 20, 30));
+    EXPECT_EQ(loaded.ftpPassword, "");
+    EXPECT_EQ(loaded.emailAuto, 0);
+    EXPECT_EQ(loaded.mirrorToHttp, 0);
 }
 
 // Each row on its own: a value changed from its default comes back in its own member and no other
@@ -239,13 +240,13 @@ TEST(StoredSettings, EachValueChangedAloneComesBackInItsOwnMemberOnly) {
             continue; // names the key itself
         ScopedCameraKey camera("row " + name);
         CameraSettings saved;
-        saved.CAM = camera.Name();
+        saved.cameraName = camera.Name();
         ChangeFromDefault(row, saved);
         ASSERT_FALSE(SameValue(row, saved, defaults)) << name;
         ASSERT_TRUE(SaveSettingsToRegistry(saved));
 
         CameraSettings loaded;
-        loaded.CAM = camera.Name();
+        loaded.cameraName = camera.Name();
         const LoadOutcome outcome = LoadSettingsFromRegistry(loaded);
         const bool loadsIntoMember =
             row.kind != StoredKind::WriteOnlyFlag && row.kind != StoredKind::EditText;
@@ -257,7 +258,7 @@ TEST(StoredSettings, EachValueChangedAloneComesBackInItsOwnMemberOnly) {
                 << name << " changed, " << other.name << " differs";
         }
         ASSERT_TRUE(outcome.text.has_value());
-        EXPECT_EQ(*outcome.text, row.kind == StoredKind::EditText ? saved.UTX : "") << name;
+        EXPECT_EQ(*outcome.text, row.kind == StoredKind::EditText ? saved.storedText : "") << name;
         EXPECT_EQ(outcome.viewAfterSaving, row.kind == StoredKind::ViewFlag) << name;
         if (row.kind == StoredKind::WriteOnlyFlag) {
             EXPECT_EQ(camera.Read(name).Dword(), 1u);
@@ -280,13 +281,13 @@ TEST(LoadSettings, ReadsValuesLongerThanTheFirstBufferWhole) {
     ASSERT_TRUE(camera.WriteText(std::string(300, 'N'), std::string(500, 'x')));
 
     CameraSettings loaded;
-    loaded.CAM = camera.Name();
+    loaded.cameraName = camera.Name();
     const LoadOutcome outcome = LoadSettingsFromRegistry(loaded);
     EXPECT_EQ(outcome.enumerationError, ERROR_SUCCESS);
-    EXPECT_EQ(loaded.FIL, directory);
-    EXPECT_EQ(loaded.EML, addresses);
-    EXPECT_EQ(loaded.WTP, watermark);
-    EXPECT_EQ(loaded.FIN, "short");
+    EXPECT_EQ(loaded.directory, directory);
+    EXPECT_EQ(loaded.emailAddresses, addresses);
+    EXPECT_EQ(loaded.watermarkPath, watermark);
+    EXPECT_EQ(loaded.fileName, "short");
     ASSERT_TRUE(outcome.text.has_value());
     EXPECT_EQ(*outcome.text, text);
 }
@@ -310,21 +311,21 @@ TEST(LoadSettings, IgnoresWrongTypesUnknownNamesAndBadSizes) {
     ASSERT_TRUE(camera.Write("FTO", REG_EXPAND_SZ, "9\0", 2));
 
     CameraSettings loaded;
-    loaded.CAM = camera.Name();
+    loaded.cameraName = camera.Name();
     const LoadOutcome outcome = LoadSettingsFromRegistry(loaded);
     EXPECT_EQ(outcome.enumerationError, ERROR_SUCCESS);
-    EXPECT_EQ(loaded.FIL, "");
-    EXPECT_EQ(loaded.WXX, 0);
-    EXPECT_EQ(loaded.WYY, 0);
+    EXPECT_EQ(loaded.directory, "");
+    EXPECT_EQ(loaded.watermarkX, 0);
+    EXPECT_EQ(loaded.watermarkY, 0);
     EXPECT_FALSE(outcome.fontRestored);
-    EXPECT_EQ(loaded.LFN.lfFaceName[0], '\0');
-    EXPECT_EQ(loaded.FtpPassword, "");
-    EXPECT_EQ(loaded.EmailAuto, 0);
-    EXPECT_EQ(loaded.HIR, 0xFF);
-    EXPECT_EQ(loaded.LOB, 0);
-    EXPECT_EQ(loaded.FontColor, 0x123456u);
-    EXPECT_EQ(loaded.OFS, "12");
-    EXPECT_EQ(loaded.FTO, "30");
+    EXPECT_EQ(loaded.textFont.lfFaceName[0], '\0');
+    EXPECT_EQ(loaded.ftpPassword, "");
+    EXPECT_EQ(loaded.emailAuto, 0);
+    EXPECT_EQ(loaded.highRed, 0xFF);
+    EXPECT_EQ(loaded.lowBlue, 0);
+    EXPECT_EQ(loaded.fontColour, 0x123456u);
+    EXPECT_EQ(loaded.saveSeconds, "12");
+    EXPECT_EQ(loaded.ftpSeconds, "30");
 }
 
 TEST(LoadSettings, PolygonSidesAreKeptWithinThreeToTwentyOne) {
@@ -338,9 +339,9 @@ TEST(LoadSettings, PolygonSidesAreKeptWithinThreeToTwentyOne) {
         ScopedCameraKey camera("sides" + std::to_string(stored));
         ASSERT_TRUE(camera.WriteDword("PLS", stored));
         CameraSettings loaded;
-        loaded.CAM = camera.Name();
+        loaded.cameraName = camera.Name();
         LoadSettingsFromRegistry(loaded);
-        EXPECT_EQ(loaded.PLS, expected) << "stored " << stored;
+        EXPECT_EQ(loaded.polygonSides, expected) << "stored " << stored;
     }
 }
 
@@ -354,14 +355,14 @@ TEST(LoadSettings, AZeroFlagLeavesTheFlagAndFontWithTheWrongSizeIsIgnored) {
     ASSERT_TRUE(camera.Write("LFN", REG_BINARY, longFont.data(), static_cast<DWORD>(longFont.size())));
 
     CameraSettings loaded;
-    loaded.CAM = camera.Name();
-    loaded.UWM = 1;
+    loaded.cameraName = camera.Name();
+    loaded.useWatermark = 1;
     const LoadOutcome outcome = LoadSettingsFromRegistry(loaded);
     EXPECT_FALSE(outcome.viewAfterSaving);
-    EXPECT_EQ(loaded.ATI, 0);
-    EXPECT_EQ(loaded.UWM, 1);
-    EXPECT_EQ(loaded.UTT, 1);
-    EXPECT_EQ(loaded.AUS, 0);
+    EXPECT_EQ(loaded.viewAfterSaving, 0);
+    EXPECT_EQ(loaded.useWatermark, 1);
+    EXPECT_EQ(loaded.useTransparent, 1);
+    EXPECT_EQ(loaded.saveAuto, 0);
     EXPECT_FALSE(outcome.fontRestored);
 }
 
@@ -372,10 +373,10 @@ TEST(LoadSettings, AFontFaceWithoutTerminatorIsCutInsideTheRecord) {
     std::memset(font.lfFaceName, 'F', sizeof font.lfFaceName);
     ASSERT_TRUE(camera.Write("LFN", REG_BINARY, &font, sizeof font));
     CameraSettings loaded;
-    loaded.CAM = camera.Name();
+    loaded.cameraName = camera.Name();
     ASSERT_TRUE(LoadSettingsFromRegistry(loaded).fontRestored);
-    EXPECT_EQ(loaded.LFN.lfHeight, -12);
-    EXPECT_EQ(std::string(loaded.LFN.lfFaceName), std::string(LF_FACESIZE - 1, 'F'));
+    EXPECT_EQ(loaded.textFont.lfHeight, -12);
+    EXPECT_EQ(std::string(loaded.textFont.lfFaceName), std::string(LF_FACESIZE - 1, 'F'));
 }
 
 // LFN is kept as bytes: a face name stored while the program used the system's code page (the
@@ -389,7 +390,7 @@ TEST(LoadSettings, AFontFaceStoredInTheSystemsOldCodePageComesBackInUtf8) {
         LoadOutcome outcome;
         ASSERT_TRUE(ApplyStoredValue(loaded, outcome, "LFN", REG_BINARY, reinterpret_cast<const BYTE*>(&font),
                                      sizeof font));
-        EXPECT_EQ(loaded.LFN.lfFaceName,
+        EXPECT_EQ(loaded.textFont.lfFaceName,
                   stored == utf8Face ? utf8Face : reinterpret_cast<const char*>(u8"Caf\u00e9 \u00b5"));
     }
 }
@@ -398,13 +399,13 @@ TEST(CameraKey, AFirstOpenCreatesTheEmptyKeyAndAnEmptyNameUsesTheLumetraKey) {
     ScopedCameraKey camera("create");
     ASSERT_FALSE(camera.Exists());
     CameraSettings loaded;
-    loaded.CAM = camera.Name();
+    loaded.cameraName = camera.Name();
     const LoadOutcome outcome = LoadSettingsFromRegistry(loaded);
     EXPECT_TRUE(outcome.keyOpened);
     EXPECT_TRUE(camera.Exists());
     EXPECT_EQ(camera.ValueCount(), 0);
-    EXPECT_EQ(loaded.FTO, "30");
-    EXPECT_EQ(loaded.PLS, 5);
+    EXPECT_EQ(loaded.ftpSeconds, "30");
+    EXPECT_EQ(loaded.polygonSides, 5);
 
     HKEY lumetra = OpenCameraKey("");
     ASSERT_NE(lumetra, nullptr);

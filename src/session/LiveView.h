@@ -21,8 +21,8 @@
 
 namespace lumetra {
 
-class ccamaction;
-class imageview;
+class CamActionDialog;
+class ImageViewer;
 
 // What follows once a session's image is written; nothing of it happens for an image that was not.
 struct AfterSaving {
@@ -35,14 +35,14 @@ struct AfterSaving {
     bool motion = false;       // a motion save: a failure does not start the gap to the next one
 };
 
-class camview : public Dialog, public ActionSession {
+class LiveView : public Dialog, public ActionSession {
   public:
     // Creates the window at once, hidden, top-level without an owner window. `host` (may be null)
     // counts the session among the open ones from StartSession until the window goes.
-    explicit camview(SessionHost* host);
-    ~camview() override;
+    explicit LiveView(SessionHost* host);
+    ~LiveView() override;
 
-    void SetActionDialog(ccamaction* actionDialog) { actionDialog_ = actionDialog; }
+    void SetActionDialog(CamActionDialog* actionDialog) { actionDialog_ = actionDialog; }
     void AssignSlot(int cameraIndex);
     void StartSession(const std::string& name);
     // The Cancel command: closes the session (and with it the action dialog).
@@ -88,7 +88,7 @@ class camview : public Dialog, public ActionSession {
 
     const std::string& CameraName() const { return cameraName; }
     int CameraIndex() const { return cameraIndex; }
-    ccamaction* ActionDialog() const { return actionDialog_; }
+    CamActionDialog* ActionDialog() const { return actionDialog_; }
     const CaptureGraph& Graph() const { return graph_; }
 
     // Written by the action dialog.
@@ -99,13 +99,11 @@ class camview : public Dialog, public ActionSession {
     bool MotionSaveOn = false;
 
     // Schedule times, whole seconds of the schedule's clock; 0 means never.
-    std::int32_t tickTime = 0;
     std::int32_t lastSaveTime = 0;
     std::int32_t lastFtpTime = 0;
-    std::int32_t mailTickTime = 0;
     std::int32_t lastMailTime = 0;
 
-    imageview* imageViewer = nullptr;
+    ImageViewer* imageViewer = nullptr;
 
   protected:
     BOOL OnInitDialog() override;
@@ -163,7 +161,7 @@ class camview : public Dialog, public ActionSession {
     std::string nameText_;
     HWND videoHost_ = nullptr;
     SessionHost* host_ = nullptr;
-    ccamaction* actionDialog_ = nullptr;
+    CamActionDialog* actionDialog_ = nullptr;
     int cameraIndex = -1;
     // From the tops of the name edit and the save status line to the client area's bottom, in pixels.
     int nameEditBottomGap_ = 0;
@@ -172,7 +170,6 @@ class camview : public Dialog, public ActionSession {
     bool slotHeld_ = false;
     CaptureGraph graph_;
     std::unique_ptr<FtpUploader> ftp_ = std::make_unique<FtpUploader>();
-    MapiMailer mailer;
     BackgroundJob mailJob_;
     // The image the slot is armed for, until its frame is handled.
     std::optional<PendingImage> pendingImage_;

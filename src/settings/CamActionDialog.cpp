@@ -1,4 +1,4 @@
-#include "settings/ccamaction.h"
+#include "settings/CamActionDialog.h"
 
 #include "capture/CameraSlots.h"
 #include "delivery/ImageRecord.h"
@@ -124,18 +124,20 @@ std::optional<PathRefusal> RefusePathFields(const std::string& directory, const 
 }
 } // namespace
 
-ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
+CamActionDialog::CamActionDialog(MirrorSwitch* mirror, SecondsClock clock)
     : Dialog(IDD_CAM_ACTION), mirror_(mirror), imagePaths_(std::move(clock)) {
     SetNotifications({
         {ids::SaveCurrentImage, BN_CLICKED, [this] { this->SaveCurrentImage(); }},
         {ids::FtpLastImage, BN_CLICKED, [this] { OnFtpLastImage(); }},
         {ids::FtpAuto, BN_CLICKED, [this] { OnFtpAuto(); }},
-        {ids::AppendTime, BN_CLICKED, [this] { TakeValuesAndCheck(ids::AppendTime, settings_.AVI); }},
+        {ids::AppendTime, BN_CLICKED, [this] { TakeValuesAndCheck(ids::AppendTime, settings_.appendTime); }},
         {ids::ViewAfterSaving, BN_CLICKED, [this] { OnViewAfterSaving(); }},
         {ids::SaveAuto, BN_CLICKED, [this] { OnSaveAuto(); }},
         {ids::Browse, BN_CLICKED, [this] { OnBrowse(); }},
-        {ids::UseWatermark, BN_CLICKED, [this] { OnOverlayCheck(ids::UseWatermark, settings_.UWM); }},
-        {ids::UseTransparent, BN_CLICKED, [this] { OnOverlayCheck(ids::UseTransparent, settings_.UTT); }},
+        {ids::UseWatermark, BN_CLICKED,
+         [this] { OnOverlayCheck(ids::UseWatermark, settings_.useWatermark); }},
+        {ids::UseTransparent, BN_CLICKED,
+         [this] { OnOverlayCheck(ids::UseTransparent, settings_.useTransparent); }},
         {ids::SelectWatermark, BN_CLICKED, [this] { OnSelectWatermark(); }},
         {ids::HighColour, BN_CLICKED, [this] { OnTransparentColour(true); }},
         {ids::LowColour, BN_CLICKED, [this] { OnTransparentColour(false); }},
@@ -147,8 +149,9 @@ ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
         {ids::WatermarkY, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::TextY, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::Polygon, BN_CLICKED, [this] { OnPolygon(); }},
-        {ids::VerticalText, BN_CLICKED, [this] { OnOverlayCheck(ids::VerticalText, settings_.UVT); }},
-        {ids::UseBox, BN_CLICKED, [this] { OnOverlayCheck(ids::UseBox, settings_.WTX); }},
+        {ids::VerticalText, BN_CLICKED,
+         [this] { OnOverlayCheck(ids::VerticalText, settings_.verticalText); }},
+        {ids::UseBox, BN_CLICKED, [this] { OnOverlayCheck(ids::UseBox, settings_.wrapInBox); }},
         {ids::BoxWidth, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::BoxDepth, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::FontColour, BN_CLICKED, [this] { OnFontColour(); }},
@@ -167,14 +170,21 @@ ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
         {ids::EmailSeconds, EN_CHANGE, [this] { OnEmailSecondsTyped(); }},
         {ids::SaveOnMotion, BN_CLICKED, [this] { OnSaveOnMotion(); }},
         {ids::MotionShare, EN_CHANGE,
-         [this] { OnMotionNumberTyped(ids::MotionShare, settings_.MSE, MinMotionShare, MaxMotionShare); }},
+         [this] {
+             OnMotionNumberTyped(ids::MotionShare, settings_.motionShare, MinMotionShare, MaxMotionShare);
+         }},
         {ids::PixelChange, EN_CHANGE,
-         [this] { OnMotionNumberTyped(ids::PixelChange, settings_.MTH, MinPixelChange, MaxPixelChange); }},
+         [this] {
+             OnMotionNumberTyped(ids::PixelChange, settings_.pixelChange, MinPixelChange, MaxPixelChange);
+         }},
         {ids::MotionGap, EN_CHANGE,
-         [this] { OnMotionNumberTyped(ids::MotionGap, settings_.MGP, MinMotionGap, MaxMotionGap); }},
-        {ids::KeepDays, EN_KILLFOCUS, [this] { OnKeepLimitLeft(ids::KeepDays, settings_.RTD, MaxKeepDays); }},
+         [this] {
+             OnMotionNumberTyped(ids::MotionGap, settings_.motionGapSeconds, MinMotionGap, MaxMotionGap);
+         }},
+        {ids::KeepDays, EN_KILLFOCUS,
+         [this] { OnKeepLimitLeft(ids::KeepDays, settings_.keepDays, MaxKeepDays); }},
         {ids::KeepMegabytes, EN_KILLFOCUS,
-         [this] { OnKeepLimitLeft(ids::KeepMegabytes, settings_.RTS, MaxKeepMegabytes); }},
+         [this] { OnKeepLimitLeft(ids::KeepMegabytes, settings_.keepMegabytes, MaxKeepMegabytes); }},
     });
     Create(nullptr);
     RECT swatchRect{};
@@ -184,10 +194,10 @@ ccamaction::ccamaction(MirrorSwitch* mirror, SecondsClock clock)
                                                    std::max<LONG>(swatchRect.bottom, 1), 0,
                                                    PixelFormat32bppARGB, nullptr, &swatch);
     ColorSwatch.reset(swatch);
-    FillSwatch(settings_.FontColor);
+    FillSwatch(settings_.fontColour);
 }
 
-ccamaction::~ccamaction() {
+CamActionDialog::~CamActionDialog() {
     ReleaseSavePlace(this);
     if (session_) {
         ActionSession* session = session_;
@@ -196,100 +206,97 @@ ccamaction::~ccamaction() {
     }
 }
 
-void ccamaction::DoDataExchange(DataExchange& exchange) {
+void CamActionDialog::DoDataExchange(DataExchange& exchange) {
     CameraSettings& s = settings_;
-    const std::string folderBefore = s.FIL, fileNameBefore = s.FIN;
-    exchange.Text(ids::CameraName, s.CAM, 256);
-    exchange.Check(ids::SaveAuto, s.AUS);
-    exchange.Check(ids::ViewAfterSaving, s.ATI);
-    exchange.Text(ids::SaveSeconds, s.OFS);
-    exchange.Text(ids::FileName, s.FIN, FileNameChars, IsPlainFileName, PlainFileNameMessage);
-    exchange.Check(ids::AppendTime, s.AVI);
-    exchange.Check(ids::FtpAuto, s.AFT);
-    exchange.Text(ids::FtpUrl, s.FTP, 256);
-    exchange.Text(ids::FtpSeconds, s.FTO);
-    exchange.Text(ids::Directory, s.FIL, DirectoryChars);
+    const std::string folderBefore = s.directory, fileNameBefore = s.fileName;
+    exchange.Text(ids::CameraName, s.cameraName, 256);
+    exchange.Check(ids::SaveAuto, s.saveAuto);
+    exchange.Check(ids::ViewAfterSaving, s.viewAfterSaving);
+    exchange.Text(ids::SaveSeconds, s.saveSeconds);
+    exchange.Text(ids::FileName, s.fileName, FileNameChars, IsPlainFileName, PlainFileNameMessage);
+    exchange.Check(ids::AppendTime, s.appendTime);
+    exchange.Check(ids::FtpAuto, s.ftpAuto);
+    exchange.Text(ids::FtpUrl, s.ftpServer, 256);
+    exchange.Text(ids::FtpSeconds, s.ftpSeconds);
+    exchange.Text(ids::Directory, s.directory, DirectoryChars);
     if (exchange.Saving() && !exchange.Stopped())
         HoldSavePlace(exchange, folderBefore, fileNameBefore);
-    exchange.Text(ids::FtpPassword, s.FtpPassword);
-    exchange.Text(ids::FtpUser, s.FTU);
-    exchange.Text(ids::FtpPath, s.FTD);
-    exchange.Int(ids::WatermarkX, s.WXX);
-    exchange.Int(ids::WatermarkY, s.WYY);
-    exchange.Int(ids::WatermarkWidth, s.WID);
-    exchange.Int(ids::WatermarkHeight, s.WHI);
-    exchange.Text(ids::WatermarkPath, s.WTP);
-    exchange.Byte(ids::HighRed, s.HIR);
-    exchange.Byte(ids::HighGreen, s.HIG);
-    exchange.Byte(ids::HighBlue, s.HIB);
-    exchange.Byte(ids::LowRed, s.LOR);
-    exchange.Byte(ids::LowGreen, s.LOG);
-    exchange.Byte(ids::LowBlue, s.LOB);
-    exchange.Int(ids::TextX, s.TXX);
-    exchange.Int(ids::TextY, s.TXY);
-    exchange.Check(ids::UseWatermark, s.UWM);
-    exchange.Check(ids::UseTransparent, s.UTT);
-    exchange.Control(ids::WatermarkPath, watermarkPathEdit_);
-    exchange.Control(ids::FontFace, fontFaceEdit_);
-    exchange.Control(ids::Text, textEdit_);
-    exchange.Check(ids::Polygon, s.UPO);
-    exchange.Check(ids::VerticalText, s.UVT);
-    exchange.Check(ids::UseBox, s.WTX);
-    exchange.Int(ids::BoxWidth, s.WTW);
-    exchange.Int(ids::BoxDepth, s.WTH);
-    exchange.Check(ids::EmailAuto, s.EmailAuto);
-    exchange.Int(ids::EmailSeconds, s.ETL);
-    exchange.Text(ids::EmailAddresses, s.EML);
-    exchange.Check(ids::MirrorToHttp, s.MirrorToHttp);
-    exchange.Check(ids::SaveOnMotion, s.MOT);
-    exchange.IntRange(ids::MotionShare, s.MSE, MinMotionShare, MaxMotionShare);
-    exchange.IntRange(ids::PixelChange, s.MTH, MinPixelChange, MaxPixelChange);
-    exchange.IntRange(ids::MotionGap, s.MGP, MinMotionGap, MaxMotionGap);
+    exchange.Text(ids::FtpPassword, s.ftpPassword);
+    exchange.Text(ids::FtpUser, s.ftpUser);
+    exchange.Text(ids::FtpPath, s.ftpPath);
+    exchange.Int(ids::WatermarkX, s.watermarkX);
+    exchange.Int(ids::WatermarkY, s.watermarkY);
+    exchange.Int(ids::WatermarkWidth, s.watermarkWidth);
+    exchange.Int(ids::WatermarkHeight, s.watermarkHeight);
+    exchange.Text(ids::WatermarkPath, s.watermarkPath);
+    exchange.Byte(ids::HighRed, s.highRed);
+    exchange.Byte(ids::HighGreen, s.highGreen);
+    exchange.Byte(ids::HighBlue, s.highBlue);
+    exchange.Byte(ids::LowRed, s.lowRed);
+    exchange.Byte(ids::LowGreen, s.lowGreen);
+    exchange.Byte(ids::LowBlue, s.lowBlue);
+    exchange.Int(ids::TextX, s.textX);
+    exchange.Int(ids::TextY, s.textY);
+    exchange.Check(ids::UseWatermark, s.useWatermark);
+    exchange.Check(ids::UseTransparent, s.useTransparent);
+    exchange.Check(ids::Polygon, s.polygonWatermark);
+    exchange.Check(ids::VerticalText, s.verticalText);
+    exchange.Check(ids::UseBox, s.wrapInBox);
+    exchange.Int(ids::BoxWidth, s.boxWidth);
+    exchange.Int(ids::BoxDepth, s.boxDepth);
+    exchange.Check(ids::EmailAuto, s.emailAuto);
+    exchange.Int(ids::EmailSeconds, s.emailSeconds);
+    exchange.Text(ids::EmailAddresses, s.emailAddresses);
+    exchange.Check(ids::MirrorToHttp, s.mirrorToHttp);
+    exchange.Check(ids::SaveOnMotion, s.saveOnMotion);
+    exchange.IntRange(ids::MotionShare, s.motionShare, MinMotionShare, MaxMotionShare);
+    exchange.IntRange(ids::PixelChange, s.pixelChange, MinPixelChange, MaxPixelChange);
+    exchange.IntRange(ids::MotionGap, s.motionGapSeconds, MinMotionGap, MaxMotionGap);
     // The limits delete images: they count once their field is left or the window closes, never
     // while half typed ("1" on the way to "100") when the schedule takes the other values.
     if (!exchange.Saving() || takingKeepLimits_) {
-        exchange.IntRange(ids::KeepDays, s.RTD, 0, MaxKeepDays);
-        exchange.IntRange(ids::KeepMegabytes, s.RTS, 0, MaxKeepMegabytes);
+        exchange.IntRange(ids::KeepDays, s.keepDays, 0, MaxKeepDays);
+        exchange.IntRange(ids::KeepMegabytes, s.keepMegabytes, 0, MaxKeepMegabytes);
     }
 }
 
 // A folder and file name changed to those of another open camera are refused at their field and
 // keep their values; unchanged ones (stored settings that meet another camera's) are left as they
 // are, and the saves refuse them instead.
-void ccamaction::HoldSavePlace(DataExchange& exchange, const std::string& folderBefore,
-                               const std::string& fileNameBefore) {
-    const std::wstring place = SavePlaceKey(settings_.FIL, settings_.FIN);
+void CamActionDialog::HoldSavePlace(DataExchange& exchange, const std::string& folderBefore,
+                                    const std::string& fileNameBefore) {
+    const std::wstring place = SavePlaceKey(settings_.directory, settings_.fileName);
     const std::optional<std::string> holder = ClaimSavePlace(this, cameraName_, place);
     if (!holder || place == SavePlaceKey(folderBefore, fileNameBefore))
         return;
-    const bool folderChanged = settings_.FIL != folderBefore;
-    settings_.FIL = folderBefore;
-    settings_.FIN = fileNameBefore;
+    const bool folderChanged = settings_.directory != folderBefore;
+    settings_.directory = folderBefore;
+    settings_.fileName = fileNameBefore;
     exchange.Refuse(folderChanged ? ids::Directory : ids::FileName, SharedPlaceMessage(*holder));
 }
 
-std::string ccamaction::FieldName(int id) const {
+std::string CamActionDialog::FieldName(int id) const {
     for (const FieldLabel& label : FieldLabels)
         if (label.id == id)
             return label.name;
     return {};
 }
 
-BOOL ccamaction::OnInitDialog() {
+BOOL CamActionDialog::OnInitDialog() {
     Dialog::OnInitDialog();
     return TRUE;
 }
 
 // Enter closes nothing: a modeless settings window is left with Escape or the close box, which save.
-void ccamaction::OnOK() {}
+void CamActionDialog::OnOK() {}
 
-void ccamaction::OnCancel() {
+void CamActionDialog::OnCancel() {
     closing_ = true;
     SaveSettings();
     DestroyWindow();
 }
 
-bool ccamaction::TakeValues() {
+bool CamActionDialog::TakeValues() {
     // A validation box of a running exchange is open (a timer tick can arrive inside it): taking
     // values again would only stack another box on the same control.
     if (IsExchanging())
@@ -299,16 +306,16 @@ bool ccamaction::TakeValues() {
 
 // A refused entry stops the exchange before later rows; the clicked box's flag follows it all the
 // same, so the switch and what the box shows never part.
-void ccamaction::TakeValuesAndCheck(int id, int& flag) {
+void CamActionDialog::TakeValuesAndCheck(int id, int& flag) {
     TakeValues();
     flag = CheckState(id);
 }
 
-int ccamaction::CheckState(int id) const {
+int CamActionDialog::CheckState(int id) const {
     return static_cast<int>(::SendMessageA(Item(id), BM_GETCHECK, 0, 0));
 }
 
-void ccamaction::RefuseAt(int id, const std::string& message) {
+void CamActionDialog::RefuseAt(int id, const std::string& message) {
     KeepAlive keepAlive(*this);
     AppMessageBox(GetSafeHwnd(), message, MB_OK | MB_ICONEXCLAMATION);
     if (HWND field = GetSafeHwnd() ? Item(id) : nullptr) {
@@ -317,11 +324,11 @@ void ccamaction::RefuseAt(int id, const std::string& message) {
     }
 }
 
-std::string ccamaction::TextOfEdit() const {
+std::string CamActionDialog::TextOfEdit() const {
     return ItemText(ids::Text);
 }
 
-std::string ccamaction::ItemText(int id) const {
+std::string CamActionDialog::ItemText(int id) const {
     HWND edit = Item(id);
     const int length = ::GetWindowTextLengthA(edit);
     std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
@@ -331,39 +338,39 @@ std::string ccamaction::ItemText(int id) const {
 
 // --- Session, camera and the settings' life ---
 
-void ccamaction::SetSession(ActionSession* session) {
+void CamActionDialog::SetSession(ActionSession* session) {
     session_ = session;
     Refresh();
 }
 
-void ccamaction::ClearSession() {
+void CamActionDialog::ClearSession() {
     session_ = nullptr;
 }
 
-void ccamaction::SetSessionSwitch(SessionSwitch which, bool on) {
+void CamActionDialog::SetSessionSwitch(SessionSwitch which, bool on) {
     if (session_)
         session_->SetSwitch(which, on);
 }
 
-void ccamaction::PublishMirrorSwitch() {
+void CamActionDialog::PublishMirrorSwitch() {
     if (mirror_)
-        mirror_->SetMirrorEnabled(settings_.MirrorToHttp == 1);
+        mirror_->SetMirrorEnabled(settings_.mirrorToHttp == 1);
 }
 
-void ccamaction::SetCameraIndex(int cameraIndex) {
+void CamActionDialog::SetCameraIndex(int cameraIndex) {
     cameraIndex_ = cameraIndex;
 }
 
-void ccamaction::SetCameraName(const std::string& name) {
+void CamActionDialog::SetCameraName(const std::string& name) {
     cameraName_ = name;
-    settings_.CAM = name;
+    settings_.cameraName = name;
     LoadSettings();
-    settings_.CAM = name; // a stored CAM never renames the camera
+    settings_.cameraName = name; // a stored CAM never renames the camera
     Refresh();
     PublishOverlay();
 }
 
-void ccamaction::LoadSettings() {
+void CamActionDialog::LoadSettings() {
     const LoadOutcome outcome = LoadSettingsFromRegistry(settings_);
     if (outcome.viewAfterSaving)
         SetSessionSwitch(SessionSwitch::ViewAfterSaving, true);
@@ -371,16 +378,16 @@ void ccamaction::LoadSettings() {
         ::SetWindowTextA(Item(ids::Text), outcome.text->c_str());
     if (outcome.fontRestored)
         RestoreFont();
-    if (outcome.fontRestored || settings_.FontColor != 0)
-        FillSwatch(settings_.FontColor);
+    if (outcome.fontRestored || settings_.fontColour != 0)
+        FillSwatch(settings_.fontColour);
     Refresh();
     // Unlike the timed boxes, a stored "Save on Motion" is in force again: the box shows what runs.
     SwitchMotion();
     // The stored folder and file name are this camera's unless an open one saves there already.
-    ClaimSavePlace(this, cameraName_, SavePlaceKey(settings_.FIL, settings_.FIN));
+    ClaimSavePlace(this, cameraName_, SavePlaceKey(settings_.directory, settings_.fileName));
 }
 
-void ccamaction::SaveSettings() {
+void CamActionDialog::SaveSettings() {
     // A refused entry keeps its stored value; everything else typed is still saved. When the pair
     // is closed from inside the validation box of a running exchange, that box already tells the
     // user: the valid values are taken without another one.
@@ -390,25 +397,25 @@ void ccamaction::SaveSettings() {
     // Gone when a close inside this save's own box saved and destroyed the dialog meanwhile; the
     // text taken then stands.
     if (GetSafeHwnd())
-        settings_.UTX = TextOfEdit();
+        settings_.storedText = TextOfEdit();
     // A close from inside this save's own question (the Live View closed meanwhile) leaves the save
     // to the one that asked.
     if (askingWhereToSave_)
         return;
     CameraSettings stored = settings_;
-    stored.CAM = KeyToSaveUnder();
+    stored.cameraName = KeyToSaveUnder();
     SaveSettingsToRegistry(stored);
     // The images the camera saved go with its settings, so their limits still apply under the new
     // name.
-    if (!IsSameCameraKey(stored.CAM, cameraName_))
-        MoveImageRecord(cameraName_, stored.CAM);
+    if (!IsSameCameraKey(stored.cameraName, cameraName_))
+        MoveImageRecord(cameraName_, stored.cameraName);
 }
 
 // The camera name edit names the key the settings go to. A name that cannot name a key, or another
 // camera's stored settings the user does not want replaced, leaves that key untouched: the settings
 // then stay under the name the camera was opened with, so nothing typed in this window is lost.
-std::string ccamaction::KeyToSaveUnder() {
-    const std::string& typed = settings_.CAM;
+std::string CamActionDialog::KeyToSaveUnder() {
+    const std::string& typed = settings_.cameraName;
     if (IsSameCameraKey(typed, cameraName_) || !IsCameraKeyName(cameraName_))
         return typed;
     HWND owner = GetSafeHwnd();
@@ -430,7 +437,7 @@ std::string ccamaction::KeyToSaveUnder() {
     return answer == IDYES ? typed : cameraName_;
 }
 
-void ccamaction::PublishOverlay() {
+void CamActionDialog::PublishOverlay() {
     // After a picker returns the window may be gone (the pair was closed meanwhile) and the slot
     // may belong to another camera already.
     if (!GetSafeHwnd())
@@ -446,26 +453,26 @@ void ccamaction::PublishOverlay() {
 
 // --- Accessors for the schedule and delivery ---
 
-int ccamaction::SaveSeconds() const {
-    return settings_.OFS.empty() ? 0 : LeadingInteger(settings_.OFS);
+int CamActionDialog::SaveSeconds() const {
+    return settings_.saveSeconds.empty() ? 0 : LeadingInteger(settings_.saveSeconds);
 }
-int ccamaction::FtpSeconds() const {
-    return settings_.FTO.empty() ? 0 : LeadingInteger(settings_.FTO);
+int CamActionDialog::FtpSeconds() const {
+    return settings_.ftpSeconds.empty() ? 0 : LeadingInteger(settings_.ftpSeconds);
 }
-int ccamaction::EmailSeconds() const {
-    return settings_.ETL;
+int CamActionDialog::EmailSeconds() const {
+    return settings_.emailSeconds;
 }
-int ccamaction::MotionShare() const {
-    return std::clamp(settings_.MSE, MinMotionShare, MaxMotionShare);
+int CamActionDialog::MotionShare() const {
+    return std::clamp(settings_.motionShare, MinMotionShare, MaxMotionShare);
 }
-int ccamaction::PixelChange() const {
-    return std::clamp(settings_.MTH, MinPixelChange, MaxPixelChange);
+int CamActionDialog::PixelChange() const {
+    return std::clamp(settings_.pixelChange, MinPixelChange, MaxPixelChange);
 }
-int ccamaction::MotionGapSeconds() const {
-    return std::clamp(settings_.MGP, MinMotionGap, MaxMotionGap);
+int CamActionDialog::MotionGapSeconds() const {
+    return std::clamp(settings_.motionGapSeconds, MinMotionGap, MaxMotionGap);
 }
 
-std::string ccamaction::BuildImagePath(std::string& bareName, std::string* refusal) {
+std::string CamActionDialog::BuildImagePath(std::string& bareName, std::string* refusal) {
     KeepAlive keepAlive(*this); // a validation box may let the pair be closed
     // The schedule raises no box per tick: it takes what passes and tells the Live View the rest.
     bool refusalShown = false;
@@ -492,17 +499,17 @@ std::string ccamaction::BuildImagePath(std::string& bareName, std::string* refus
     return imagePaths_.BuildImagePath(directory, fileName, CheckState(ids::AppendTime), bareName);
 }
 
-void ccamaction::GetFtpFields(std::string& url, std::string& path, std::string& user,
-                              std::string& password) const {
-    url = settings_.FTP;
-    path = settings_.FTD;
-    user = settings_.FTU;
-    password = settings_.FtpPassword;
+void CamActionDialog::GetFtpFields(std::string& url, std::string& path, std::string& user,
+                                   std::string& password) const {
+    url = settings_.ftpServer;
+    path = settings_.ftpPath;
+    user = settings_.ftpUser;
+    password = settings_.ftpPassword;
 }
 
 // --- Manual actions and switches ---
 
-void ccamaction::SaveCurrentImage() {
+void CamActionDialog::SaveCurrentImage() {
     KeepAlive keepAlive(*this);
     std::string bareName;
     const std::string path = BuildImagePath(bareName);
@@ -522,13 +529,13 @@ void ccamaction::SaveCurrentImage() {
         TellSaveFailed(path, PathTooLongReason);
 }
 
-void ccamaction::TellSaveFailed(const std::string& path, const std::string& reason) {
+void CamActionDialog::TellSaveFailed(const std::string& path, const std::string& reason) {
     KeepAlive keepAlive(*this);
     AppMessageBox(GetSafeHwnd(), "Could not save the image to " + path + ": " + reason + ".",
                   MB_OK | MB_ICONEXCLAMATION);
 }
 
-void ccamaction::OnFtpLastImage() {
+void CamActionDialog::OnFtpLastImage() {
     TakeValues();
     if (!session_)
         return;
@@ -542,13 +549,13 @@ void ccamaction::OnFtpLastImage() {
     session->UploadByFtp(localPath, remoteName, url, path, user, password);
 }
 
-void ccamaction::OnEmailLastImage() {
+void CamActionDialog::OnEmailLastImage() {
     TakeValues();
     if (session_)
         session_->MailLastSavedImage();
 }
 
-bool ccamaction::KeepAutoBoxTicked(int boxId, int intervalId, int& flag, SessionSwitch sessionSwitch) {
+bool CamActionDialog::KeepAutoBoxTicked(int boxId, int intervalId, int& flag, SessionSwitch sessionSwitch) {
     if (CheckState(boxId) != BST_CHECKED || IsUsableInterval(ItemText(intervalId)))
         return true;
     // Off before the message: ticks run inside its box.
@@ -559,53 +566,53 @@ bool ccamaction::KeepAutoBoxTicked(int boxId, int intervalId, int& flag, Session
     return false;
 }
 
-void ccamaction::OnFtpAuto() {
-    if (!KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT, SessionSwitch::FtpAuto))
+void CamActionDialog::OnFtpAuto() {
+    if (!KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.ftpAuto, SessionSwitch::FtpAuto))
         return;
-    TakeValuesAndCheck(ids::FtpAuto, settings_.AFT);
-    SetSessionSwitch(SessionSwitch::FtpAuto, settings_.AFT != 0);
+    TakeValuesAndCheck(ids::FtpAuto, settings_.ftpAuto);
+    SetSessionSwitch(SessionSwitch::FtpAuto, settings_.ftpAuto != 0);
 }
 
-void ccamaction::OnViewAfterSaving() {
-    TakeValuesAndCheck(ids::ViewAfterSaving, settings_.ATI);
-    SetSessionSwitch(SessionSwitch::ViewAfterSaving, settings_.ATI != 0);
+void CamActionDialog::OnViewAfterSaving() {
+    TakeValuesAndCheck(ids::ViewAfterSaving, settings_.viewAfterSaving);
+    SetSessionSwitch(SessionSwitch::ViewAfterSaving, settings_.viewAfterSaving != 0);
 }
 
-void ccamaction::OnSaveAuto() {
-    if (!KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS, SessionSwitch::SaveAuto))
+void CamActionDialog::OnSaveAuto() {
+    if (!KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.saveAuto, SessionSwitch::SaveAuto))
         return;
-    TakeValuesAndCheck(ids::SaveAuto, settings_.AUS);
+    TakeValuesAndCheck(ids::SaveAuto, settings_.saveAuto);
     PublishMirrorSwitch();
-    SetSessionSwitch(SessionSwitch::SaveAuto, settings_.AUS != 0);
+    SetSessionSwitch(SessionSwitch::SaveAuto, settings_.saveAuto != 0);
 }
 
-void ccamaction::OnEmailAutoClicked() {
-    if (!KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto, SessionSwitch::EmailAuto))
+void CamActionDialog::OnEmailAutoClicked() {
+    if (!KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.emailAuto, SessionSwitch::EmailAuto))
         return;
-    TakeValuesAndCheck(ids::EmailAuto, settings_.EmailAuto);
-    SetSessionSwitch(SessionSwitch::EmailAuto, settings_.EmailAuto != 0);
+    TakeValuesAndCheck(ids::EmailAuto, settings_.emailAuto);
+    SetSessionSwitch(SessionSwitch::EmailAuto, settings_.emailAuto != 0);
 }
 
 // A typed interval counts at once. With its box unticked it is taken without a message (a refused
 // entry is reported by the next exchange); with the box ticked, an unusable one stops that action.
-void ccamaction::OnSaveSecondsTyped() {
-    settings_.OFS = ItemText(ids::SaveSeconds);
-    KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.AUS, SessionSwitch::SaveAuto);
+void CamActionDialog::OnSaveSecondsTyped() {
+    settings_.saveSeconds = ItemText(ids::SaveSeconds);
+    KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.saveAuto, SessionSwitch::SaveAuto);
 }
 
-void ccamaction::OnFtpSecondsTyped() {
-    settings_.FTO = ItemText(ids::FtpSeconds);
-    KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.AFT, SessionSwitch::FtpAuto);
+void CamActionDialog::OnFtpSecondsTyped() {
+    settings_.ftpSeconds = ItemText(ids::FtpSeconds);
+    KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.ftpAuto, SessionSwitch::FtpAuto);
 }
 
-void ccamaction::OnEmailSecondsTyped() {
+void CamActionDialog::OnEmailSecondsTyped() {
     long long seconds = 0;
     if (DataExchange::ParseInt(ItemText(ids::EmailSeconds), seconds))
-        settings_.ETL = static_cast<int>(seconds);
-    KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.EmailAuto, SessionSwitch::EmailAuto);
+        settings_.emailSeconds = static_cast<int>(seconds);
+    KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.emailAuto, SessionSwitch::EmailAuto);
 }
 
-bool ccamaction::KeepMotionBoxTicked() {
+bool CamActionDialog::KeepMotionBoxTicked() {
     if (CheckState(ids::SaveOnMotion) != BST_CHECKED)
         return true;
     for (const MotionNumber& number : MotionNumbers) {
@@ -613,7 +620,7 @@ bool ccamaction::KeepMotionBoxTicked() {
             continue;
         // Off before the message: frames are looked at inside its box.
         ::CheckDlgButton(GetSafeHwnd(), ids::SaveOnMotion, BST_UNCHECKED);
-        settings_.MOT = 0;
+        settings_.saveOnMotion = 0;
         SwitchMotion();
         RefuseAt(number.id, DataExchange::RangeMessage(number.minimum, number.maximum));
         return false;
@@ -621,22 +628,22 @@ bool ccamaction::KeepMotionBoxTicked() {
     return true;
 }
 
-void ccamaction::OnSaveOnMotion() {
+void CamActionDialog::OnSaveOnMotion() {
     if (!KeepMotionBoxTicked())
         return;
-    TakeValuesAndCheck(ids::SaveOnMotion, settings_.MOT);
+    TakeValuesAndCheck(ids::SaveOnMotion, settings_.saveOnMotion);
     SwitchMotion();
 }
 
 // A typed number counts at once, as the intervals do.
-void ccamaction::OnMotionNumberTyped(int id, int& value, int minimum, int maximum) {
+void CamActionDialog::OnMotionNumberTyped(int id, int& value, int minimum, int maximum) {
     const std::string text = ItemText(id);
     if (IsIntegerWithin(text, minimum, maximum))
         value = LeadingInteger(text);
     KeepMotionBoxTicked();
 }
 
-void ccamaction::OnKeepLimitLeft(int id, int& value, int maximum) {
+void CamActionDialog::OnKeepLimitLeft(int id, int& value, int maximum) {
     // The closing exchange has refused the field already; it loses the focus as the window goes.
     if (IsExchanging() || refusingKeepLimit_ || closing_)
         return;
@@ -650,17 +657,18 @@ void ccamaction::OnKeepLimitLeft(int id, int& value, int maximum) {
     refusingKeepLimit_ = false;
 }
 
-RetentionRules ccamaction::Retention() const {
-    return {std::clamp(settings_.RTD, 0, MaxKeepDays), std::clamp(settings_.RTS, 0, MaxKeepMegabytes)};
+RetentionRules CamActionDialog::Retention() const {
+    return {std::clamp(settings_.keepDays, 0, MaxKeepDays),
+            std::clamp(settings_.keepMegabytes, 0, MaxKeepMegabytes)};
 }
 
-void ccamaction::SwitchMotion() {
-    SetSessionSwitch(SessionSwitch::SaveOnMotion, settings_.MOT != 0);
-    if (settings_.MOT == 0)
+void CamActionDialog::SwitchMotion() {
+    SetSessionSwitch(SessionSwitch::SaveOnMotion, settings_.saveOnMotion != 0);
+    if (settings_.saveOnMotion == 0)
         ShowMotionLevel(std::nullopt);
 }
 
-void ccamaction::ShowMotionLevel(std::optional<double> changedShare) {
+void CamActionDialog::ShowMotionLevel(std::optional<double> changedShare) {
     HWND bar = GetSafeHwnd() ? Item(ids::MotionLevel) : nullptr;
     if (!bar)
         return;
@@ -675,110 +683,111 @@ void ccamaction::ShowMotionLevel(std::optional<double> changedShare) {
     ::InvalidateRect(bar, nullptr, FALSE);
 }
 
-void ccamaction::OnMirrorToHttp() {
-    TakeValuesAndCheck(ids::MirrorToHttp, settings_.MirrorToHttp);
+void CamActionDialog::OnMirrorToHttp() {
+    TakeValuesAndCheck(ids::MirrorToHttp, settings_.mirrorToHttp);
     PublishMirrorSwitch();
 }
 
 // --- Pickers ---
 
-void ccamaction::OnBrowse() {
+void CamActionDialog::OnBrowse() {
     const std::optional<std::string> chosen = ChooseSaveLocation();
     if (!chosen)
         return;
     TakeValues(); // what was typed elsewhere survives the refresh
-    settings_.FIL = DirectoryOfChosenPath(*chosen);
+    settings_.directory = DirectoryOfChosenPath(*chosen);
     Refresh();
 }
 
-void ccamaction::OnSelectWatermark() {
+void CamActionDialog::OnSelectWatermark() {
     const std::optional<std::string> chosen = ChooseWatermarkFile();
     if (!chosen)
         return;
-    settings_.WTP = *chosen;
-    SetReadOnlyText(ids::WatermarkPath, settings_.WTP);
+    settings_.watermarkPath = *chosen;
+    SetReadOnlyText(ids::WatermarkPath, settings_.watermarkPath);
     PublishOverlay();
 }
 
-void ccamaction::OnTransparentColour(bool high) {
+void CamActionDialog::OnTransparentColour(bool high) {
     TakeValues();
     if (const std::optional<COLORREF> colour = ChooseColour()) {
-        (high ? settings_.HIR : settings_.LOR) = GetRValue(*colour);
-        (high ? settings_.HIG : settings_.LOG) = GetGValue(*colour);
-        (high ? settings_.HIB : settings_.LOB) = GetBValue(*colour);
+        (high ? settings_.highRed : settings_.lowRed) = GetRValue(*colour);
+        (high ? settings_.highGreen : settings_.lowGreen) = GetGValue(*colour);
+        (high ? settings_.highBlue : settings_.lowBlue) = GetBValue(*colour);
     }
     Refresh();
     PublishOverlay();
 }
 
-void ccamaction::OnFontColour() {
+void CamActionDialog::OnFontColour() {
     TakeValues();
     if (const std::optional<COLORREF> colour = ChooseColour()) {
-        settings_.FontColor = *colour;
-        FillSwatch(settings_.FontColor);
+        settings_.fontColour = *colour;
+        FillSwatch(settings_.fontColour);
         DrawSwatch();
     }
     Refresh();
     PublishOverlay();
 }
 
-void ccamaction::OnChooseFont() {
+void CamActionDialog::OnChooseFont() {
     const std::optional<ChosenFont> chosen = ChooseTextFont();
     if (!chosen)
         return; // the previous font stays
-    settings_.LFN = chosen->font;
-    settings_.FontColor = chosen->colour;
-    FillSwatch(settings_.FontColor);
+    settings_.textFont = chosen->font;
+    settings_.fontColour = chosen->colour;
+    FillSwatch(settings_.fontColour);
     RestoreFont();
     PublishOverlay();
 }
 
-void ccamaction::OnPolygon() {
+void CamActionDialog::OnPolygon() {
     // The box's new state decides, not the exchange: a refused entry before it would leave UPO stale
     // and a later exchange would switch polygon mode on without the sides ever being confirmed.
     if (CheckState(ids::Polygon) == BST_UNCHECKED) {
-        settings_.UPO = 0;
+        settings_.polygonWatermark = 0;
         PublishOverlay();
         return;
     }
-    SpecialWatermark polygon(MinPolygonSides, MaxPolygonSides);
+    PolygonWatermarkDialog polygon(MinPolygonSides, MaxPolygonSides);
     polygon.check = 1;
-    polygon.sides = settings_.PLS;
+    polygon.sides = settings_.polygonSides;
     if (polygon.DoModal() == IDOK) {
-        settings_.PLS = polygon.sides;
-        settings_.UPO = polygon.check;
+        settings_.polygonSides = polygon.sides;
+        settings_.polygonWatermark = polygon.check;
     } else {
-        settings_.UPO = 0;
+        settings_.polygonWatermark = 0;
     }
     // Only the box is set: a full refresh would put back the members of entries typed since.
-    ::CheckDlgButton(GetSafeHwnd(), ids::Polygon, settings_.UPO != 0 ? BST_CHECKED : BST_UNCHECKED);
+    ::CheckDlgButton(GetSafeHwnd(), ids::Polygon,
+                     settings_.polygonWatermark != 0 ? BST_CHECKED : BST_UNCHECKED);
     PublishOverlay();
 }
 
 // The flag follows its box at once; the publish takes the other values (and shows a refusal once).
-void ccamaction::OnOverlayCheck(int id, int& flag) {
+void CamActionDialog::OnOverlayCheck(int id, int& flag) {
     flag = CheckState(id);
     PublishOverlay();
 }
 
 // --- Text font and colour swatch ---
 
-void ccamaction::RestoreFont() {
-    UniqueFont font(::CreateFontIndirectA(&settings_.LFN));
+void CamActionDialog::RestoreFont() {
+    UniqueFont font(::CreateFontIndirectA(&settings_.textFont));
     ::SendMessageA(Item(ids::Text), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     textFont_ = std::move(font); // the old font goes only after the edit has let go of it
-    FontFace = settings_.LFN.lfFaceName;
+    FontFace = settings_.textFont.lfFaceName;
     SetReadOnlyText(ids::FontFace, FontFace);
 }
 
-void ccamaction::SetReadOnlyText(int id, const std::string& text) {
+void CamActionDialog::SetReadOnlyText(int id, const std::string& text) {
     HWND edit = Item(id);
     ::SendMessageA(edit, EM_SETREADONLY, FALSE, 0);
     ::SetWindowTextA(edit, text.c_str());
     ::SendMessageA(edit, EM_SETREADONLY, TRUE, 0);
 }
 
-void ccamaction::FillSwatch(COLORREF colour) {
+void CamActionDialog::FillSwatch(COLORREF colour) {
     if (!ColorSwatch)
         return;
     const Gdiplus::ARGB argb = 0xFF000000u | (static_cast<Gdiplus::ARGB>(GetRValue(colour)) << 16) |
@@ -790,7 +799,7 @@ void ccamaction::FillSwatch(COLORREF colour) {
     Gdiplus::DllExports::GdipGraphicsClear(graphics, argb);
 }
 
-void ccamaction::DrawSwatch() {
+void CamActionDialog::DrawSwatch() {
     HWND control = Item(ids::ColourSwatch);
     if (!control || !ColorSwatch)
         return;
@@ -807,7 +816,7 @@ void ccamaction::DrawSwatch() {
                                             static_cast<INT>(height));
 }
 
-bool ccamaction::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool CamActionDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (message == WM_DRAWITEM && wParam == static_cast<WPARAM>(ids::MotionLevel)) {
         DrawMotionLevel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), motionLevel_,
                         MotionShare() / 1000.0);

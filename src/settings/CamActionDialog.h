@@ -20,12 +20,12 @@ namespace lumetra {
 
 struct OverlaySettings;
 
-class ccamaction : public Dialog {
+class CamActionDialog : public Dialog {
   public:
     // Creates the window at once, hidden, top-level without an owner window. `mirror` (may be null)
     // takes the mirror box's state; `clock` names the images when the time is appended.
-    explicit ccamaction(MirrorSwitch* mirror, SecondsClock clock = SecondsSince1970);
-    ~ccamaction() override;
+    explicit CamActionDialog(MirrorSwitch* mirror, SecondsClock clock = SecondsSince1970);
+    ~CamActionDialog() override;
 
     void SetSession(ActionSession* session);
     void ClearSession();
@@ -58,7 +58,7 @@ class ccamaction : public Dialog {
     // Tells the user that the image of their save was not written, and why.
     void TellSaveFailed(const std::string& path, const std::string& reason);
     void GetFtpFields(std::string& url, std::string& path, std::string& user, std::string& password) const;
-    const std::string& EmailAddresses() const { return settings_.EML; }
+    const std::string& EmailAddresses() const { return settings_.emailAddresses; }
     // Motion saving: the share of the picture that must change (tenths of a percent), the change
     // that makes a pixel count, the seconds between saves; kept within their ranges.
     int MotionShare() const;
@@ -96,7 +96,8 @@ class ccamaction : public Dialog {
     int CheckState(int id) const;
     // Holds the folder and file name just taken for this camera, or refuses them at their field
     // when the user changed them to another open camera's.
-    void HoldSavePlace(DataExchange& exchange, const std::string& folderBefore, const std::string& fileNameBefore);
+    void HoldSavePlace(DataExchange& exchange, const std::string& folderBefore,
+                       const std::string& fileNameBefore);
     // Shows a refusal as the data exchange does: the message, then the field with its text selected.
     void RefuseAt(int id, const std::string& message);
     // A ticked automatic box needs a usable interval in its edit; without one the box is unticked,
@@ -138,7 +139,6 @@ class ccamaction : public Dialog {
     std::string KeyToSaveUnder();
 
     void RestoreFont();
-    void ShowFontFace();
     void SetReadOnlyText(int id, const std::string& text);
     void FillSwatch(COLORREF colour);
     void DrawSwatch();
@@ -153,10 +153,6 @@ class ccamaction : public Dialog {
     std::string FontFace;
     UniqueFont textFont_;
     GpBitmapOwner ColorSwatch; // the text colour, shown beside its button
-    // Controls bound by the exchange as windows.
-    HWND watermarkPathEdit_ = nullptr;
-    HWND fontFaceEdit_ = nullptr;
-    HWND textEdit_ = nullptr;
     std::optional<double> motionLevel_; // what the live bar shows
     bool takingKeepLimits_ = false;     // the closing exchange takes the retention limits too
     bool refusingKeepLimit_ = false;

@@ -1,16 +1,16 @@
-#include "session/camview.h"
+#include "session/LiveView.h"
 
 #include "capture/CameraSlots.h"
 #include "capture/DeviceBinding.h"
 #include "delivery/SaveTarget.h"
-#include "dialogs/imageview.h"
+#include "dialogs/ImageViewer.h"
 #include "framework/Application.h"
 #include "framework/DataExchange.h"
 #include "framework/EventLog.h"
 #include "imaging/ImageComposer.h"
 #include "resources/resource.h"
 #include "session/CameraSchedule.h"
-#include "settings/ccamaction.h"
+#include "settings/CamActionDialog.h"
 
 namespace lumetra {
 
@@ -31,7 +31,7 @@ constexpr int WaitingLabelId = 1004;
 constexpr char WaitingText[] = "Waiting for the camera to come back...";
 } // namespace
 
-camview::camview(SessionHost* host)
+LiveView::LiveView(SessionHost* host)
     : Dialog(IDD_LIVE_VIEW),
       icon_(static_cast<HICON>(
           ::LoadImageA(ResourceInstance(), MAKEINTRESOURCEA(IDI_CAMERA), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
@@ -39,26 +39,26 @@ camview::camview(SessionHost* host)
     host_ = host;
 }
 
-camview::~camview() {
+LiveView::~LiveView() {
     if (slotHeld_) {
         ReleaseSlot(cameraIndex);
         slotHeld_ = false;
     }
     if (actionDialog_) {
-        ccamaction* actionDialog = actionDialog_;
+        CamActionDialog* actionDialog = actionDialog_;
         actionDialog_ = nullptr;
         actionDialog->ClearSession();
         actionDialog->Cancel();
     }
     if (imageViewer) {
-        imageview* viewer = imageViewer;
+        ImageViewer* viewer = imageViewer;
         imageViewer = nullptr;
         viewer->WhenDestroyed(nullptr);
         viewer->Cancel();
     }
 }
 
-BOOL camview::OnInitDialog() {
+BOOL LiveView::OnInitDialog() {
     Dialog::OnInitDialog();
     ::SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
     ::SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.get()));
@@ -77,7 +77,7 @@ BOOL camview::OnInitDialog() {
 
 // The name edit and the status line keep their distance from the bottom of the client area, below
 // the growing picture.
-void camview::KeepBottomLinesAtBottom() {
+void LiveView::KeepBottomLinesAtBottom() {
     HWND window = GetSafeHwnd();
     if (::IsIconic(window))
         return;
@@ -97,19 +97,19 @@ void camview::KeepBottomLinesAtBottom() {
     }
 }
 
-void camview::DoDataExchange(DataExchange& exchange) {
+void LiveView::DoDataExchange(DataExchange& exchange) {
     exchange.Text(CameraNameEdit, nameText_);
     exchange.Control(VideoHost, videoHost_);
 }
 
-void camview::AssignSlot(int index) {
+void LiveView::AssignSlot(int index) {
     cameraIndex = index;
     slotHeld_ = IsValidCameraIndex(index);
     if (slotHeld_)
         CameraSlotAt(index).callback.cameraIndex = index;
 }
 
-void camview::StartSession(const std::string& name) {
+void LiveView::StartSession(const std::string& name) {
     // Open before the graph is built: a box the build shows runs the schedule, this session's too.
     if (host_)
         host_->Register(this);
@@ -131,22 +131,22 @@ void camview::StartSession(const std::string& name) {
     UpdateData(false);
 }
 
-void camview::OnOK() {
+void LiveView::OnOK() {
     // Enter in the Live View does nothing: the window is not a modal dialog to end.
 }
 
-void camview::OnCancel() {
+void LiveView::OnCancel() {
     CloseSession();
 }
 
-void camview::CloseSession() {
+void LiveView::CloseSession() {
     if (host_)
         host_->Unregister(this);
     graph_.TearDown();
     DestroyWindow();
 }
 
-void camview::OnFrameReady() {
+void LiveView::OnFrameReady() {
     if (!IsValidCameraIndex(cameraIndex))
         return;
     const std::uint64_t armedBefore = requestsArmed_;
@@ -165,7 +165,7 @@ void camview::OnFrameReady() {
         SaveOnMotion();
 }
 
-void camview::OnSaveHandled(int status, std::uint64_t armedBefore) {
+void LiveView::OnSaveHandled(int status, std::uint64_t armedBefore) {
     requestsServed_ = armedBefore;
     std::optional<PendingImage> image = std::move(pendingImage_);
     pendingImage_.reset();
@@ -203,7 +203,7 @@ void camview::OnSaveHandled(int status, std::uint64_t armedBefore) {
         retention_->ImageWritten(image->path);
 }
 
-std::vector<std::string> camview::ImagesInUse() const {
+std::vector<std::string> LiveView::ImagesInUse() const {
     std::vector<std::string> paths{lastWrittenPath_, lastMirroredPath_, lastUploadPath_, lastMailPath_};
     if (imageViewer)
         paths.push_back(imageViewer->ImagePath());
@@ -212,7 +212,7 @@ std::vector<std::string> camview::ImagesInUse() const {
     return paths;
 }
 
-void camview::OnSaveFailed(const PendingImage& image, int status) {
+void LiveView::OnSaveFailed(const PendingImage& image, int status) {
     // The file system is asked why once per run of failures (a deleted folder fails every second),
     // and for every save of the user's.
     const bool firstFailure = !saveFailing_ || image.path != failedPath_;
@@ -239,7 +239,7 @@ void camview::OnSaveFailed(const PendingImage& image, int status) {
     }
 }
 
-void camview::SaveRefused(const std::string& reason) {
+void LiveView::SaveRefused(const std::string& reason) {
     ShowSaveStatus(reason);
     // One line for a run of failures, whatever their reasons; the recovery has its own.
     if (!saveFailing_)
@@ -247,7 +247,7 @@ void camview::SaveRefused(const std::string& reason) {
     saveFailing_ = true;
 }
 
-void camview::ShowSaveStatus(const std::string& reason) {
+void LiveView::ShowSaveStatus(const std::string& reason) {
     const std::string text = reason.empty() ? std::string() : "Last save failed: " + reason;
     if (text == saveStatus_)
         return;
@@ -255,7 +255,7 @@ void camview::ShowSaveStatus(const std::string& reason) {
     ::SetDlgItemTextA(GetSafeHwnd(), SaveStatus, text.c_str());
 }
 
-bool camview::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
+bool LiveView::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
     if (!IsValidCameraIndex(cameraIndex) || !RequestFrame(cameraIndex, path.c_str()))
         return false;
     ++requestsArmed_;
@@ -266,7 +266,7 @@ bool camview::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
     return true;
 }
 
-void camview::WaitForRequestedImage() {
+void LiveView::WaitForRequestedImage() {
     HWND window = GetSafeHwnd();
     const DWORD start = ::GetTickCount();
     MSG msg;
@@ -280,18 +280,18 @@ void camview::WaitForRequestedImage() {
     }
 }
 
-void camview::ShowInViewer(const std::string& path) {
+void LiveView::ShowInViewer(const std::string& path) {
     if (!ViewAfterSavingOn)
         return;
     if (!imageViewer) {
-        imageViewer = new imageview();
+        imageViewer = new ImageViewer();
         imageViewer->WhenDestroyed([this] { imageViewer = nullptr; });
         ::ShowWindow(imageViewer->GetSafeHwnd(), SW_SHOW);
     }
     imageViewer->SetImagePath(path);
 }
 
-void camview::SetSwitch(SessionSwitch which, bool on) {
+void LiveView::SetSwitch(SessionSwitch which, bool on) {
     switch (which) {
     case SessionSwitch::SaveAuto:
         SaveAutoOn = on;
@@ -311,7 +311,7 @@ void camview::SetSwitch(SessionSwitch which, bool on) {
     }
 }
 
-bool camview::SaveCurrentImage(const std::string& path) {
+bool LiveView::SaveCurrentImage(const std::string& path) {
     // The path is published once the image is written; a failure is told in a box.
     AfterSaving afterSaving;
     afterSaving.mirror = true;
@@ -319,14 +319,14 @@ bool camview::SaveCurrentImage(const std::string& path) {
     return SaveSnapshot(path, std::move(afterSaving));
 }
 
-void camview::ActionDialogClosed() {
+void LiveView::ActionDialogClosed() {
     actionDialog_ = nullptr;
     OnCancel();
 }
 
-void camview::UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
-                          const std::string& remotePath, const std::string& user,
-                          const std::string& password) {
+void LiveView::UploadByFtp(const std::string& localPath, const std::string& remoteName,
+                           const std::string& url, const std::string& remotePath, const std::string& user,
+                           const std::string& password) {
     if (!localPath.empty() && localPath == failedPath_) {
         LogEvent(cameraName, "not uploaded: " + localPath + " was not written");
         return;
@@ -334,7 +334,7 @@ void camview::UploadByFtp(const std::string& localPath, const std::string& remot
     StartUpload(FtpRequest{localPath, remoteName, url, remotePath, user, password}, std::nullopt);
 }
 
-void camview::StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt) {
+void LiveView::StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt) {
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
     lastUploadPath_ = request.localPath;
     ftp_->UploadByFtp(GetSafeHwnd(), request, scheduledAt.has_value(),
@@ -348,12 +348,12 @@ void camview::StartUpload(const FtpRequest& request, std::optional<std::int32_t>
                       });
 }
 
-void camview::SetFtpPort(INTERNET_PORT port) {
+void LiveView::SetFtpPort(INTERNET_PORT port) {
     if (!ftp_->IsBusy())
         ftp_ = std::make_unique<FtpUploader>(port);
 }
 
-void camview::MailLastSavedImage() {
+void LiveView::MailLastSavedImage() {
     if (!actionDialog_)
         return;
     const std::string& path = actionDialog_->LastImagePath();
@@ -365,7 +365,7 @@ void camview::MailLastSavedImage() {
               std::nullopt);
 }
 
-void camview::StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt) {
+void LiveView::StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt) {
     const std::string name = cameraName;
     if (mailJob_.Running()) {
         if (!scheduledAt)
@@ -383,7 +383,8 @@ void camview::StartMail(const MailRequest& request, std::optional<std::int32_t> 
                    });
 }
 
-void camview::LogDelivery(bool& failing, bool automatic, const std::string& what, const std::string& failure) {
+void LiveView::LogDelivery(bool& failing, bool automatic, const std::string& what,
+                           const std::string& failure) {
     // The user's are all logged; the schedule's once for a run of failures (a server down for a day
     // would fill the log a line a second), and once when they work again.
     if (!failure.empty() && (!automatic || !failing))
@@ -394,7 +395,7 @@ void camview::LogDelivery(bool& failing, bool automatic, const std::string& what
         failing = !failure.empty();
 }
 
-void camview::WatchCamera() {
+void LiveView::WatchCamera() {
     if (!IsValidCameraIndex(cameraIndex))
         return;
     const ULONGLONG now = ::GetTickCount64();
@@ -436,7 +437,7 @@ void camview::WatchCamera() {
     LogEvent(cameraName, "camera back");
 }
 
-void camview::ShowWaiting(bool waiting) {
+void LiveView::ShowWaiting(bool waiting) {
     if (!waiting) {
         if (waitingLabel_)
             ::DestroyWindow(waitingLabel_);
@@ -455,7 +456,7 @@ void camview::ShowWaiting(bool waiting) {
         ::SendMessageA(waitingLabel_, WM_SETFONT, ::SendMessageA(GetSafeHwnd(), WM_GETFONT, 0, 0), FALSE);
 }
 
-void camview::LayOutControls() {
+void LiveView::LayOutControls() {
     graph_.ResizeVideo();
     KeepBottomLinesAtBottom();
     if (waitingLabel_ && videoHost_) {
@@ -465,7 +466,7 @@ void camview::LayOutControls() {
     }
 }
 
-bool camview::OnPaint() {
+bool LiveView::OnPaint() {
     HWND window = GetSafeHwnd();
     CallDefault(WM_PAINT, 0, 0);
     if (!::IsIconic(window))
@@ -479,7 +480,7 @@ bool camview::OnPaint() {
     return true;
 }
 
-bool camview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
+bool LiveView::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
     switch (message) {
     case WM_FRAME_READY:
         OnFrameReady();

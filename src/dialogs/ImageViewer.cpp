@@ -1,4 +1,4 @@
-#include "dialogs/imageview.h"
+#include "dialogs/ImageViewer.h"
 
 #include "framework/AnsiText.h"
 #include "framework/Handles.h"
@@ -8,31 +8,31 @@
 
 namespace lumetra {
 
-imageview::imageview() : Dialog(IDD_IMAGE_VIEW) {
+ImageViewer::ImageViewer() : Dialog(IDD_IMAGE_VIEW) {
     Create(nullptr);
 }
 
-imageview::~imageview() {
+ImageViewer::~ImageViewer() {
     if (destroyed_)
         destroyed_();
 }
 
-void imageview::SetImagePath(const std::string& path) {
+void ImageViewer::SetImagePath(const std::string& path) {
     imagePath = path;
     if (GetSafeHwnd())
         ::InvalidateRect(GetSafeHwnd(), nullptr, TRUE);
 }
 
 // Enter closes the viewer like Cancel: a hidden viewer could never be shown again.
-void imageview::OnOK() {
+void ImageViewer::OnOK() {
     DestroyWindow();
 }
 
-void imageview::OnCancel() {
+void ImageViewer::OnCancel() {
     DestroyWindow();
 }
 
-void imageview::Paint() {
+void ImageViewer::Paint() {
     const PaintDC paint(GetSafeHwnd());
     Gdiplus::Graphics graphics(paint.get());
     if (graphics.GetLastStatus() != Gdiplus::Ok || imagePath.empty())
@@ -44,7 +44,7 @@ void imageview::Paint() {
     graphics.DrawImage(&image, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()));
 }
 
-bool imageview::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT&) {
+bool ImageViewer::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT&) {
     if (message != WM_PAINT)
         return false;
     Paint();

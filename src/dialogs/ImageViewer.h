@@ -8,11 +8,11 @@
 
 namespace lumetra {
 
-class imageview : public Dialog {
+class ImageViewer : public Dialog {
   public:
     // Creates the window at once, hidden, top-level without an owner window.
-    imageview();
-    ~imageview() override;
+    ImageViewer();
+    ~ImageViewer() override;
 
     // Called once when the window is gone (the viewer's owner forgets it); empty calls nothing.
     void WhenDestroyed(std::function<void()> destroyed) { destroyed_ = std::move(destroyed); }
