@@ -83,10 +83,23 @@ class Connection {
     void RefuseBusy();
 
   private:
+    // One page of the service. Each answers a request whose path is its own; it returns whether the
+    // connection may serve another request.
+    using Answer = bool (Connection::*)(const Request& request, std::string_view query, bool keepAlive);
+    struct Route {
+        std::string_view path;
+        bool listed; // named in the answer to an unknown address
+        Answer answer;
+    };
+    static const Route Routes[];
+    // "Try /, /latest.jpg, /stream.mjpg or /status.json.", from the table.
+    static std::string KnownPages();
+
     bool Serve(const Request& request);
-    bool ServeImage(const Request& request, bool keepAlive);
-    bool ServeStatus(std::string_view query, bool keepAlive);
-    void ServeStream();
+    bool ServePage(const Request& request, std::string_view query, bool keepAlive);
+    bool ServeImage(const Request& request, std::string_view query, bool keepAlive);
+    bool ServeStatus(const Request& request, std::string_view query, bool keepAlive);
+    bool ServeStream(const Request& request, std::string_view query, bool keepAlive);
     bool SendText(http::status status, const std::string& sentence, bool keepAlive,
                   const char* retryAfter = nullptr);
     template <typename Body> bool Send(http::response<Body>& response, bool keepAlive);
@@ -100,6 +113,26 @@ class Connection {
     unsigned version_ = 11;
     bool head_ = false;
 };
+
+// Every page answers GET and HEAD (checked before the table is looked at).
+const Connection::Route Connection::Routes[] = {
+    {"/", true, &Connection::ServePage},
+    {"/index.html", false, &Connection::ServePage},
+    {"/latest.jpg", true, &Connection::ServeImage},
+    {"/stream.mjpg", true, &Connection::ServeStream},
+    {"/status.json", true, &Connection::ServeStatus},
+};
+
+std::string Connection::KnownPages() {
+    std::vector<std::string_view> listed;
+    for (const Route& route : Routes)
+        if (route.listed)
+            listed.push_back(route.path);
+    std::string text = "Try ";
+    for (std::size_t i = 0; i < listed.size(); ++i)
+        text += std::string(i == 0 ? "" : i + 1 == listed.size() ? " or " : ", ") + std::string(listed[i]);
+    return text + ".";
+}
 
 void Connection::Run() {
     beast::error_code error;
@@ -191,27 +224,22 @@ bool Connection::Serve(const Request& request) {
     const std::string_view query =
         question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
 
-    if (path == "/" || path == "/index.html") {
-        http::response<http::string_body> response{http::status::ok, version_};
-        response.set(http::field::content_type, "text/html; charset=utf-8");
-        response.body() = RenderPage(*hub_.Current());
-        return Send(response, keepAlive);
-    }
-    if (path == "/latest.jpg")
-        return ServeImage(request, keepAlive);
-    if (path == "/status.json")
-        return ServeStatus(query, keepAlive);
-    if (path == "/stream.mjpg") {
-        ServeStream();
-        return false;
-    }
+    for (const Route& route : Routes)
+        if (route.path == path)
+            return (this->*route.answer)(request, query, keepAlive);
     return SendText(http::status::not_found,
-                    "There is no page " + std::string(path.substr(0, 100)) +
-                        " here. Try /, /latest.jpg, /stream.mjpg or /status.json.",
+                    "There is no page " + std::string(path.substr(0, 100)) + " here. " + KnownPages(),
                     keepAlive);
 }
 
-bool Connection::ServeImage(const Request& request, bool keepAlive) {
+bool Connection::ServePage(const Request&, std::string_view, bool keepAlive) {
+    http::response<http::string_body> response{http::status::ok, version_};
+    response.set(http::field::content_type, "text/html; charset=utf-8");
+    response.body() = RenderPage(*hub_.Current());
+    return Send(response, keepAlive);
+}
+
+bool Connection::ServeImage(const Request& request, std::string_view, bool keepAlive) {
     const std::shared_ptr<const ServiceStatus> status = hub_.Current();
     const std::shared_ptr<const ServedImage> image = status->image;
     if (!image) {
@@ -250,7 +278,7 @@ bool Connection::ServeImage(const Request& request, bool keepAlive) {
     return Send(response, keepAlive);
 }
 
-bool Connection::ServeStatus(std::string_view query, bool keepAlive) {
+bool Connection::ServeStatus(const Request&, std::string_view query, bool keepAlive) {
     std::shared_ptr<const ServiceStatus> status = hub_.Current();
     // "?after=N": the page's long poll, answered when the status is no longer N.
     if (query.substr(0, 6) == "after=") {
@@ -267,7 +295,8 @@ bool Connection::ServeStatus(std::string_view query, bool keepAlive) {
     return Send(response, keepAlive);
 }
 
-void Connection::ServeStream() {
+// The stream ends with its connection: it answers false whatever happened.
+bool Connection::ServeStream(const Request&, std::string_view, bool) {
     http::response<http::empty_body> response{http::status::ok, version_};
     response.set(http::field::content_type, std::string("multipart/x-mixed-replace; boundary=") + kBoundary);
     response.set(http::field::cache_control, "no-cache, no-store");
@@ -278,7 +307,7 @@ void Connection::ServeStream() {
     beast::error_code error;
     http::write_header(socket_, serializer, error);
     if (error || head_)
-        return;
+        return false;
     const std::string opening = std::string("--") + kBoundary + "\r\n";
     const std::string closing = std::string("\r\n--") + kBoundary + "\r\n";
     asio::write(socket_, asio::buffer(opening), error);
@@ -288,10 +317,10 @@ void Connection::ServeStream() {
     while (!error) {
         const auto status = hub_.WaitForChange(seenStatus, Clock::now() + kStreamCheckInterval);
         if (hub_.Stopped())
-            return;
+            return false;
         if (status->sequence == seenStatus) {
             if (PeerClosed())
-                return;
+                return false;
             continue;
         }
         seenStatus = status->sequence;
@@ -305,6 +334,7 @@ void Connection::ServeStream() {
         asio::write(socket_, part, error);
         sentImage = image->sequence;
     }
+    return false;
 }
 
 bool Connection::SendText(http::status status, const std::string& sentence, bool keepAlive,

@@ -184,7 +184,10 @@ TEST_F(WebService, AnswersBadRequestsWhileServingEveryoneElse) {
     ASSERT_TRUE(idle.Connect(port));
     const auto started = ::GetTickCount();
 
-    EXPECT_EQ(Get("/nothing-here").status, 404);
+    const auto unknown = Get("/nothing-here");
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_NE(unknown.body.find("Try /, /latest.jpg, /stream.mjpg or /status.json."), std::string::npos)
+        << unknown.body;
     EXPECT_EQ(
         HttpExchange(port, "GET /" + std::string(10 * 1024, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
             .status,
