@@ -66,7 +66,7 @@ std::string FtpErrorText(DWORD errorCode) {
     return text;
 }
 
-JobOutcome PutFileByFtp(const FtpRequest& request, INTERNET_PORT port, JobStop& stop) {
+JobOutcome PutFileByFtp(const UploadRequest& request, INTERNET_PORT port, JobStop& stop) {
     JobOutcome outcome;
     const auto fail = [&outcome](std::string text, const char* caption) {
         outcome.failure = std::string(caption) + ": " + text;
@@ -117,11 +117,11 @@ JobOutcome PutFileByFtp(const FtpRequest& request, INTERNET_PORT port, JobStop& 
 
 FtpUploader::FtpUploader(INTERNET_PORT port) : port_(port) {}
 
-FtpUploader::Start FtpUploader::UploadByFtp(HWND owner, const FtpRequest& request, bool quiet,
-                                            BackgroundJob::Finished finished) {
+Uploader::Start FtpUploader::Upload(HWND owner, const UploadRequest& request, bool quiet,
+                                    BackgroundJob::Finished finished) {
     if (request.remoteName.empty() || request.server.empty())
         return Start::NothingToDo;
-    if (IsBusy()) {
+    if (Busy()) {
         if (!quiet && !duplicateOpen_) {
             const std::shared_ptr<bool> alive = alive_;
             duplicateOpen_ = true;

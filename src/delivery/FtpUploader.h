@@ -7,6 +7,7 @@
 #include <wininet.h>
 
 #include "delivery/BackgroundJob.h"
+#include "delivery/Delivery.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,40 +15,29 @@
 
 namespace lumetra {
 
-// What one upload is asked to do; copied to the upload's own thread.
-struct FtpRequest {
-    std::string localPath;
-    std::string remoteName;
-    std::string server;
-    std::string directory;
-    std::string user;
-    std::string password;
-};
-
 // Puts one file on the server with WinINet, blocking the calling thread: its own session and
 // connection, active mode, binary, 30 s for connecting, sending and receiving. The boxes a failure
 // needs are returned, not shown. A stop request closes the session and ends the upload.
-JobOutcome PutFileByFtp(const FtpRequest& request, INTERNET_PORT port, JobStop& stop);
+JobOutcome PutFileByFtp(const UploadRequest& request, INTERNET_PORT port, JobStop& stop);
 
-class FtpUploader {
+class FtpUploader : public Uploader {
   public:
     // The port is fixed at 21 in the program; tests point it at a server of their own.
     explicit FtpUploader(INTERNET_PORT port = INTERNET_DEFAULT_FTP_PORT);
-    ~FtpUploader() { *alive_ = false; }
+    ~FtpUploader() override { *alive_ = false; }
     FtpUploader(const FtpUploader&) = delete;
     FtpUploader& operator=(const FtpUploader&) = delete;
 
-    enum class Start { Started, NothingToDo, Busy };
     // Starts putting localPath on server as remoteName inside directory ("./" when empty) on a
     // thread of its own. Does nothing when remoteName or server is empty. While an upload of this
     // uploader runs or its box is open, a new one is refused: with the " Duplicate" box when the
     // user asked for it, quietly for the schedule. When the upload ends, `finished` is told first,
     // then its box (owned by `owner`) is shown.
-    Start UploadByFtp(HWND owner, const FtpRequest& request, bool quiet = false,
-                      BackgroundJob::Finished finished = nullptr);
+    Start Upload(HWND owner, const UploadRequest& request, bool quiet = false,
+                 BackgroundJob::Finished finished = nullptr) override;
 
     // An upload runs, or the box of one is open.
-    bool IsBusy() const { return job_.Running() || boxOpen_; }
+    bool Busy() const override { return job_.Running() || boxOpen_; }
 
   private:
     void OnFinished(HWND owner, const JobOutcome& outcome, const BackgroundJob::Finished& finished);

@@ -169,4 +169,10 @@ JobOutcome SendMailOnThisThread(const MailRequest& request) {
     return outcome;
 }
 
+bool SimpleMapiMailer::Send(const MailRequest& request, BackgroundJob::Finished finished) {
+    if (job_.Running())
+        return false;
+    return job_.Start([request](JobStop&) { return SendMailOnThisThread(request); }, std::move(finished));
+}
+
 } // namespace lumetra

@@ -3,6 +3,7 @@
 // loaded at run time), without any dialog. Failures are not shown; they are told to the caller.
 
 #include "delivery/BackgroundJob.h"
+#include "delivery/Delivery.h"
 #include "framework/Handles.h"
 
 #include <mapi.h>
@@ -70,13 +71,19 @@ void ComposeMail(MapiMailer& mailer, const std::string& emailAddresses, const st
 void MailLastSavedImage(MapiMailer& mailer, const std::string& emailAddresses,
                         const std::string& lastImagePath, const std::string& lastImageName);
 
-// One mail of a session, sent on a thread of its own: the thread loads its own MAPI library,
-// composes and sends, and nothing is shown.
-struct MailRequest {
-    std::string emailAddresses;
-    std::string imagePath;
-    std::string imageName;
-};
+// One mail of a session, sent on the calling thread: it loads its own MAPI library, composes and
+// sends, and nothing is shown.
 JobOutcome SendMailOnThisThread(const MailRequest& request);
+
+// The mailer of every camera today: the machine's Simple MAPI client, one mail at a time on a
+// thread of its own.
+class SimpleMapiMailer : public Mailer {
+  public:
+    bool Send(const MailRequest& request, BackgroundJob::Finished finished) override;
+    bool Busy() const override { return job_.Running(); }
+
+  private:
+    BackgroundJob job_;
+};
 
 } // namespace lumetra

@@ -100,17 +100,17 @@ void LiveView::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string&
                                     const std::string& bareName) {
     const std::int32_t tickTime = afterSaving.tickTime;
     // An upload or mail still running, or an upload's box still open, skips this one quietly.
-    if (FtpAutoOn && !ftp_->IsBusy()) {
+    if (FtpAutoOn && !uploader_->Busy()) {
         const int ftpSeconds = actionDialog_->FtpSeconds();
         if (ftpSeconds > 0 && IsDue(lastFtpTime, ftpSeconds, tickTime)) {
-            FtpRequest request;
+            UploadRequest request;
             request.localPath = fullPath;
             request.remoteName = bareName;
             actionDialog_->GetFtpFields(request.server, request.directory, request.user, request.password);
             afterSaving.upload = std::move(request);
         }
     }
-    if (EmailAutoOn && !mailJob_.Running()) {
+    if (EmailAutoOn && !mailer_->Busy()) {
         const int emailSeconds = actionDialog_->EmailSeconds();
         if (emailSeconds > 0 && IsDue(lastMailTime, emailSeconds, tickTime))
             afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};

@@ -331,13 +331,13 @@ void LiveView::UploadByFtp(const std::string& localPath, const std::string& remo
         LogEvent(cameraName, "not uploaded: " + localPath + " was not written");
         return;
     }
-    StartUpload(FtpRequest{localPath, remoteName, url, remotePath, user, password}, std::nullopt);
+    StartUpload(UploadRequest{localPath, remoteName, url, remotePath, user, password}, std::nullopt);
 }
 
-void LiveView::StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt) {
+void LiveView::StartUpload(const UploadRequest& request, std::optional<std::int32_t> scheduledAt) {
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
     lastUploadPath_ = request.localPath;
-    ftp_->UploadByFtp(GetSafeHwnd(), request, scheduledAt.has_value(),
+    uploader_->Upload(GetSafeHwnd(), request, scheduledAt.has_value(),
                       [this, scheduledAt, request](const JobOutcome& outcome) {
                           // Runs before the upload's box, while the session is certainly there. The
                           // upload counts at its tick, as if it had taken no time.
@@ -349,8 +349,8 @@ void LiveView::StartUpload(const FtpRequest& request, std::optional<std::int32_t
 }
 
 void LiveView::SetFtpPort(INTERNET_PORT port) {
-    if (!ftp_->IsBusy())
-        ftp_ = std::make_unique<FtpUploader>(port);
+    if (!uploader_->Busy())
+        uploader_ = std::make_unique<FtpUploader>(port);
 }
 
 void LiveView::MailLastSavedImage() {
@@ -366,21 +366,18 @@ void LiveView::MailLastSavedImage() {
 }
 
 void LiveView::StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt) {
-    const std::string name = cameraName;
-    if (mailJob_.Running()) {
+    if (mailer_->Busy()) {
         if (!scheduledAt)
-            LogEvent(name,
+            LogEvent(cameraName,
                      "mail of " + request.imageName + " not sent: the previous mail is still being sent");
         return;
     }
     lastMailPath_ = request.imagePath;
-    mailJob_.Start([request](JobStop&) { return SendMailOnThisThread(request); },
-                   [this, scheduledAt, request](const JobOutcome& outcome) {
-                       if (scheduledAt)
-                           lastMailTime = *scheduledAt;
-                       LogDelivery(mailsFailing_, scheduledAt.has_value(), "mail of " + request.imageName,
-                                   outcome.failure);
-                   });
+    mailer_->Send(request, [this, scheduledAt, request](const JobOutcome& outcome) {
+        if (scheduledAt)
+            lastMailTime = *scheduledAt;
+        LogDelivery(mailsFailing_, scheduledAt.has_value(), "mail of " + request.imageName, outcome.failure);
+    });
 }
 
 void LiveView::LogDelivery(bool& failing, bool automatic, const std::string& what,

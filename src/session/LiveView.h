@@ -1,6 +1,6 @@
 #pragma once
 // One open camera: the "Live View" window and the controller of the camera's graph, slot,
-// schedule, FTP state and mailer.
+// schedule, uploader and mailer.
 
 #include "capture/CaptureGraph.h"
 #include "delivery/FtpUploader.h"
@@ -27,7 +27,7 @@ class ImageViewer;
 // What follows once a session's image is written; nothing of it happens for an image that was not.
 struct AfterSaving {
     bool mirror = false;                 // publish the path to the HTTP service
-    std::optional<FtpRequest> upload;    // the schedule's upload
+    std::optional<UploadRequest> upload; // the schedule's upload
     std::optional<MailRequest> mail;     // the schedule's mail
     std::optional<std::int32_t> retryAt; // a failed schedule save is tried again from here
     std::int32_t tickTime = 0; // the schedule tick that asked, the time its upload and mail count at
@@ -64,7 +64,7 @@ class LiveView : public Dialog, public ActionSession {
     // The user's mail of the action dialog's last image to its addresses, on a thread of its own.
     void MailLastSavedImage() override;
     // An upload or a mail of this session runs, or an upload's box is open.
-    bool DeliveryBusy() const { return ftp_->IsBusy() || mailJob_.Running(); }
+    bool DeliveryBusy() const { return uploader_->Busy() || mailer_->Busy(); }
     // The camera stopped delivering and the session waits for it to be listed again.
     bool CameraLost() const { return cameraLost_; }
     // Waits until the frame asked for by the last request is written (or about two seconds pass);
@@ -144,7 +144,7 @@ class LiveView : public Dialog, public ActionSession {
     std::vector<std::string> ImagesInUse() const;
     // scheduledAt: the tick time a schedule's upload or mail is recorded at once it is done (none for
     // the user's).
-    void StartUpload(const FtpRequest& request, std::optional<std::int32_t> scheduledAt);
+    void StartUpload(const UploadRequest& request, std::optional<std::int32_t> scheduledAt);
     void StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt);
     // Logs the end of an upload or a mail; `failing` tells whether the last automatic one failed.
     void LogDelivery(bool& failing, bool automatic, const std::string& what, const std::string& failure);
@@ -169,8 +169,8 @@ class LiveView : public Dialog, public ActionSession {
     std::string saveStatus_;
     bool slotHeld_ = false;
     CaptureGraph graph_;
-    std::unique_ptr<FtpUploader> ftp_ = std::make_unique<FtpUploader>();
-    BackgroundJob mailJob_;
+    std::unique_ptr<Uploader> uploader_ = std::make_unique<FtpUploader>();
+    std::unique_ptr<Mailer> mailer_ = std::make_unique<SimpleMapiMailer>();
     // The image the slot is armed for, until its frame is handled.
     std::optional<PendingImage> pendingImage_;
     // A save failed and no save has worked since (the log tells the first failure and the recovery).

@@ -68,15 +68,15 @@ std::unique_ptr<FtpServer> FtpUpload::server;
 void Upload(FtpUploader& uploader, HWND owner, const std::string& local, const std::string& name,
             const std::string& server, const std::string& directory, const std::string& user,
             const std::string& password) {
-    uploader.UploadByFtp(owner, FtpRequest{local, name, server, directory, user, password});
+    uploader.Upload(owner, UploadRequest{local, name, server, directory, user, password});
     const DWORD start = ::GetTickCount();
     MSG msg;
-    while (uploader.IsBusy() && ::GetTickCount() - start < 60000) {
+    while (uploader.Busy() && ::GetTickCount() - start < 60000) {
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             ::DispatchMessageA(&msg);
         ::Sleep(5);
     }
-    ASSERT_FALSE(uploader.IsBusy()) << "the upload ended";
+    ASSERT_FALSE(uploader.Busy()) << "the upload ended";
 }
 
 FtpUploader* timerUploader = nullptr;
@@ -84,8 +84,8 @@ HWND timerOwner = nullptr;
 std::string timerLocal;
 void CALLBACK UploadAgain(HWND, UINT, UINT_PTR id, DWORD) {
     ::KillTimer(nullptr, id);
-    timerUploader->UploadByFtp(timerOwner,
-                               FtpRequest{timerLocal, "second.jpg", "127.0.0.1", "", kUser, kPassword});
+    timerUploader->Upload(timerOwner,
+                          UploadRequest{timerLocal, "second.jpg", "127.0.0.1", "", kUser, kPassword});
 }
 
 } // namespace
@@ -97,7 +97,7 @@ TEST_F(FtpUpload, UploadsTheFileByteForByteIntoTheLoginFolder) {
     EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_EQ(ReadWholeFile(server->Root() + "\\door1000000000.jpg"),
               std::vector<char>(content_.begin(), content_.end()));
-    EXPECT_FALSE(uploader.IsBusy());
+    EXPECT_FALSE(uploader.Busy());
 }
 
 TEST_F(FtpUpload, UploadsIntoTheGivenFolder) {
@@ -144,7 +144,7 @@ TEST_F(FtpUpload, WrongPasswordShowsErrorWithText) {
         << "the server's answer is shown: " << seen[0].text;
     EXPECT_EQ(seen[0].owner, owner_);
     EXPECT_FALSE(FileExists(server->Root() + "\\image.jpg"));
-    EXPECT_FALSE(uploader.IsBusy());
+    EXPECT_FALSE(uploader.Busy());
 }
 
 TEST_F(FtpUpload, MissingLocalFileShowsSendError) {
@@ -199,7 +199,7 @@ TEST_F(FtpUpload, SecondUploadWhileTheFirstIsOpenIsRefused) {
     EXPECT_EQ(duplicate->text, "Previus connection running");
     EXPECT_EQ(duplicate->owner, owner_);
     EXPECT_FALSE(FileExists(server->Root() + "\\second.jpg"));
-    EXPECT_FALSE(uploader.IsBusy());
+    EXPECT_FALSE(uploader.Busy());
 
     // Once the first has closed, the next upload goes through.
     BoxWatcher watcher;

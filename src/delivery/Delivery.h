@@ -1,0 +1,53 @@
+#pragma once
+// The ways a camera's saved image leaves the machine, behind small interfaces: a mailer and an
+// uploader each take one request, work on a thread of their own and report how it went on the
+// user-interface thread. A second way of mailing or uploading is a new class here and a setting
+// that chooses it; the Live View only holds a Mailer and an Uploader.
+
+#include "delivery/BackgroundJob.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace lumetra {
+
+// One mail of a camera: its addresses as typed (separated by ';') and the image to attach.
+struct MailRequest {
+    std::string emailAddresses;
+    std::string imagePath;
+    std::string imageName;
+};
+
+// What one upload is asked to do; copied to the upload's own thread.
+struct UploadRequest {
+    std::string localPath;
+    std::string remoteName;
+    std::string server;
+    std::string directory;
+    std::string user;
+    std::string password;
+};
+
+class Mailer {
+  public:
+    virtual ~Mailer() = default;
+    // Starts sending; `finished` is told on this thread when it ends. Returns false, starting
+    // nothing, while a mail of this mailer is still on its way.
+    virtual bool Send(const MailRequest& request, BackgroundJob::Finished finished) = 0;
+    virtual bool Busy() const = 0;
+};
+
+class Uploader {
+  public:
+    virtual ~Uploader() = default;
+    enum class Start { Started, NothingToDo, Busy };
+    // Starts the upload; `finished` is told on this thread when it ends, before any box of it
+    // (owned by `owner`) is shown. `quiet`: the schedule's, refused without a word while busy.
+    virtual Start Upload(HWND owner, const UploadRequest& request, bool quiet,
+                         BackgroundJob::Finished finished) = 0;
+    // An upload runs, or a box of one is open.
+    virtual bool Busy() const = 0;
+};
+
+} // namespace lumetra
