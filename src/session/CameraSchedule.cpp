@@ -67,33 +67,43 @@ void LiveView::Tick() {
     if (saveSeconds <= 0 || !IsDue(lastSaveTime, saveSeconds, ScheduleNow()))
         return;
 
+    const auto saved = SaveAutomatically([&](std::int32_t now, AfterSaving& afterSaving) {
+        // A save made from a box's message loop meanwhile makes this one not due any more.
+        if (!IsDue(lastSaveTime, saveSeconds, now))
+            return false;
+        afterSaving.retryAt = now - saveSeconds + 1; // a failed save is due again in the next second
+        return true;
+    });
+    if (saved)
+        lastSaveTime = *saved;
+}
+
+std::optional<std::int32_t> LiveView::SaveAutomatically(const AutomaticSaveCheck& stillWanted) {
     // Building the path can show a validation box, whose message loop ticks the sessions again
     // (this one included: it keeps saving with the values it has) and may close this one. Once the
-    // window is gone nothing more is done; a save made meanwhile makes this one not due any more.
-    const auto closed = [this] { return GetSafeHwnd() == nullptr; };
+    // window is gone nothing more is done.
+    KeepAlive keepAlive(*this);
     std::string bareName, refusal;
     const std::string fullPath = actionDialog_->BuildImagePath(bareName, &refusal);
-    if (closed() || !actionDialog_ || cameraLost_)
-        return;
+    if (!GetSafeHwnd() || !actionDialog_ || cameraLost_)
+        return std::nullopt;
     if (fullPath.empty()) {
         SaveRefused(refusal);
-        return;
+        return std::nullopt;
     }
-    const std::int32_t tickTime = ScheduleNow();
-    if (!IsDue(lastSaveTime, saveSeconds, tickTime))
-        return;
-
     AfterSaving afterSaving;
     afterSaving.mirror = true;
-    afterSaving.retryAt = tickTime - saveSeconds + 1; // due again in the next second
-    afterSaving.tickTime = tickTime;
+    afterSaving.tickTime = ScheduleNow();
+    if (!stillWanted(afterSaving.tickTime, afterSaving))
+        return std::nullopt;
     AddAutomaticDelivery(afterSaving, fullPath, bareName);
-    // A path the slot cannot take is treated like no path, and the next tick tries again.
+    const std::int32_t savedAt = afterSaving.tickTime;
+    // A path the slot cannot take is treated like no path, and the next try may work.
     if (!SaveSnapshot(fullPath, std::move(afterSaving))) {
         SaveRefused(PathTooLongReason);
-        return;
+        return std::nullopt;
     }
-    lastSaveTime = tickTime;
+    return savedAt;
 }
 
 void LiveView::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& fullPath,

@@ -14,6 +14,7 @@
 #include "settings/ActionLinks.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -124,6 +125,12 @@ class LiveView : public Dialog, public ActionSession {
     // A frame's way from the slot to the file and what follows its save (`armedBefore`: the
     // requests armed when the frame was taken).
     void OnSaveHandled(int status, std::uint64_t armedBefore);
+    // One automatic save, made the same way for the schedule and for motion: the path from CAM
+    // ACTION, then `stillWanted` (given the time and what follows the save, to fill in), then the
+    // upload and mail that are due and the save itself. Returns the time it was made at; none when
+    // nothing was asked of the camera.
+    using AutomaticSaveCheck = std::function<bool(std::int32_t now, AfterSaving& afterSaving)>;
+    std::optional<std::int32_t> SaveAutomatically(const AutomaticSaveCheck& stillWanted);
     // The upload and the mail an automatic save of fullPath carries: those switched on, not busy and
     // due at afterSaving.tickTime.
     void AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& fullPath,

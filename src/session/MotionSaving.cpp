@@ -5,7 +5,6 @@
 #include "session/LiveView.h"
 
 #include "capture/CameraSlots.h"
-#include "delivery/SaveTarget.h"
 #include "session/CameraSchedule.h"
 #include "settings/CamActionDialog.h"
 
@@ -66,25 +65,12 @@ void LiveView::SaveOnMotion() {
     if (now < motionRetryAt_ || (lastMotionSave_ != 0 && now - lastMotionSave_ < gapMs))
         return;
 
-    KeepAlive keepAlive(*this);
-    std::string bareName, refusal;
-    const std::string fullPath = actionDialog_->BuildImagePath(bareName, &refusal);
-    if (!GetSafeHwnd() || !actionDialog_ || cameraLost_ || pendingImage_)
-        return;
-    if (fullPath.empty()) {
-        SaveRefused(refusal);
-        return;
-    }
-    AfterSaving afterSaving;
-    afterSaving.mirror = true;
-    afterSaving.motion = true;
-    afterSaving.tickTime = ScheduleNow();
-    AddAutomaticDelivery(afterSaving, fullPath, bareName);
-    if (!SaveSnapshot(fullPath, std::move(afterSaving))) {
-        SaveRefused(PathTooLongReason);
-        return;
-    }
-    lastMotionSave_ = now;
+    const auto saved = SaveAutomatically([this](std::int32_t, AfterSaving& afterSaving) {
+        afterSaving.motion = true;
+        return !pendingImage_;
+    });
+    if (saved)
+        lastMotionSave_ = now;
 }
 
 void LiveView::FailedMotionSave() {
