@@ -56,12 +56,12 @@ void TickOpenSessions(SessionHost& host) {
 
 void LiveView::Tick() {
     KeepAlive keepAlive(*this);
-    WatchCamera();
+    watcher_.Watch(cameraName, cameraIndex, videoHost_);
     AskForMotionFrame();
     if (retention_ && actionDialog_)
         retention_->Tick(actionDialog_->Retention());
     // A lost camera saves nothing: no box per tick, no black or stale image.
-    if (!SaveAutoOn || !actionDialog_ || cameraLost_)
+    if (!SaveAutoOn || !actionDialog_ || watcher_.Lost())
         return;
     const int saveSeconds = actionDialog_->SaveSeconds();
     if (saveSeconds <= 0 || !IsDue(lastSaveTime, saveSeconds, ScheduleNow()))
@@ -85,7 +85,7 @@ std::optional<std::int32_t> LiveView::SaveAutomatically(const AutomaticSaveCheck
     KeepAlive keepAlive(*this);
     std::string bareName, refusal;
     const std::string fullPath = actionDialog_->BuildImagePath(bareName, &refusal);
-    if (!GetSafeHwnd() || !actionDialog_ || cameraLost_)
+    if (!GetSafeHwnd() || !actionDialog_ || watcher_.Lost())
         return std::nullopt;
     if (fullPath.empty()) {
         SaveRefused(refusal);

@@ -1,7 +1,6 @@
 #include "session/LiveView.h"
 
 #include "capture/CameraSlots.h"
-#include "capture/DeviceBinding.h"
 #include "delivery/SaveTarget.h"
 #include "dialogs/ImageViewer.h"
 #include "framework/Application.h"
@@ -19,14 +18,6 @@ using namespace live_view_ids;
 namespace {
 // How long an upload or mail waits for the image it is about to send.
 constexpr DWORD RequestedImageWaitMs = 2000;
-// A running camera that delivers nothing for this long counts as lost.
-constexpr ULONGLONG FrameSilenceMs = 5000;
-// How often a lost camera is looked for in the device list: every second at first (a cable pulled
-// and put back), then every four, which still reopens it within five seconds of its return but reads
-// the device list less (Wine keeps a registry handle for every device entry read).
-constexpr ULONGLONG DeviceCheckMs = 1000;
-constexpr ULONGLONG SlowDeviceCheckMs = 4000;
-constexpr ULONGLONG FastDeviceChecksForMs = 30000;
 constexpr int WaitingLabelId = 1004;
 constexpr char WaitingText[] = "Waiting for the camera to come back...";
 } // namespace
@@ -390,48 +381,6 @@ void LiveView::LogDelivery(bool& failing, bool automatic, const std::string& wha
         LogEvent(cameraName, what + " worked again");
     if (automatic || failure.empty())
         failing = !failure.empty();
-}
-
-void LiveView::WatchCamera() {
-    if (!IsValidCameraIndex(cameraIndex))
-        return;
-    const ULONGLONG now = ::GetTickCount64();
-    if (!cameraLost_) {
-        if (!graph_.running())
-            return; // never started: nothing to watch
-        const ULONGLONG lastFrame = CameraSlotAt(cameraIndex).lastFrameTick.load(std::memory_order_relaxed);
-        const bool lost = graph_.TakeDeviceLost();
-        if (!lost && now - lastFrame <= FrameSilenceMs)
-            return;
-        cameraLost_ = true;
-        rebuildFailureLogged_ = false;
-        graph_.TearDown();
-        // The frame asked for will not come; the camera, once back, is asked afresh.
-        CameraSlotAt(cameraIndex).frameWanted.store(0, std::memory_order_release);
-        pendingImage_.reset();
-        ShowWaiting(true);
-        LogEvent(cameraName,
-                 lost ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
-        lostSince_ = now;
-        nextDeviceCheck_ = now + DeviceCheckMs;
-        return;
-    }
-    if (now < nextDeviceCheck_)
-        return;
-    nextDeviceCheck_ = now + (now - lostSince_ < FastDeviceChecksForMs ? DeviceCheckMs : SlowDeviceCheckMs);
-    if (!IsCaptureDeviceListed(cameraName.c_str()))
-        return;
-    // Same window, slot and settings; no box when nobody is there to answer it.
-    if (!graph_.Build(cameraName.c_str(), cameraIndex, videoHost_, CaptureGraph::Failures::Quiet)) {
-        if (!rebuildFailureLogged_)
-            LogEvent(cameraName, "camera listed again, but it did not start: " + graph_.LastFailure());
-        rebuildFailureLogged_ = true;
-        graph_.TearDown();
-        return;
-    }
-    cameraLost_ = false;
-    ShowWaiting(false);
-    LogEvent(cameraName, "camera back");
 }
 
 void LiveView::ShowWaiting(bool waiting) {

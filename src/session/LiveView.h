@@ -9,6 +9,7 @@
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
 #include "imaging/MotionDetector.h"
+#include "session/CameraWatcher.h"
 #include "session/LiveViewIds.h"
 #include "session/SessionHost.h"
 #include "settings/ActionLinks.h"
@@ -67,7 +68,7 @@ class LiveView : public Dialog, public ActionSession {
     // An upload or a mail of this session runs, or an upload's box is open.
     bool DeliveryBusy() const { return uploader_->Busy() || mailer_->Busy(); }
     // The camera stopped delivering and the session waits for it to be listed again.
-    bool CameraLost() const { return cameraLost_; }
+    bool CameraLost() const { return watcher_.Lost(); }
     // Waits until the frame asked for by the last request is written (or about two seconds pass);
     // returns at once when no graph runs, as no frame can come.
     void WaitForRequestedImage() override;
@@ -155,8 +156,6 @@ class LiveView : public Dialog, public ActionSession {
     void StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt);
     // Logs the end of an upload or a mail; `failing` tells whether the last automatic one failed.
     void LogDelivery(bool& failing, bool automatic, const std::string& what, const std::string& failure);
-    // Notices a camera that stopped, and rebuilds its graph once it is listed again.
-    void WatchCamera();
     void ShowWaiting(bool waiting);
     // The Live View's line under the name: why the last automatic save failed (empty: clears it).
     void ShowSaveStatus(const std::string& reason);
@@ -183,11 +182,14 @@ class LiveView : public Dialog, public ActionSession {
     // A save failed and no save has worked since (the log tells the first failure and the recovery).
     bool saveFailing_ = false;
     std::string failedPath_;
-    // Watching the camera: lost, when to look for it again, the "waiting" text over the picture.
-    bool cameraLost_ = false;
-    bool rebuildFailureLogged_ = false; // a camera listed but failing to start is logged once
-    ULONGLONG lostSince_ = 0;
-    ULONGLONG nextDeviceCheck_ = 0;
+    // Watching the camera; while it is lost, the "waiting" text covers the picture and the frame
+    // asked for is given up.
+    CameraWatcher watcher_{graph_,
+                           [this] {
+                               pendingImage_.reset();
+                               ShowWaiting(true);
+                           },
+                           [this] { ShowWaiting(false); }};
     HWND waitingLabel_ = nullptr;
     UniqueIcon icon_;
     // Requests armed and frames written, to wait for the image of the last request.

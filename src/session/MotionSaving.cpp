@@ -23,7 +23,7 @@ constexpr ULONGLONG MotionRetryMs = 1000;
 } // namespace
 
 void LiveView::AskForMotionFrame() {
-    if (!MotionSaveOn || !actionDialog_ || cameraLost_ || !graph_.running()) {
+    if (!MotionSaveOn || !actionDialog_ || watcher_.Lost() || !graph_.running()) {
         if (watchingMotion_)
             StopWatchingMotion();
         return;
@@ -58,7 +58,7 @@ void LiveView::SaveOnMotion() {
     if (!GetSafeHwnd() || !actionDialog_ || !MotionSaveOn)
         return;
     actionDialog_->ShowMotionLevel(motionShare_);
-    if (!std::exchange(motionFound_, false) || cameraLost_ || pendingImage_)
+    if (!std::exchange(motionFound_, false) || watcher_.Lost() || pendingImage_)
         return;
     const ULONGLONG now = ::GetTickCount64();
     const ULONGLONG gapMs = static_cast<ULONGLONG>(actionDialog_->MotionGapSeconds()) * 1000;
