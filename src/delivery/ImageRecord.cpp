@@ -24,33 +24,13 @@ std::mutex recordLock;
 // here gets a folder line before its next image.
 std::map<std::wstring, std::wstring> folderAtEnd;
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                             0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
-                          nullptr, nullptr);
-    return utf8;
-}
-
-std::wstring FromUtf8(const char* text, size_t length) {
-    if (length == 0)
-        return {};
-    const int wide = ::MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0);
-    std::wstring result(static_cast<size_t>(wide), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), result.data(), wide);
-    return result;
-}
-
 std::string ImageLine(const RecordedImage& image) {
-    return ToUtf8(image.name) + '\t' + std::to_string(image.bytes) + '\t' + std::to_string(image.writeTime) +
-           '\n';
+    return WideToUtf8(image.name) + '\t' + std::to_string(image.bytes) + '\t' +
+           std::to_string(image.writeTime) + '\n';
 }
 
 std::string FolderLine(const std::wstring& folder) {
-    return "F\t" + ToUtf8(folder) + '\n';
+    return "F\t" + WideToUtf8(folder) + '\n';
 }
 
 bool ParseNumber(const char* begin, const char* end, std::uint64_t& value) {
@@ -138,7 +118,7 @@ RecordContents Parse(const std::string& bytes) {
         const char* line = bytes.data() + start;
         const char* lineEnd = bytes.data() + end;
         if (lineEnd - line >= 2 && line[0] == 'F' && line[1] == '\t') {
-            const std::wstring folder = FromUtf8(line + 2, static_cast<size_t>(lineEnd - line - 2));
+            const std::wstring folder = Utf8ToWide(line + 2, static_cast<size_t>(lineEnd - line - 2));
             auto [at, added] = folderIndex.try_emplace(folder, contents.folders.size());
             if (added)
                 contents.folders.push_back({folder, {}});
@@ -152,7 +132,7 @@ RecordContents Parse(const std::string& bytes) {
         if (!current || tab2 == lineEnd || !ParseNumber(tab1 + 1, tab2, image.bytes) ||
             !ParseNumber(tab2 + 1, lineEnd, image.writeTime))
             continue; // the header, or a line spoilt by a crash
-        image.name = FromUtf8(line, static_cast<size_t>(tab1 - line));
+        image.name = Utf8ToWide(line, static_cast<size_t>(tab1 - line));
         contents.lastFolder = current->folder;
         contents.lastName = image.name;
         current->images.push_back(std::move(image));
@@ -165,7 +145,7 @@ std::string FoldedUtf8(const std::string& cameraName) {
     std::wstring wide = AnsiToWide(cameraName);
     if (!wide.empty())
         ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
-    return ToUtf8(wide);
+    return WideToUtf8(wide);
 }
 } // namespace
 

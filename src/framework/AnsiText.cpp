@@ -37,16 +37,31 @@ std::wstring AnsiToWide(const char* text, size_t length) {
     return ToWide(CP_ACP, 0, text, length);
 }
 
-std::string WideToAnsi(const std::wstring& text) {
+namespace {
+std::string FromWide(UINT codePage, const std::wstring& text) {
     if (text.empty() || text.size() > INT_MAX)
         return {};
     const int wideLength = static_cast<int>(text.size());
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(codePage, 0, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
     if (size <= 0)
         return {};
-    std::string ansi(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, ansi.data(), size, nullptr, nullptr);
-    return ansi;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(codePage, 0, text.data(), wideLength, bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+} // namespace
+
+std::string WideToAnsi(const std::wstring& text) {
+    return FromWide(CP_ACP, text);
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+    return FromWide(CP_UTF8, text);
+}
+
+std::wstring Utf8ToWide(const char* text, size_t length) {
+    return ToWide(CP_UTF8, 0, text, length);
 }
 
 size_t AnsiCharacterCount(const std::string& text) {

@@ -15,6 +15,10 @@ inline std::wstring AnsiToWide(const std::string& text) {
 }
 // UTF-16 text in the ANSI code page.
 std::string WideToAnsi(const std::wstring& text);
+// Files the program writes for people and other programs (the event log, the image records) are
+// UTF-8 whatever the code page.
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const char* text, std::size_t length);
 
 // Characters of ANSI text as an edit control counts them (UTF-16 code units), not its bytes.
 std::size_t AnsiCharacterCount(const std::string& text);

@@ -17,17 +17,6 @@ constexpr LONGLONG MaxLogBytes = 1024 * 1024;
 // Full files kept beside the current one, as lumetra.log.1 (the newest) to lumetra.log.9.
 constexpr int OlderLogFiles = 9;
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                             0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
-                          nullptr, nullptr);
-    return utf8;
-}
-
 std::wstring DefaultLogPath() {
     wchar_t folder[MAX_PATH] = {};
     const DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
@@ -143,9 +132,9 @@ void LogEvent(const std::string& cameraName, const std::string& text) {
                   now.wHour, now.wMinute, now.wSecond);
     std::string line = stamp;
     if (!cameraName.empty())
-        line += "[" + ToUtf8(AnsiToWide(cameraName)) + "]  ";
+        line += "[" + WideToUtf8(AnsiToWide(cameraName)) + "]  ";
     // One event, one line: the line breaks of a box text become blanks.
-    for (char c : ToUtf8(AnsiToWide(text)))
+    for (char c : WideToUtf8(AnsiToWide(text)))
         line += (c == '\r' || c == '\n') ? ' ' : c;
     line += "\r\n";
     Writer().Queue(std::move(line));
