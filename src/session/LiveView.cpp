@@ -141,7 +141,7 @@ void LiveView::OnFrameReady() {
     if (!IsValidCameraIndex(cameraIndex))
         return;
     const std::uint64_t armedBefore = requestsArmed_;
-    const bool look = motionFrameAsked_;
+    const bool look = motion_.FrameAskedFor();
     FrameViewer viewer;
     if (look)
         viewer = [this](const BYTE* pixels, uint32_t byteCount, int width, int height) {
@@ -221,7 +221,7 @@ void LiveView::OnSaveFailed(const PendingImage& image, int status) {
     if (image.afterSaving.retryAt)
         lastSaveTime = *image.afterSaving.retryAt;
     if (image.afterSaving.motion)
-        FailedMotionSave();
+        motion_.SaveFailed();
     if (image.afterSaving.manual) {
         if (actionDialog_)
             actionDialog_->TellSaveFailed(image.path, reason);

@@ -8,9 +8,9 @@
 #include "delivery/Retention.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
-#include "imaging/MotionDetector.h"
 #include "session/CameraWatcher.h"
 #include "session/LiveViewIds.h"
+#include "session/MotionWatcher.h"
 #include "session/SessionHost.h"
 #include "settings/ActionLinks.h"
 
@@ -141,9 +141,6 @@ class LiveView : public Dialog, public ActionSession {
     void AskForMotionFrame();
     void LookForMotion(const BYTE* pixels, uint32_t byteCount, int width, int height);
     void SaveOnMotion();
-    // A motion save that wrote nothing is not a save: the next motion may save again soon.
-    void FailedMotionSave();
-    void StopWatchingMotion();
     void OnSaveFailed(const PendingImage& image, int status);
     // An automatic save that could not even be asked for (no folder, a refused name, a path too
     // long): told in the Live View and logged like a failed write.
@@ -197,17 +194,7 @@ class LiveView : public Dialog, public ActionSession {
     std::uint64_t requestsServed_ = 0;
     std::uint64_t requestsWrittenCount_ = 0;
     std::uint64_t savesFailedCount_ = 0;
-    // Motion: the detector, whether a frame to look at is asked for (and since when), the last look,
-    // what it found, and when the last motion save was made (GetTickCount64; 0 none).
-    MotionDetector motion_;
-    bool watchingMotion_ = false;
-    bool motionFrameAsked_ = false;
-    ULONGLONG motionAskedAt_ = 0;
-    ULONGLONG lastMotionLook_ = 0;
-    std::optional<double> motionShare_;
-    bool motionFound_ = false;
-    ULONGLONG lastMotionSave_ = 0;
-    ULONGLONG motionRetryAt_ = 0; // after a failed motion save, none before this
+    MotionWatcher motion_;
     // Old images deleted by the camera's limits, and the paths that must stay.
     std::unique_ptr<ImageRetention> retention_;
     std::string lastWrittenPath_;
