@@ -22,13 +22,6 @@ std::string ReadAll(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 std::vector<std::string> NamesBetween(const std::string& text, const std::string& before,
                                       const std::string& after) {
     std::vector<std::string> names;

@@ -28,7 +28,6 @@ using Stretch = std::pair<std::int32_t, std::int32_t>;
 // Seconds since 1970 on the clock the image names are stamped with.
 double WallNow();
 std::string ReadAll(const std::string& path);
-size_t Count(const std::string& text, const std::string& part);
 
 // File names of the paths between `before` and `after` on each line: "STOR <path> completed=1" in the
 // FTP server's transcript, "path="<path>"" in the FILE records of the recording MAPI32.DLL.

@@ -464,10 +464,10 @@ bool Soak::Report() {
     for (const Camera& camera : cameras_) {
         const std::string tag = "[" + camera.name + "]  ";
         std::printf("%-12s %5zu %5zu %15zu %12zu %11zu %12zu  (%llu)\n", camera.name.c_str(),
-                    Count(eventLog_, tag + "camera lost"), Count(eventLog_, tag + "camera back"),
-                    Count(eventLog_, tag + "could not save"), Count(eventLog_, tag + "saving works again"),
-                    Count(eventLog_, tag + "FTP upload of"), Count(eventLog_, tag + "mail of"),
-                    static_cast<unsigned long long>(camera.savesFailed));
+                    CountOf(eventLog_, tag + "camera lost"), CountOf(eventLog_, tag + "camera back"),
+                    CountOf(eventLog_, tag + "could not save"),
+                    CountOf(eventLog_, tag + "saving works again"), CountOf(eventLog_, tag + "FTP upload of"),
+                    CountOf(eventLog_, tag + "mail of"), static_cast<unsigned long long>(camera.savesFailed));
     }
     std::printf("boxes:");
     for (const auto& [caption, count] : boxCaptions_)

@@ -1,6 +1,7 @@
 #include "delivery/ImageRecord.h"
 
 #include "framework/AnsiText.h"
+#include "framework/AppData.h"
 #include "framework/Handles.h"
 
 #include <windows.h>
@@ -162,11 +163,8 @@ bool IsTimeStampedName(const std::wstring& name) {
 }
 
 std::wstring ImageRecordFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    const DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return {};
-    return std::wstring(folder) + L"\\Lumetra\\records";
+    const std::wstring folder = LumetraDataFolder();
+    return folder.empty() ? folder : folder + L"\\records";
 }
 
 std::wstring ImageRecordPath(const std::string& cameraName) {

@@ -1,6 +1,7 @@
 #include "framework/EventLog.h"
 
 #include "framework/AnsiText.h"
+#include "framework/AppData.h"
 #include "framework/Handles.h"
 
 #include <condition_variable>
@@ -18,11 +19,8 @@ constexpr LONGLONG MaxLogBytes = 1024 * 1024;
 constexpr int OlderLogFiles = 9;
 
 std::wstring DefaultLogPath() {
-    wchar_t folder[MAX_PATH] = {};
-    const DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return {};
-    return std::wstring(folder) + L"\\Lumetra\\lumetra.log";
+    const std::wstring folder = LumetraDataFolder();
+    return folder.empty() ? folder : folder + L"\\lumetra.log";
 }
 
 // One writer thread, started with the first line and stopped at the end of the program.

@@ -4,6 +4,7 @@
 // named like its own that it never wrote, nor the images of its earlier run once they are gone; a
 // camera renamed in CAM ACTION goes on cleaning the images it saved under its old name.
 #include "BoxWatcher.h"
+#include "FtpServer.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
 #include "WindowDriver.h"
@@ -57,13 +58,6 @@ std::string EventLogText() {
     FlushEventLog();
     std::ifstream in(fs::path(EventLogPath()), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
 }
 
 void LeaveField(CamActionDialog* action, int id) {
@@ -234,9 +228,9 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     unlimited->Cancel();
     PumpMessages(300);
     const std::string log = EventLogText().substr(logStart);
-    EXPECT_GE(Count(log, "[" + kLimitedCamera + "]  retention deleted "), 1u) << log;
-    EXPECT_LE(Count(log, "[" + kLimitedCamera + "]  retention deleted "), 2u) << log;
-    EXPECT_EQ(Count(log, "[" + kUnlimitedCamera + "]  retention"), 0u) << log;
+    EXPECT_GE(CountOf(log, "[" + kLimitedCamera + "]  retention deleted "), 1u) << log;
+    EXPECT_LE(CountOf(log, "[" + kLimitedCamera + "]  retention deleted "), 2u) << log;
+    EXPECT_EQ(CountOf(log, "[" + kUnlimitedCamera + "]  retention"), 0u) << log;
     for (const std::string& name : {kLimitedCamera, kUnlimitedCamera, kRenamedCamera}) {
         DeleteCameraKey(name);
         ::DeleteFileW(ImageRecordPath(name).c_str());

@@ -45,13 +45,6 @@ std::string NarrowLogPath() {
     return std::string(path.begin(), path.end()); // the prefix's paths are plain ASCII
 }
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 class ScheduleTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -73,8 +66,8 @@ class ScheduleTest : public ::testing::Test {
 
     size_t MailsSent() const { return mailLog.Mails().size(); }
     // Finished uploads and logins of this test (the server serves the whole program).
-    size_t Uploads() const { return Count(server->Transcript().substr(transcriptStart), " completed=1"); }
-    size_t Logins() const { return Count(server->Transcript().substr(transcriptStart), "USER camuser"); }
+    size_t Uploads() const { return CountOf(server->Transcript().substr(transcriptStart), " completed=1"); }
+    size_t Logins() const { return CountOf(server->Transcript().substr(transcriptStart), "USER camuser"); }
 
     // Settings of a camera whose images go to folder, uploaded to the test server and mailed.
     void Configure(LiveView* session, const TempFolder& folder, const std::string& saveSeconds) {
@@ -212,8 +205,8 @@ TEST_F(ScheduleTest, APathTooLongForTheCameraIsNeitherSavedNorSent) {
     // Refused before anything was written, the failed saves are still logged: once for the run.
     FlushEventLog();
     const std::string log = ReadAll(NarrowLogPath()).substr(logStart);
-    EXPECT_EQ(Count(log, "could not save: the path is too long (259 characters at most)"), 1u) << log;
-    EXPECT_EQ(Count(log, "saving works again"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "could not save: the path is too long (259 characters at most)"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "saving works again"), 1u) << log;
 }
 
 TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff) {
@@ -369,8 +362,8 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     EXPECT_TRUE(boxes.Seen().empty());
     FlushEventLog();
     const std::string log = ReadAll(NarrowLogPath()).substr(logStart);
-    EXPECT_EQ(Count(log, "could not save " + folder.File("image.jpg")), 1u) << log;
-    EXPECT_EQ(Count(log, "saving works again"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "could not save " + folder.File("image.jpg")), 1u) << log;
+    EXPECT_EQ(CountOf(log, "saving works again"), 1u) << log;
 }
 
 TEST_F(ScheduleTest, TheRealCameraTimerSavesEverySecond) {

@@ -11,6 +11,8 @@ namespace lumetra::test {
 // "/tmp/x" -> "Z:\tmp\x" (Wine shows the Linux root as drive Z:).
 std::string ToWindowsPath(const std::string& unixPath);
 std::vector<char> ReadWholeFile(const std::string& path);
+// How often `part` stands in `text` (overlapping ones counted).
+size_t CountOf(const std::string& text, const std::string& part);
 void RemoveTree(const std::string& directory);
 // Whether something listens on 127.0.0.1:port.
 bool CanConnect(unsigned short port);
