@@ -119,16 +119,21 @@ class FrameReadLock {
     CameraSlot* slot_ = nullptr;
 };
 
-// The session's WM_FRAME_READY handling: composes and saves the slot's frame when one is there.
-// Returns the composer's result, or -1 when no frame was waiting.
-int HandleFrameReady(int cameraIndex);
+// What the session's WM_FRAME_READY handling did with the slot's frame.
+enum class FrameHandled {
+    NoFrame,    // none was waiting
+    OnlyViewed, // it was asked for without a path: only looked at
+    Composed,   // composed and saved, or tried: saveStatus tells (0 written)
+};
+struct FrameOutcome {
+    FrameHandled handled = FrameHandled::NoFrame;
+    int saveStatus = 0; // the composer's result when Composed
+};
 
 // Sees a frame's pixels (RGB24 as delivered, frameWidth x frameHeight of the slot) while it is held.
 using FrameViewer = std::function<void(const BYTE* pixels, uint32_t byteCount, int width, int height)>;
-// HandleFrameReady's result for a frame that had no path to be saved to.
-constexpr int FrameOnlyViewed = -2;
-// HandleFrameReady, with the frame shown to `viewer` (when set) before it is saved; a frame asked
-// for without a path is only shown: FrameOnlyViewed.
-int HandleFrameReady(int cameraIndex, const FrameViewer& viewer);
+// Composes and saves the slot's frame when one is there, showing it to `viewer` (when set) first;
+// a frame asked for without a path is only shown.
+FrameOutcome HandleFrameReady(int cameraIndex, const FrameViewer& viewer = FrameViewer());
 
 } // namespace lumetra

@@ -11,20 +11,17 @@ int FrameGrabberCallback::ComposeAndSaveFrame(double sampleTime, BYTE* pixels, u
                                         overlay);
 }
 
-int HandleFrameReady(int cameraIndex) {
-    return HandleFrameReady(cameraIndex, FrameViewer());
-}
-
-int HandleFrameReady(int cameraIndex, const FrameViewer& viewer) {
+FrameOutcome HandleFrameReady(int cameraIndex, const FrameViewer& viewer) {
     FrameReadLock frame(cameraIndex);
     if (!frame.holdsFrame())
-        return -1;
+        return {FrameHandled::NoFrame};
     FrameGrabberCallback& callback = CameraSlotAt(cameraIndex).callback;
     if (viewer)
         viewer(frame.pixels(), frame.byteCount(), callback.frameWidth, callback.frameHeight);
     if (callback.targetPath[0] == '\0')
-        return FrameOnlyViewed;
-    return callback.ComposeAndSaveFrame(frame.sampleTime(), frame.pixels(), frame.byteCount());
+        return {FrameHandled::OnlyViewed};
+    return {FrameHandled::Composed,
+            callback.ComposeAndSaveFrame(frame.sampleTime(), frame.pixels(), frame.byteCount())};
 }
 
 } // namespace lumetra

@@ -52,9 +52,9 @@ bool ParseNumber(const std::string& text, bool allowMinus, long long& value) {
 }
 } // namespace
 
-DataExchange::DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure, bool showRefusal)
-    : dialog_(dialog), saving_(saveAndValidate), stopAtFirstFailure_(stopAtFirstFailure),
-      showRefusal_(showRefusal) {}
+DataExchange::DataExchange(Dialog& dialog, const Options& options)
+    : dialog_(dialog), saving_(options.saving), stopAtFirstFailure_(options.stopAtFirstRefusal),
+      showRefusal_(options.showRefusal) {}
 
 std::string DataExchange::IntegerMessage() {
     return "Please enter an integer.";

@@ -19,11 +19,15 @@ class Dialog;
 
 class DataExchange {
   public:
-    // stopAtFirstFailure false: every control that passes is taken, a refused one keeps its member,
-    // and only the first refusal is shown (for saving on close, where nothing typed may be lost).
-    // showRefusal false: a refusal is only counted, with no message and no focus change.
-    DataExchange(Dialog& dialog, bool saveAndValidate, bool stopAtFirstFailure = true,
-                 bool showRefusal = true);
+    // How one exchange runs.
+    struct Options {
+        bool saving = false; // controls to members, with validation; false: members to controls
+        // false: every control that passes is taken, a refused one keeps its member, and only the
+        // first refusal is shown (for saving on close, where nothing typed may be lost).
+        bool stopAtFirstRefusal = true;
+        bool showRefusal = true; // false: a refusal is only counted, with no message and no focus change
+    };
+    DataExchange(Dialog& dialog, const Options& options);
 
     bool Saving() const { return saving_; }
     bool Failed() const { return failed_; }

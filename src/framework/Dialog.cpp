@@ -109,17 +109,17 @@ bool Dialog::DestroyWindow() {
 }
 
 bool Dialog::UpdateData(bool saveAndValidate) {
-    return RunExchange(saveAndValidate, true);
+    return RunExchange({.saving = saveAndValidate});
 }
 
 bool Dialog::UpdateDataKeepingValid(bool showRefusal) {
-    return RunExchange(true, false, showRefusal);
+    return RunExchange({.saving = true, .stopAtFirstRefusal = false, .showRefusal = showRefusal});
 }
 
-bool Dialog::RunExchange(bool saveAndValidate, bool stopAtFirstFailure, bool showRefusal) {
+bool Dialog::RunExchange(const DataExchange::Options& options) {
     const bool wasExchanging = exchanging_;
     exchanging_ = true;
-    DataExchange exchange(*this, saveAndValidate, stopAtFirstFailure, showRefusal);
+    DataExchange exchange(*this, options);
     DoDataExchange(exchange);
     exchanging_ = wasExchanging;
     return !exchange.Failed();

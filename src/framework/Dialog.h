@@ -1,6 +1,8 @@
 #pragma once
 // Dialogs from templates, run modally or modelessly, with data exchange and a notification table.
 
+#include "framework/DataExchange.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -9,8 +11,6 @@
 #include <vector>
 
 namespace lumetra {
-
-class DataExchange;
 
 class Dialog {
   public:
@@ -88,7 +88,7 @@ class Dialog {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    bool RunExchange(bool saveAndValidate, bool stopAtFirstFailure, bool showRefusal = true);
+    bool RunExchange(const DataExchange::Options& options);
     void LeaveBusy();
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool RouteCommand(int id, int code);

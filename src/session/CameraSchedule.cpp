@@ -83,14 +83,16 @@ std::optional<std::int32_t> LiveView::SaveAutomatically(const AutomaticSaveCheck
     // (this one included: it keeps saving with the values it has) and may close this one. Once the
     // window is gone nothing more is done.
     KeepAlive keepAlive(*this);
-    std::string bareName, refusal;
-    const std::string fullPath = actionDialog_->BuildImagePath(bareName, &refusal);
+    std::string refusal;
+    const std::optional<ImagePath> next = actionDialog_->PathForAutomaticSave(refusal);
     if (!GetSafeHwnd() || !actionDialog_ || watcher_.Lost())
         return std::nullopt;
-    if (fullPath.empty()) {
+    if (!next) {
         SaveRefused(refusal);
         return std::nullopt;
     }
+    const std::string& fullPath = next->fullPath;
+    const std::string& bareName = next->bareName;
     AfterSaving afterSaving;
     afterSaving.mirror = true;
     afterSaving.tickTime = ScheduleNow();

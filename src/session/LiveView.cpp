@@ -147,11 +147,11 @@ void LiveView::OnFrameReady() {
         viewer = [this](const BYTE* pixels, uint32_t byteCount, int width, int height) {
             LookForMotion(pixels, byteCount, width, height);
         };
-    const int status = HandleFrameReady(cameraIndex, viewer);
-    if (status == -1)
+    const FrameOutcome outcome = HandleFrameReady(cameraIndex, viewer);
+    if (outcome.handled == FrameHandled::NoFrame)
         return;
-    if (status != FrameOnlyViewed)
-        OnSaveHandled(status, armedBefore);
+    if (outcome.handled == FrameHandled::Composed)
+        OnSaveHandled(outcome.saveStatus, armedBefore);
     if (look)
         SaveOnMotion();
 }

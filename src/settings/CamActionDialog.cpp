@@ -101,25 +101,20 @@ constexpr FieldLabel FieldLabels[] = {
     {ids::KeepMegabytes, "MB to keep"},
 };
 
-// Why the folder and file name, as typed, make no image path: the field, its message, and a few
-// words for the Live View.
-struct PathRefusal {
-    int field;
-    std::string message;
-    std::string reason;
-};
-std::optional<PathRefusal> RefusePathFields(const std::string& directory, const std::string& fileName) {
+std::optional<CamActionDialog::PathRefusal> RefusePathFields(const std::string& directory,
+                                                             const std::string& fileName) {
     // Characters, as the exchange counts them for the same fields.
     if (AnsiCharacterCount(directory) > static_cast<size_t>(DirectoryChars))
-        return PathRefusal{ids::Directory, DataExchange::MaxCharsMessage(DirectoryChars),
-                           "the folder name is too long"};
+        return CamActionDialog::PathRefusal{ids::Directory, DataExchange::MaxCharsMessage(DirectoryChars),
+                                            "the folder name is too long"};
     if (AnsiCharacterCount(fileName) > static_cast<size_t>(FileNameChars))
-        return PathRefusal{ids::FileName, DataExchange::MaxCharsMessage(FileNameChars),
-                           "the file name is too long"};
+        return CamActionDialog::PathRefusal{ids::FileName, DataExchange::MaxCharsMessage(FileNameChars),
+                                            "the file name is too long"};
     if (!IsPlainFileName(fileName))
-        return PathRefusal{ids::FileName, PlainFileNameMessage, "the file name is not a plain file name"};
+        return CamActionDialog::PathRefusal{ids::FileName, PlainFileNameMessage,
+                                            "the file name is not a plain file name"};
     if (directory.empty())
-        return PathRefusal{ids::Directory, FolderMessage, "no folder is chosen"};
+        return CamActionDialog::PathRefusal{ids::Directory, FolderMessage, "no folder is chosen"};
     return std::nullopt;
 }
 } // namespace
@@ -472,31 +467,44 @@ int CamActionDialog::MotionGapSeconds() const {
     return std::clamp(settings_.motionGapSeconds, MinMotionGap, MaxMotionGap);
 }
 
-std::string CamActionDialog::BuildImagePath(std::string& bareName, std::string* refusal) {
+std::optional<ImagePath> CamActionDialog::PathForUsersSave() {
     KeepAlive keepAlive(*this); // a validation box may let the pair be closed
-    // The schedule raises no box per tick: it takes what passes and tells the Live View the rest.
-    bool refusalShown = false;
-    if (!refusal)
-        refusalShown = !TakeValues();
-    else if (!IsExchanging())
-        UpdateDataKeepingValid(false);
+    const bool refusalShown = !TakeValues();
     if (!GetSafeHwnd())
-        return {};
+        return std::nullopt;
+    const PathOrRefusal next = NextImagePath();
+    if (next.refusal && !refusalShown)
+        RefuseAt(next.refusal->field, next.refusal->message);
+    return next.path;
+}
+
+std::optional<ImagePath> CamActionDialog::PathForAutomaticSave(std::string& refusal) {
+    // No box per tick: what passes is taken, and the Live View is told the rest.
+    if (!IsExchanging())
+        UpdateDataKeepingValid(false);
+    const PathOrRefusal next = NextImagePath();
+    if (next.refusal)
+        refusal = next.refusal->reason;
+    return next.path;
+}
+
+CamActionDialog::PathOrRefusal CamActionDialog::NextImagePath() {
     // What the fields hold now, even when a refused entry kept its member: never an older path.
     const std::string directory = ItemText(ids::Directory);
     const std::string fileName = ItemText(ids::FileName);
-    std::optional<PathRefusal> refused = RefusePathFields(directory, fileName);
-    if (!refused)
+    PathOrRefusal next;
+    next.refusal = RefusePathFields(directory, fileName);
+    if (!next.refusal)
         if (const auto holder = ClaimSavePlace(this, cameraName_, SavePlaceKey(directory, fileName)))
-            refused = PathRefusal{ids::Directory, SharedPlaceMessage(*holder), SharedPlaceReason(*holder)};
-    if (refused) {
-        if (refusal)
-            *refusal = refused->reason;
-        else if (!refusalShown)
-            RefuseAt(refused->field, refused->message);
-        return {};
-    }
-    return imagePaths_.BuildImagePath(directory, fileName, CheckState(ids::AppendTime), bareName);
+            next.refusal = CamActionDialog::PathRefusal{ids::Directory, SharedPlaceMessage(*holder),
+                                                        SharedPlaceReason(*holder)};
+    if (next.refusal)
+        return next;
+    ImagePath path;
+    path.fullPath =
+        imagePaths_.BuildImagePath(directory, fileName, CheckState(ids::AppendTime), path.bareName);
+    next.path = path;
+    return next;
 }
 
 void CamActionDialog::GetFtpFields(std::string& url, std::string& path, std::string& user,
@@ -511,13 +519,13 @@ void CamActionDialog::GetFtpFields(std::string& url, std::string& path, std::str
 
 void CamActionDialog::SaveCurrentImage() {
     KeepAlive keepAlive(*this);
-    std::string bareName;
-    const std::string path = BuildImagePath(bareName);
+    const std::optional<ImagePath> next = PathForUsersSave();
     if (!GetSafeHwnd())
         return;
     PublishMirrorSwitch();
-    if (path.empty() || !session_)
+    if (!next || !session_)
         return;
+    const std::string& path = next->fullPath;
     // A folder that cannot take the image is told now; a write that fails is told by the session.
     const std::string problem = FolderProblem(FolderOf(path));
     if (!problem.empty()) {

@@ -50,11 +50,21 @@ class CamActionDialog : public Dialog {
     int SaveSeconds() const;
     int FtpSeconds() const;
     int EmailSeconds() const;
-    // Takes the controls' values; returns the full path of the next image and its name, built from
-    // what the folder and file name fields hold now, or empty when they make none (no folder, a name
-    // too long or not a plain file name). Without `refusal` (the user's save) a refusal is shown at
-    // its field; with it (the schedule) values are taken without a message and the reason is given.
-    std::string BuildImagePath(std::string& bareName, std::string* refusal = nullptr);
+    // The path and name of the next image, built from what the folder and file name fields hold now;
+    // none when they make none (no folder, a name too long or not a plain file name, another open
+    // camera's place). Both take the controls' values first.
+    // The user's save: a refusal is shown at its field.
+    std::optional<ImagePath> PathForUsersSave();
+    // The schedule's and motion's: values are taken without a message and the reason is given.
+    std::optional<ImagePath> PathForAutomaticSave(std::string& refusal);
+
+    // Why the folder and file name, as typed, make no image path: the field, its message, and a
+    // few words for the Live View.
+    struct PathRefusal {
+        int field;
+        std::string message;
+        std::string reason;
+    };
     // Tells the user that the image of their save was not written, and why.
     void TellSaveFailed(const std::string& path, const std::string& reason);
     void GetFtpFields(std::string& url, std::string& path, std::string& user, std::string& password) const;
@@ -89,6 +99,11 @@ class CamActionDialog : public Dialog {
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
   private:
+    struct PathOrRefusal {
+        std::optional<ImagePath> path;
+        std::optional<PathRefusal> refusal;
+    };
+    PathOrRefusal NextImagePath();
     // Takes the controls' values unless an exchange is already running (its message box is open).
     bool TakeValues();
     // Takes values, then sets `flag` to the state of check box `id` whatever the exchange reached.
@@ -152,7 +167,7 @@ class CamActionDialog : public Dialog {
     ImagePathBuilder imagePaths_;
     std::string FontFace;
     UniqueFont textFont_;
-    GpBitmapOwner ColorSwatch; // the text colour, shown beside its button
+    GpBitmapOwner ColorSwatch;          // the text colour, shown beside its button
     std::optional<double> motionLevel_; // what the live bar shows
     bool takingKeepLimits_ = false;     // the closing exchange takes the retention limits too
     bool refusingKeepLimit_ = false;

@@ -590,7 +590,7 @@ TEST_F(CaptureGraphTest, FrameReadyHandlingWritesTheRequestedFrameAsJpeg) {
     ::DeleteFileA(path.c_str());
     int saved = 0;
     session.onFrameReady = [&] {
-        if (HandleFrameReady(cameraIndex) != -1)
+        if (HandleFrameReady(cameraIndex).handled != FrameHandled::NoFrame)
             ++saved;
     };
     ASSERT_TRUE(RequestFrame(cameraIndex, path.c_str()));

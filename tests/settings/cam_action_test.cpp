@@ -416,25 +416,28 @@ TEST(CamAction, AccessorsReturnTheMembersOfTheLastExchangeAndTypedIntervals) {
     // Other edits reach the members only when values are taken.
     SetItemText(window, ids::Directory, "C:\\cams");
     EXPECT_EQ(dialog->Settings().directory, "");
-    std::string bareName = "untouched";
-    EXPECT_EQ(dialog->BuildImagePath(bareName), "C:\\cams\\image.jpg");
-    EXPECT_EQ(bareName, "image.jpg");
+    std::optional<ImagePath> next = dialog->PathForUsersSave();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->fullPath, "C:\\cams\\image.jpg");
+    EXPECT_EQ(next->bareName, "image.jpg");
     EXPECT_EQ(dialog->Settings().directory, "C:\\cams");
 
     SetItemText(window, ids::FileName, "door");
     ::CheckDlgButton(window, ids::AppendTime, BST_CHECKED);
-    EXPECT_EQ(dialog->BuildImagePath(bareName), "C:\\cams\\door1000000000.jpg");
-    EXPECT_EQ(bareName, "door1000000000.jpg");
+    next = dialog->PathForUsersSave();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->fullPath, "C:\\cams\\door1000000000.jpg");
+    EXPECT_EQ(next->bareName, "door1000000000.jpg");
     EXPECT_EQ(dialog->LastImagePath(), "C:\\cams\\door1000000000.jpg");
     EXPECT_EQ(dialog->LastImageName(), "door1000000000.jpg");
 
     // Without a directory no path is made, and never the last one again.
     SetItemText(window, ids::Directory, "");
     SetItemText(window, ids::FileName, "other");
-    std::string untouched, refusal;
-    EXPECT_EQ(dialog->BuildImagePath(untouched, &refusal), "");
+    std::string refusal;
+    EXPECT_FALSE(dialog->PathForAutomaticSave(refusal));
     EXPECT_EQ(refusal, "no folder is chosen");
-    EXPECT_EQ(untouched, "");
+    EXPECT_EQ(dialog->LastImagePath(), "C:\\cams\\door1000000000.jpg");
     ASSERT_TRUE(CloseWithEscape(window));
 }
 
@@ -490,8 +493,7 @@ std::atomic<bool> ticking{false};
 void CALLBACK TickLikeTheSchedule(HWND, UINT, UINT_PTR, DWORD) {
     if (!ticking)
         return;
-    std::string bareName;
-    tickedDialog->BuildImagePath(bareName);
+    tickedDialog->PathForUsersSave();
     ++ticksInsideBox;
 }
 } // namespace
