@@ -119,15 +119,27 @@ std::optional<CamActionDialog::PathRefusal> RefusePathFields(const std::string& 
 }
 } // namespace
 
+// The automatic actions: their boxes, interval edits, flags and the session's switches.
+const CamActionDialog::AutomaticAction CamActionDialog::AutomaticActions[] = {
+    {ids::SaveAuto, ids::SaveSeconds, &CameraSettings::saveAuto, SessionSwitch::SaveAuto,
+     [](CameraSettings& settings, const std::string& typed) { settings.saveSeconds = typed; }},
+    {ids::FtpAuto, ids::FtpSeconds, &CameraSettings::ftpAuto, SessionSwitch::FtpAuto,
+     [](CameraSettings& settings, const std::string& typed) { settings.ftpSeconds = typed; }},
+    {ids::EmailAuto, ids::EmailSeconds, &CameraSettings::emailAuto, SessionSwitch::EmailAuto,
+     [](CameraSettings& settings, const std::string& typed) {
+         long long seconds = 0;
+         if (DataExchange::ParseInt(typed, seconds))
+             settings.emailSeconds = static_cast<int>(seconds);
+     }},
+};
+
 CamActionDialog::CamActionDialog(MirrorSwitch* mirror, SecondsClock clock)
     : Dialog(IDD_CAM_ACTION), mirror_(mirror), imagePaths_(std::move(clock)) {
     SetNotifications({
         {ids::SaveCurrentImage, BN_CLICKED, [this] { this->SaveCurrentImage(); }},
         {ids::FtpLastImage, BN_CLICKED, [this] { OnFtpLastImage(); }},
-        {ids::FtpAuto, BN_CLICKED, [this] { OnFtpAuto(); }},
         {ids::AppendTime, BN_CLICKED, [this] { TakeValuesAndCheck(ids::AppendTime, settings_.appendTime); }},
         {ids::ViewAfterSaving, BN_CLICKED, [this] { OnViewAfterSaving(); }},
-        {ids::SaveAuto, BN_CLICKED, [this] { OnSaveAuto(); }},
         {ids::Browse, BN_CLICKED, [this] { OnBrowse(); }},
         {ids::UseWatermark, BN_CLICKED,
          [this] { OnOverlayCheck(ids::UseWatermark, settings_.useWatermark); }},
@@ -157,12 +169,7 @@ CamActionDialog::CamActionDialog(MirrorSwitch* mirror, SecondsClock clock)
         {ids::LowGreen, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::LowBlue, EN_CHANGE, [this] { PublishOverlay(); }},
         {ids::EmailLastImage, BN_CLICKED, [this] { OnEmailLastImage(); }},
-        {ids::EmailAuto, BN_CLICKED, [this] { OnEmailAutoClicked(); }},
         {ids::MirrorToHttp, BN_CLICKED, [this] { OnMirrorToHttp(); }},
-        // The schedule reads the intervals without taking values: a typed interval counts at once.
-        {ids::SaveSeconds, EN_CHANGE, [this] { OnSaveSecondsTyped(); }},
-        {ids::FtpSeconds, EN_CHANGE, [this] { OnFtpSecondsTyped(); }},
-        {ids::EmailSeconds, EN_CHANGE, [this] { OnEmailSecondsTyped(); }},
         {ids::SaveOnMotion, BN_CLICKED, [this] { OnSaveOnMotion(); }},
         {ids::MotionShare, EN_CHANGE,
          [this] {
@@ -181,6 +188,11 @@ CamActionDialog::CamActionDialog(MirrorSwitch* mirror, SecondsClock clock)
         {ids::KeepMegabytes, EN_KILLFOCUS,
          [this] { OnKeepLimitLeft(ids::KeepMegabytes, settings_.keepMegabytes, MaxKeepMegabytes); }},
     });
+    for (const AutomaticAction& action : AutomaticActions) {
+        AddNotification(action.box, BN_CLICKED, [this, &action] { OnAutomaticBoxClicked(action); });
+        // The schedule reads the intervals without taking values: a typed interval counts at once.
+        AddNotification(action.interval, EN_CHANGE, [this, &action] { OnIntervalTyped(action); });
+    }
     Create(nullptr);
     RECT swatchRect{};
     ::GetClientRect(Item(ids::ColourSwatch), &swatchRect);
@@ -574,11 +586,14 @@ bool CamActionDialog::KeepAutoBoxTicked(int boxId, int intervalId, int& flag, Se
     return false;
 }
 
-void CamActionDialog::OnFtpAuto() {
-    if (!KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.ftpAuto, SessionSwitch::FtpAuto))
+void CamActionDialog::OnAutomaticBoxClicked(const AutomaticAction& action) {
+    int& flag = settings_.*action.flag;
+    if (!KeepAutoBoxTicked(action.box, action.interval, flag, action.sessionSwitch))
         return;
-    TakeValuesAndCheck(ids::FtpAuto, settings_.ftpAuto);
-    SetSessionSwitch(SessionSwitch::FtpAuto, settings_.ftpAuto != 0);
+    TakeValuesAndCheck(action.box, flag);
+    if (action.box == ids::SaveAuto)
+        PublishMirrorSwitch();
+    SetSessionSwitch(action.sessionSwitch, flag != 0);
 }
 
 void CamActionDialog::OnViewAfterSaving() {
@@ -586,38 +601,11 @@ void CamActionDialog::OnViewAfterSaving() {
     SetSessionSwitch(SessionSwitch::ViewAfterSaving, settings_.viewAfterSaving != 0);
 }
 
-void CamActionDialog::OnSaveAuto() {
-    if (!KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.saveAuto, SessionSwitch::SaveAuto))
-        return;
-    TakeValuesAndCheck(ids::SaveAuto, settings_.saveAuto);
-    PublishMirrorSwitch();
-    SetSessionSwitch(SessionSwitch::SaveAuto, settings_.saveAuto != 0);
-}
-
-void CamActionDialog::OnEmailAutoClicked() {
-    if (!KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.emailAuto, SessionSwitch::EmailAuto))
-        return;
-    TakeValuesAndCheck(ids::EmailAuto, settings_.emailAuto);
-    SetSessionSwitch(SessionSwitch::EmailAuto, settings_.emailAuto != 0);
-}
-
 // A typed interval counts at once. With its box unticked it is taken without a message (a refused
 // entry is reported by the next exchange); with the box ticked, an unusable one stops that action.
-void CamActionDialog::OnSaveSecondsTyped() {
-    settings_.saveSeconds = ItemText(ids::SaveSeconds);
-    KeepAutoBoxTicked(ids::SaveAuto, ids::SaveSeconds, settings_.saveAuto, SessionSwitch::SaveAuto);
-}
-
-void CamActionDialog::OnFtpSecondsTyped() {
-    settings_.ftpSeconds = ItemText(ids::FtpSeconds);
-    KeepAutoBoxTicked(ids::FtpAuto, ids::FtpSeconds, settings_.ftpAuto, SessionSwitch::FtpAuto);
-}
-
-void CamActionDialog::OnEmailSecondsTyped() {
-    long long seconds = 0;
-    if (DataExchange::ParseInt(ItemText(ids::EmailSeconds), seconds))
-        settings_.emailSeconds = static_cast<int>(seconds);
-    KeepAutoBoxTicked(ids::EmailAuto, ids::EmailSeconds, settings_.emailAuto, SessionSwitch::EmailAuto);
+void CamActionDialog::OnIntervalTyped(const AutomaticAction& action) {
+    action.takeTyped(settings_, ItemText(action.interval));
+    KeepAutoBoxTicked(action.box, action.interval, settings_.*action.flag, action.sessionSwitch);
 }
 
 bool CamActionDialog::KeepMotionBoxTicked() {

@@ -128,14 +128,20 @@ class CamActionDialog : public Dialog {
 
     void OnFtpLastImage();
     void OnEmailLastImage();
-    void OnFtpAuto();
-    void OnEmailAutoClicked();
+    // Save Auto, FTP Auto and Email Auto: a box, the edit of its interval, the setting it sets and
+    // the session's switch it drives; `takeTyped` stores a typed interval in the settings.
+    struct AutomaticAction {
+        int box;
+        int interval;
+        int CameraSettings::*flag;
+        SessionSwitch sessionSwitch;
+        void (*takeTyped)(CameraSettings& settings, const std::string& typed);
+    };
+    static const AutomaticAction AutomaticActions[3];
+    void OnAutomaticBoxClicked(const AutomaticAction& action);
+    void OnIntervalTyped(const AutomaticAction& action);
     void OnViewAfterSaving();
-    void OnSaveAuto();
     void OnMirrorToHttp();
-    void OnSaveSecondsTyped();
-    void OnFtpSecondsTyped();
-    void OnEmailSecondsTyped();
     void OnSaveOnMotion();
     void OnMotionNumberTyped(int id, int& value, int minimum, int maximum);
     // A retention limit counts once its field is left; an unusable one is refused there.
