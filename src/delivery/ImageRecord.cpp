@@ -15,8 +15,8 @@ namespace lumetra {
 
 namespace {
 constexpr char Header[] = "lumetra image record 1\n";
-constexpr size_t StampDigits = 10;
 constexpr wchar_t ImageExtension[] = L".jpg";
+static_assert(std::size(ImageExtension) - 1 + TimeStampDigits == TimeStampSuffixLength);
 
 // Every record file of the process is read and written under one lock: a retention run rewriting a
 // record must not lose a line its camera appends meanwhile, nor a rename move it halfway.
@@ -151,15 +151,26 @@ std::string FoldedUtf8(const std::string& cameraName) {
 } // namespace
 
 bool IsTimeStampedName(const std::wstring& name) {
-    const size_t extension = std::size(ImageExtension) - 1;
-    if (name.size() <= StampDigits + extension)
+    if (name.size() <= TimeStampSuffixLength)
         return false;
-    const size_t digits = name.size() - extension - StampDigits;
-    for (size_t i = digits; i < digits + StampDigits; ++i)
+    const size_t digits = name.size() - TimeStampSuffixLength;
+    for (size_t i = digits; i < digits + TimeStampDigits; ++i)
         if (name[i] < L'0' || name[i] > L'9')
             return false;
-    return ::CompareStringOrdinal(name.data() + digits + StampDigits, static_cast<int>(extension),
-                                  ImageExtension, static_cast<int>(extension), TRUE) == CSTR_EQUAL;
+    const int extension = static_cast<int>(std::size(ImageExtension) - 1);
+    return ::CompareStringOrdinal(name.data() + digits + TimeStampDigits, extension, ImageExtension,
+                                  extension, TRUE) == CSTR_EQUAL;
+}
+
+std::optional<RecordedImage> RecordedImageOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    const size_t slash = path.find_last_of(L"\\/");
+    return RecordedImage{slash == std::wstring::npos ? path : path.substr(slash + 1),
+                         (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                         (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                             data.ftLastWriteTime.dwLowDateTime};
 }
 
 std::wstring ImageRecordFolder() {

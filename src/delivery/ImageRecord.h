@@ -10,7 +10,9 @@
 // Lines are only appended while the camera saves; a retention run rewrites the file without the
 // images it deleted or found gone. A half-written last line (the power went) is ignored.
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +41,12 @@ struct RecordContents {
 };
 
 // The name ends in ten digits and ".jpg" (letter case ignored): only such images are recorded.
+constexpr std::size_t TimeStampDigits = 10;
+constexpr std::size_t TimeStampSuffixLength = TimeStampDigits + 4; // the digits and ".jpg"
 bool IsTimeStampedName(const std::wstring& name);
+
+// The file at `path` as the record keeps it (name, size, last write); none when it cannot be read.
+std::optional<RecordedImage> RecordedImageOf(const std::wstring& path);
 
 class ImageRecord {
   public:

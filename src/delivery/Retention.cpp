@@ -15,8 +15,6 @@
 namespace lumetra {
 
 namespace {
-constexpr size_t StampDigits = 10;
-constexpr wchar_t ImageExtension[] = L".jpg";
 constexpr std::int64_t SecondsPerDay = 86400;
 constexpr std::uint64_t BytesPerMegabyte = 1024 * 1024;
 constexpr ULONGLONG CheckEveryMs = 60 * 1000;
@@ -44,16 +42,6 @@ std::wstring FoldCase(std::wstring text) {
 std::wstring NameOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring FullPathOf(const std::wstring& path) {
-    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return {};
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    full.resize(length < needed ? length : 0);
-    return full;
 }
 
 std::wstring LongPathOf(const std::wstring& path) {
@@ -112,16 +100,23 @@ std::uint64_t FileTimeValue(const FILETIME& time) {
 }
 
 // The images of `place` that the record holds, by their names with the letters folded.
-std::unordered_map<std::wstring, const RecordedImage*> RecordedAt(const RecordContents& contents,
-                                                                  const SavePlace& place) {
-    std::unordered_map<std::wstring, const RecordedImage*> recorded;
+// Which of the record's folders are the place's folder (however each was typed).
+std::vector<bool> FoldersAt(const RecordContents& contents, const SavePlace& place) {
     const std::wstring folder = FolderKey(place.folder);
-    for (const RecordedFolder& entry : contents.folders) {
-        if (FolderKey(entry.folder) != folder)
-            continue;
-        for (const RecordedImage& image : entry.images)
-            recorded[FoldCase(image.name)] = &image;
-    }
+    std::vector<bool> here;
+    for (const RecordedFolder& entry : contents.folders)
+        here.push_back(FolderKey(entry.folder) == folder);
+    return here;
+}
+
+// The images of the place's folder that the record holds, by their names with the letters folded.
+std::unordered_map<std::wstring, const RecordedImage*> RecordedAt(const RecordContents& contents,
+                                                                  const std::vector<bool>& here) {
+    std::unordered_map<std::wstring, const RecordedImage*> recorded;
+    for (size_t i = 0; i < contents.folders.size(); ++i)
+        if (here[i])
+            for (const RecordedImage& image : contents.folders[i].images)
+                recorded[FoldCase(image.name)] = &image;
     return recorded;
 }
 
@@ -133,24 +128,19 @@ void DropTrailingSeparators(std::wstring& path) {
 } // namespace
 
 std::optional<std::int64_t> RetainedImageStamp(const std::wstring& name, const std::wstring& stem) {
-    const size_t extension = std::size(ImageExtension) - 1;
-    if (name.size() != stem.size() + StampDigits + extension ||
-        !SameIgnoringCase(name.data(), stem.size(), stem.data(), stem.size()) ||
-        !SameIgnoringCase(name.data() + stem.size() + StampDigits, extension, ImageExtension, extension))
+    if (name.size() != stem.size() + TimeStampSuffixLength || !IsTimeStampedName(name) ||
+        !SameIgnoringCase(name.data(), stem.size(), stem.data(), stem.size()))
         return std::nullopt;
     std::int64_t stamp = 0;
-    for (size_t i = stem.size(); i < stem.size() + StampDigits; ++i) {
-        if (name[i] < L'0' || name[i] > L'9')
-            return std::nullopt;
+    for (size_t i = stem.size(); i < stem.size() + TimeStampDigits; ++i)
         stamp = stamp * 10 + (name[i] - L'0');
-    }
     return stamp;
 }
 
 std::optional<SavePlace> PlaceOfImage(const std::wstring& folder, const std::wstring& name) {
     if (!IsTimeStampedName(name))
         return std::nullopt;
-    return SavePlace{folder, name.substr(0, name.size() - StampDigits - (std::size(ImageExtension) - 1))};
+    return SavePlace{folder, name.substr(0, name.size() - TimeStampSuffixLength)};
 }
 
 RetentionFolder ResolveRetentionFolder(const std::wstring& typed) {
@@ -266,7 +256,8 @@ RetentionRun RunRetention(ImageRecord& record, const std::optional<SavePlace>& p
     }
     // Only what the camera wrote, still as it wrote it: a file of the same name that someone else
     // put there, or wrote over, is not the camera's any more.
-    const std::unordered_map<std::wstring, const RecordedImage*> recorded = RecordedAt(contents, *run.place);
+    const std::vector<bool> here = FoldersAt(contents, *run.place);
+    const std::unordered_map<std::wstring, const RecordedImage*> recorded = RecordedAt(contents, here);
     std::vector<RetainedImage> images;
     std::unordered_set<std::wstring> stillOwn; // folded names
     for (RetainedImage& image : ListRetainedImages(folder.path, run.place->stem)) {
@@ -312,17 +303,16 @@ RetentionRun RunRetention(ImageRecord& record, const std::optional<SavePlace>& p
     // names and folders stay as they are.
     std::vector<RecordedFolder> kept;
     size_t forgotten = 0;
-    const std::wstring folderKey = FolderKey(run.place->folder);
-    for (const RecordedFolder& entry : contents.folders) {
+    for (size_t i = 0; i < contents.folders.size(); ++i) {
+        const RecordedFolder& entry = contents.folders[i];
         kept.push_back({entry.folder, {}});
-        const bool here = FolderKey(entry.folder) == folderKey;
         for (const RecordedImage& image : entry.images) {
             // Of a name recorded twice (saved twice in one second) only the entry of the file stays.
             const auto gone = [&] {
                 const std::wstring name = FoldCase(image.name);
                 return !stillOwn.count(name) || recorded.at(name) != &image;
             };
-            if (here && RetainedImageStamp(image.name, run.place->stem) && gone())
+            if (here[i] && RetainedImageStamp(image.name, run.place->stem) && gone())
                 ++forgotten;
             else
                 kept.back().images.push_back(image);
@@ -404,13 +394,13 @@ void ImageRetention::ImageWritten(const std::string& path) {
     const std::wstring folder =
         widePath.substr(0, widePath.size() - std::min(widePath.size(), name.size() + 1));
     const std::optional<SavePlace> place = PlaceOfImage(folder, name);
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!place || !::GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &data))
+    const std::optional<RecordedImage> written = place ? RecordedImageOf(widePath) : std::nullopt;
+    if (!written)
         return;
-    const std::uint64_t bytes = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    const std::uint64_t bytes = written->bytes;
     // Recorded whatever the limits: limits set later clean what was saved before them.
     if (record_)
-        record_->Add(folder, {{name, bytes, FileTimeValue(data.ftLastWriteTime)}});
+        record_->Add(folder, {*written});
     if (place != place_) {
         // The camera saves elsewhere now: that is the folder to clean, read afresh.
         place_ = place;

@@ -67,16 +67,20 @@ std::string FileErrorText(DWORD error) {
     return words.empty() ? "system error " + std::to_string(error) : words;
 }
 
+std::wstring FullPathOf(const std::wstring& path) {
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    full.resize(length < needed ? length : 0);
+    return full;
+}
+
 std::wstring FolderKey(const std::wstring& folder) {
     if (folder.empty())
         return {};
-    std::wstring full(MAX_PATH, L'\0');
-    DWORD length = ::GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length >= full.size()) {
-        full.resize(length + 1);
-        length = ::GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    }
-    full.resize(length < full.size() ? length : 0);
+    std::wstring full = FullPathOf(folder);
     if (full.empty())
         full = folder;
     // Windows drops spaces and dots at the end of a name: "C:\cams \" is "C:\cams". A network

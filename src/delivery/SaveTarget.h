@@ -29,6 +29,10 @@ std::string FolderProblem(const std::string& directory);
 // when nothing is found. A probe file made for this is gone when the call returns.
 std::string WriteProblem(const std::string& path);
 
+// The full path of `path` ("." and ".." resolved, relative to the current folder); empty when it is
+// not a valid path.
+std::wstring FullPathOf(const std::wstring& path);
+
 // A folder as Windows tells folders apart, for comparing two of them: the full path, its "." and
 // ".." parts resolved, spaces and dots at the ends of its parts dropped, short names made long (as
 // far as the folder exists), no separator at the end, letters in upper case.

@@ -36,12 +36,9 @@ std::string ImageName(int hoursOld) {
 void Record(ImageRecord& record, const fs::path& folder, const std::vector<std::string>& names) {
     std::vector<RecordedImage> images;
     for (const std::string& name : names) {
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        ASSERT_TRUE(::GetFileAttributesExW((folder / name).c_str(), GetFileExInfoStandard, &data));
-        images.push_back({fs::path(name).wstring(),
-                          (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
-                          (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-                              data.ftLastWriteTime.dwLowDateTime});
+        const std::optional<RecordedImage> image = RecordedImageOf((folder / name).wstring());
+        ASSERT_TRUE(image) << name;
+        images.push_back(*image);
     }
     ASSERT_TRUE(record.Add(folder.wstring(), images));
 }

@@ -97,11 +97,9 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     }
     std::vector<RecordedImage> recorded;
     for (const std::string& name : earlier) {
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        ASSERT_TRUE(::GetFileAttributesExA(shared.File(name).c_str(), GetFileExInfoStandard, &data));
-        recorded.push_back({fs::path(name).wstring(), data.nFileSizeLow,
-                            (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-                                data.ftLastWriteTime.dwLowDateTime});
+        const std::optional<RecordedImage> image = RecordedImageOf(fs::path(shared.File(name)).wstring());
+        ASSERT_TRUE(image) << name;
+        recorded.push_back(*image);
     }
     ASSERT_TRUE(ImageRecord(kLimitedCamera).Add(fs::path(shared.path()).wstring(), recorded));
     const size_t logStart = EventLogText().size();
