@@ -182,12 +182,9 @@ std::wstring ImageRecordPath(const std::string& cameraName) {
     const std::wstring folder = ImageRecordFolder();
     if (folder.empty())
         return {};
-    // The name's letters may not all be allowed in a file name: its hash names the file. FNV-1a.
-    std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : FoldedUtf8(cameraName)) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
+    // The name's letters may not all be allowed in a file name: its hash names the file.
+    const std::string folded = FoldedUtf8(cameraName);
+    const std::uint64_t hash = Digest(folded.data(), folded.size());
     wchar_t name[32];
     std::swprintf(name, std::size(name), L"%016llx.txt", static_cast<unsigned long long>(hash));
     return folder + L"\\" + name;

@@ -272,6 +272,9 @@ void CamActionDialog::DoDataExchange(DataExchange& exchange) {
 // are, and the saves refuse them instead.
 void CamActionDialog::HoldSavePlace(DataExchange& exchange, const std::string& folderBefore,
                                     const std::string& fileNameBefore) {
+    // Most exchanges leave both as they were: nothing to compare (each save claims its place).
+    if (settings_.directory == folderBefore && settings_.fileName == fileNameBefore)
+        return;
     const std::wstring place = SavePlaceKey(settings_.directory, settings_.fileName);
     const std::optional<std::string> holder = ClaimSavePlace(this, cameraName_, place);
     if (!holder || place == SavePlaceKey(folderBefore, fileNameBefore))
