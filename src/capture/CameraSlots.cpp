@@ -94,9 +94,7 @@ void ReleaseSlot(int cameraIndex) {
 void BindSlotToWindow(int cameraIndex, HWND sessionWindow) {
     if (!IsValidCameraIndex(cameraIndex))
         return;
-    CameraSlot& slot = CameraSlotAt(cameraIndex);
-    slot.callback.cameraIndex = cameraIndex;
-    slot.sessionWindow.store(sessionWindow, std::memory_order_release);
+    CameraSlotAt(cameraIndex).sessionWindow.store(sessionWindow, std::memory_order_release);
 }
 
 bool RequestFrame(int cameraIndex, const char* path) {

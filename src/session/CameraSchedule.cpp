@@ -30,13 +30,11 @@ SecondsClock scheduleClock = MonotonicSeconds;
 std::int32_t Elapsed(std::int32_t now, std::int32_t then) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then));
 }
+} // namespace
 
-// `interval` seconds or more since `last`, so an interval of N seconds acts every N seconds; a time
-// of 0 is never.
 bool IsDue(std::int32_t last, int interval, std::int32_t now) {
     return last == 0 || Elapsed(now, last) >= interval;
 }
-} // namespace
 
 void SetScheduleClock(SecondsClock clock) {
     scheduleClock = clock ? std::move(clock) : SecondsClock(MonotonicSeconds);
@@ -56,26 +54,26 @@ void TickOpenSessions(SessionHost& host) {
 
 void LiveView::Tick() {
     KeepAlive keepAlive(*this);
-    watcher_.Watch(cameraName, cameraIndex, videoHost_);
+    watcher_.Watch(cameraName_, cameraIndex_, videoHost_);
     AskForMotionFrame();
     if (retention_ && actionDialog_)
         retention_->Tick(actionDialog_->Retention());
     // A lost camera saves nothing: no box per tick, no black or stale image.
-    if (!SaveAutoOn || !actionDialog_ || watcher_.Lost())
+    if (!SwitchOn(SessionSwitch::SaveAuto) || !actionDialog_ || watcher_.Lost())
         return;
     const int saveSeconds = actionDialog_->SaveSeconds();
-    if (saveSeconds <= 0 || !IsDue(lastSaveTime, saveSeconds, ScheduleNow()))
+    if (saveSeconds <= 0 || !IsDue(lastSaveTime_, saveSeconds, ScheduleNow()))
         return;
 
     const auto saved = SaveAutomatically([&](std::int32_t now, AfterSaving& afterSaving) {
         // A save made from a box's message loop meanwhile makes this one not due any more.
-        if (!IsDue(lastSaveTime, saveSeconds, now))
+        if (!IsDue(lastSaveTime_, saveSeconds, now))
             return false;
         afterSaving.retryAt = now - saveSeconds + 1; // a failed save is due again in the next second
         return true;
     });
     if (saved)
-        lastSaveTime = *saved;
+        lastSaveTime_ = *saved;
 }
 
 std::optional<std::int32_t> LiveView::SaveAutomatically(const AutomaticSaveCheck& stillWanted) {
@@ -112,21 +110,15 @@ void LiveView::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string&
                                     const std::string& bareName) {
     const std::int32_t tickTime = afterSaving.tickTime;
     // An upload or mail still running, or an upload's box still open, skips this one quietly.
-    if (FtpAutoOn && !uploader_->Busy()) {
-        const int ftpSeconds = actionDialog_->FtpSeconds();
-        if (ftpSeconds > 0 && IsDue(lastFtpTime, ftpSeconds, tickTime)) {
-            UploadRequest request;
-            request.localPath = fullPath;
-            request.remoteName = bareName;
-            actionDialog_->GetFtpFields(request.server, request.directory, request.user, request.password);
-            afterSaving.upload = std::move(request);
-        }
+    if (SwitchOn(SessionSwitch::FtpAuto) && delivery_.UploadDue(actionDialog_->FtpSeconds(), tickTime)) {
+        UploadRequest request;
+        request.localPath = fullPath;
+        request.remoteName = bareName;
+        actionDialog_->GetFtpFields(request.server, request.directory, request.user, request.password);
+        afterSaving.upload = std::move(request);
     }
-    if (EmailAutoOn && !mailer_->Busy()) {
-        const int emailSeconds = actionDialog_->EmailSeconds();
-        if (emailSeconds > 0 && IsDue(lastMailTime, emailSeconds, tickTime))
-            afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};
-    }
+    if (SwitchOn(SessionSwitch::EmailAuto) && delivery_.MailDue(actionDialog_->EmailSeconds(), tickTime))
+        afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};
 }
 
 } // namespace lumetra

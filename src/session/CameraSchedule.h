@@ -16,4 +16,8 @@ void TickOpenSessions(SessionHost& host);
 void SetScheduleClock(SecondsClock clock);
 std::int32_t ScheduleNow();
 
+// `interval` seconds or more since `last`, so an interval of N seconds acts every N seconds; a time
+// of 0 is never.
+bool IsDue(std::int32_t last, int interval, std::int32_t now);
+
 } // namespace lumetra

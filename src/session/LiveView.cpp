@@ -23,27 +23,23 @@ constexpr char WaitingText[] = "Waiting for the camera to come back...";
 } // namespace
 
 LiveView::LiveView(SessionHost* host)
-    : Dialog(IDD_LIVE_VIEW),
+    : Dialog(IDD_LIVE_VIEW), host_(host),
       icon_(static_cast<HICON>(
           ::LoadImageA(ResourceInstance(), MAKEINTRESOURCEA(IDI_CAMERA), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
     Create(nullptr);
-    host_ = host;
 }
 
 LiveView::~LiveView() {
-    if (slotHeld_) {
-        ReleaseSlot(cameraIndex);
-        slotHeld_ = false;
-    }
+    ReleaseSlot(cameraIndex_);
     if (actionDialog_) {
         CamActionDialog* actionDialog = actionDialog_;
         actionDialog_ = nullptr;
         actionDialog->ClearSession();
         actionDialog->Cancel();
     }
-    if (imageViewer) {
-        ImageViewer* viewer = imageViewer;
-        imageViewer = nullptr;
+    if (imageViewer_) {
+        ImageViewer* viewer = imageViewer_;
+        imageViewer_ = nullptr;
         viewer->WhenDestroyed(nullptr);
         viewer->Cancel();
     }
@@ -61,8 +57,8 @@ BOOL LiveView::OnInitDialog() {
         ::MapWindowPoints(nullptr, GetSafeHwnd(), reinterpret_cast<POINT*>(&control), 2);
         return client.bottom - control.top;
     };
-    nameEditBottomGap_ = gap(CameraNameEdit);
-    saveStatusBottomGap_ = gap(SaveStatus);
+    for (BottomLine& line : bottomLines_)
+        line.gap = gap(line.id);
     return TRUE;
 }
 
@@ -74,9 +70,7 @@ void LiveView::KeepBottomLinesAtBottom() {
         return;
     RECT client{};
     ::GetClientRect(window, &client);
-    const std::pair<int, int> lines[] = {{CameraNameEdit, nameEditBottomGap_},
-                                         {SaveStatus, saveStatusBottomGap_}};
-    for (const auto& [id, gap] : lines) {
+    for (const auto& [id, gap] : bottomLines_) {
         HWND control = Item(id);
         if (!control)
             continue;
@@ -93,32 +87,24 @@ void LiveView::DoDataExchange(DataExchange& exchange) {
     exchange.Control(VideoHost, videoHost_);
 }
 
-void LiveView::AssignSlot(int index) {
-    cameraIndex = index;
-    slotHeld_ = IsValidCameraIndex(index);
-    if (slotHeld_)
-        CameraSlotAt(index).callback.cameraIndex = index;
-}
-
 void LiveView::StartSession(const std::string& name) {
     // Open before the graph is built: a box the build shows runs the schedule, this session's too.
     if (host_)
         host_->Register(this);
-    cameraName = name;
-    retention_ = std::make_unique<ImageRetention>(cameraName, std::make_shared<ImageRecord>(cameraName),
+    cameraName_ = name;
+    retention_ = std::make_unique<ImageRetention>(cameraName_, std::make_shared<ImageRecord>(cameraName_),
                                                   [this] { return ImagesInUse(); });
-    if (IsValidCameraIndex(cameraIndex)) {
-        CameraSlotAt(cameraIndex).callback.cameraIndex = cameraIndex;
-        BindSlotToWindow(cameraIndex, GetSafeHwnd());
-        if (graph_.Build(cameraName.c_str(), cameraIndex, videoHost_))
-            LogEvent(cameraName, "camera opened");
+    if (IsValidCameraIndex(cameraIndex_)) {
+        BindSlotToWindow(cameraIndex_, GetSafeHwnd());
+        if (graph_.Build(cameraName_.c_str(), cameraIndex_, videoHost_))
+            LogEvent(cameraName_, "camera opened");
         else
-            LogEvent(cameraName, "camera opened without a picture: " + graph_.LastFailure());
+            LogEvent(cameraName_, "camera opened without a picture: " + graph_.LastFailure());
     }
     if (videoHost_)
         ::SetWindowLongPtrA(videoHost_, GWL_STYLE,
                             ::GetWindowLongPtrA(videoHost_, GWL_STYLE) | WS_CLIPCHILDREN);
-    nameText_ = cameraName;
+    nameText_ = cameraName_;
     UpdateData(false);
 }
 
@@ -138,16 +124,16 @@ void LiveView::CloseSession() {
 }
 
 void LiveView::OnFrameReady() {
-    if (!IsValidCameraIndex(cameraIndex))
+    if (!IsValidCameraIndex(cameraIndex_))
         return;
-    const std::uint64_t armedBefore = requestsArmed_;
+    const std::uint64_t armedBefore = counts_.armed;
     const bool look = motion_.FrameAskedFor();
     FrameViewer viewer;
     if (look)
         viewer = [this](const BYTE* pixels, uint32_t byteCount, int width, int height) {
             LookForMotion(pixels, byteCount, width, height);
         };
-    const FrameOutcome outcome = HandleFrameReady(cameraIndex, viewer);
+    const FrameOutcome outcome = HandleFrameReady(cameraIndex_, viewer);
     if (outcome.handled == FrameHandled::NoFrame)
         return;
     if (outcome.handled == FrameHandled::Composed)
@@ -157,47 +143,48 @@ void LiveView::OnFrameReady() {
 }
 
 void LiveView::OnSaveHandled(int status, std::uint64_t armedBefore) {
-    requestsServed_ = armedBefore;
+    counts_.served = armedBefore;
     std::optional<PendingImage> image = std::move(pendingImage_);
     pendingImage_.reset();
     if (status != 0) {
-        ++savesFailedCount_;
+        ++counts_.failed;
         if (image)
             OnSaveFailed(*image, status);
         return;
     }
-    ++requestsWrittenCount_;
+    ++counts_.written;
     ShowSaveStatus({});
     // The viewer may have painted before the file was there.
-    if (imageViewer)
-        imageViewer->SetImagePath(imageViewer->ImagePath());
+    if (imageViewer_)
+        imageViewer_->SetImagePath(imageViewer_->ImagePath());
     if (!image)
         return;
-    if (image->path == failedPath_)
-        failedPath_.clear();
-    if (saveFailing_) {
-        saveFailing_ = false;
-        LogEvent(cameraName, "saving works again: " + image->path);
+    if (image->path == failureRun_.lastPath)
+        failureRun_.lastPath.clear();
+    if (failureRun_.ongoing) {
+        failureRun_.ongoing = false;
+        LogEvent(cameraName_, "saving works again: " + image->path);
     }
     lastWrittenPath_ = image->path;
     const AfterSaving& after = image->afterSaving;
-    if (after.mirror && host_) {
-        host_->MirrorImagePath(image->path);
-        lastMirroredPath_ = image->path;
+    if (after.mirror)
+        delivery_.Mirror(image->path);
+    if (after.upload) {
+        KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
+        delivery_.Upload(GetSafeHwnd(), *after.upload, after.tickTime);
     }
-    if (after.upload)
-        StartUpload(*after.upload, after.tickTime);
     if (after.mail)
-        StartMail(*after.mail, after.tickTime);
+        delivery_.Mail(*after.mail, after.tickTime);
     // Last: a run it starts keeps what was just written and sent.
     if (retention_)
         retention_->ImageWritten(image->path);
 }
 
 std::vector<std::string> LiveView::ImagesInUse() const {
-    std::vector<std::string> paths{lastWrittenPath_, lastMirroredPath_, lastUploadPath_, lastMailPath_};
-    if (imageViewer)
-        paths.push_back(imageViewer->ImagePath());
+    std::vector<std::string> paths = delivery_.PathsInUse();
+    paths.push_back(lastWrittenPath_);
+    if (imageViewer_)
+        paths.push_back(imageViewer_->ImagePath());
     if (actionDialog_)
         paths.push_back(actionDialog_->LastImagePath());
     return paths;
@@ -206,20 +193,20 @@ std::vector<std::string> LiveView::ImagesInUse() const {
 void LiveView::OnSaveFailed(const PendingImage& image, int status) {
     // The file system is asked why once per run of failures (a deleted folder fails every second),
     // and for every save of the user's.
-    const bool firstFailure = !saveFailing_ || image.path != failedPath_;
+    const bool firstFailure = !failureRun_.ongoing || image.path != failureRun_.lastPath;
     std::string reason;
     if (firstFailure || image.afterSaving.manual) {
         reason = WriteProblem(image.path);
         if (reason.empty())
             reason = SaveStatusText(status);
     }
-    failedPath_ = image.path;
+    failureRun_.lastPath = image.path;
     // One line for a run of failures, one for the recovery.
-    if (!saveFailing_)
-        LogEvent(cameraName, "could not save " + image.path + ": " + reason);
-    saveFailing_ = true;
+    if (!failureRun_.ongoing)
+        LogEvent(cameraName_, "could not save " + image.path + ": " + reason);
+    failureRun_.ongoing = true;
     if (image.afterSaving.retryAt)
-        lastSaveTime = *image.afterSaving.retryAt;
+        lastSaveTime_ = *image.afterSaving.retryAt;
     if (image.afterSaving.motion)
         motion_.SaveFailed();
     if (image.afterSaving.manual) {
@@ -233,9 +220,9 @@ void LiveView::OnSaveFailed(const PendingImage& image, int status) {
 void LiveView::SaveRefused(const std::string& reason) {
     ShowSaveStatus(reason);
     // One line for a run of failures, whatever their reasons; the recovery has its own.
-    if (!saveFailing_)
-        LogEvent(cameraName, "could not save: " + reason);
-    saveFailing_ = true;
+    if (!failureRun_.ongoing)
+        LogEvent(cameraName_, "could not save: " + reason);
+    failureRun_.ongoing = true;
 }
 
 void LiveView::ShowSaveStatus(const std::string& reason) {
@@ -247,9 +234,9 @@ void LiveView::ShowSaveStatus(const std::string& reason) {
 }
 
 bool LiveView::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
-    if (!IsValidCameraIndex(cameraIndex) || !RequestFrame(cameraIndex, path.c_str()))
+    if (!RequestFrame(cameraIndex_, path.c_str()))
         return false;
-    ++requestsArmed_;
+    ++counts_.armed;
     // A second request before the frame only changes the path: what follows is the newer one's.
     pendingImage_ = PendingImage{path, std::move(afterSaving)};
     ::SleepEx(100, FALSE);
@@ -262,7 +249,7 @@ void LiveView::WaitForRequestedImage() {
     const DWORD start = ::GetTickCount();
     MSG msg;
     // Only this window's frame messages are taken here, so no other handler runs nested.
-    while (graph_.running() && requestsServed_ < requestsArmed_ &&
+    while (graph_.running() && counts_.served < counts_.armed &&
            ::GetTickCount() - start < RequestedImageWaitMs) {
         if (::PeekMessageA(&msg, window, WM_FRAME_READY, WM_FRAME_READY, PM_REMOVE))
             ::DispatchMessageA(&msg);
@@ -272,34 +259,18 @@ void LiveView::WaitForRequestedImage() {
 }
 
 void LiveView::ShowInViewer(const std::string& path) {
-    if (!ViewAfterSavingOn)
+    if (!SwitchOn(SessionSwitch::ViewAfterSaving))
         return;
-    if (!imageViewer) {
-        imageViewer = new ImageViewer();
-        imageViewer->WhenDestroyed([this] { imageViewer = nullptr; });
-        ::ShowWindow(imageViewer->GetSafeHwnd(), SW_SHOW);
+    if (!imageViewer_) {
+        imageViewer_ = new ImageViewer();
+        imageViewer_->WhenDestroyed([this] { imageViewer_ = nullptr; });
+        ::ShowWindow(imageViewer_->GetSafeHwnd(), SW_SHOW);
     }
-    imageViewer->SetImagePath(path);
+    imageViewer_->SetImagePath(path);
 }
 
 void LiveView::SetSwitch(SessionSwitch which, bool on) {
-    switch (which) {
-    case SessionSwitch::SaveAuto:
-        SaveAutoOn = on;
-        break;
-    case SessionSwitch::FtpAuto:
-        FtpAutoOn = on;
-        break;
-    case SessionSwitch::EmailAuto:
-        EmailAutoOn = on;
-        break;
-    case SessionSwitch::ViewAfterSaving:
-        ViewAfterSavingOn = on;
-        break;
-    case SessionSwitch::SaveOnMotion:
-        MotionSaveOn = on;
-        break;
-    }
+    switches_[static_cast<std::size_t>(which)] = on;
 }
 
 bool LiveView::SaveCurrentImage(const std::string& path) {
@@ -318,69 +289,25 @@ void LiveView::ActionDialogClosed() {
 void LiveView::UploadByFtp(const std::string& localPath, const std::string& remoteName,
                            const std::string& url, const std::string& remotePath, const std::string& user,
                            const std::string& password) {
-    if (!localPath.empty() && localPath == failedPath_) {
-        LogEvent(cameraName, "not uploaded: " + localPath + " was not written");
+    if (!localPath.empty() && localPath == failureRun_.lastPath) {
+        LogEvent(cameraName_, "not uploaded: " + localPath + " was not written");
         return;
     }
-    StartUpload(UploadRequest{localPath, remoteName, url, remotePath, user, password}, std::nullopt);
-}
-
-void LiveView::StartUpload(const UploadRequest& request, std::optional<std::int32_t> scheduledAt) {
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
-    lastUploadPath_ = request.localPath;
-    uploader_->Upload(GetSafeHwnd(), request, scheduledAt.has_value(),
-                      [this, scheduledAt, request](const JobOutcome& outcome) {
-                          // Runs before the upload's box, while the session is certainly there. The
-                          // upload counts at its tick, as if it had taken no time.
-                          if (scheduledAt)
-                              lastFtpTime = *scheduledAt;
-                          LogDelivery(uploadsFailing_, scheduledAt.has_value(),
-                                      "FTP upload of " + request.remoteName, outcome.failure);
-                      });
-}
-
-void LiveView::SetFtpPort(INTERNET_PORT port) {
-    if (!uploader_->Busy())
-        uploader_ = std::make_unique<FtpUploader>(port);
+    delivery_.Upload(GetSafeHwnd(), UploadRequest{localPath, remoteName, url, remotePath, user, password},
+                     std::nullopt);
 }
 
 void LiveView::MailLastSavedImage() {
     if (!actionDialog_)
         return;
     const std::string& path = actionDialog_->LastImagePath();
-    if (!path.empty() && path == failedPath_) {
-        LogEvent(cameraName, "not mailed: " + path + " was not written");
+    if (!path.empty() && path == failureRun_.lastPath) {
+        LogEvent(cameraName_, "not mailed: " + path + " was not written");
         return;
     }
-    StartMail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()},
-              std::nullopt);
-}
-
-void LiveView::StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt) {
-    if (mailer_->Busy()) {
-        if (!scheduledAt)
-            LogEvent(cameraName,
-                     "mail of " + request.imageName + " not sent: the previous mail is still being sent");
-        return;
-    }
-    lastMailPath_ = request.imagePath;
-    mailer_->Send(request, [this, scheduledAt, request](const JobOutcome& outcome) {
-        if (scheduledAt)
-            lastMailTime = *scheduledAt;
-        LogDelivery(mailsFailing_, scheduledAt.has_value(), "mail of " + request.imageName, outcome.failure);
-    });
-}
-
-void LiveView::LogDelivery(bool& failing, bool automatic, const std::string& what,
-                           const std::string& failure) {
-    // The user's are all logged; the schedule's once for a run of failures (a server down for a day
-    // would fill the log a line a second), and once when they work again.
-    if (!failure.empty() && (!automatic || !failing))
-        LogEvent(cameraName, what + " failed: " + failure);
-    else if (failure.empty() && failing && automatic)
-        LogEvent(cameraName, what + " worked again");
-    if (automatic || failure.empty())
-        failing = !failure.empty();
+    delivery_.Mail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()},
+                   std::nullopt);
 }
 
 void LiveView::ShowWaiting(bool waiting) {
@@ -444,7 +371,7 @@ bool LiveView::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
         if (host_)
             host_->Unregister(this);
         graph_.TearDown();
-        LogEvent(cameraName, "camera closed");
+        LogEvent(cameraName_, "camera closed");
         return false;
     default:
         return false;

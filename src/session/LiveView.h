@@ -1,20 +1,22 @@
 #pragma once
-// One open camera: the "Live View" window and the controller of the camera's graph, slot,
-// schedule, uploader and mailer.
+// One open camera: the "Live View" window, and the wiring of the pieces that work for it: the
+// camera's graph and slot, the camera watcher, the motion watcher, the schedule's automatic save,
+// the delivery of saved images and the retention of old ones.
 
 #include "capture/CaptureGraph.h"
-#include "delivery/FtpUploader.h"
-#include "delivery/MapiMailer.h"
 #include "delivery/Retention.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
 #include "session/CameraWatcher.h"
+#include "session/ImageDelivery.h"
 #include "session/LiveViewIds.h"
 #include "session/MotionWatcher.h"
 #include "session/SessionHost.h"
 #include "settings/ActionLinks.h"
 
 #include <cstdint>
+#include <array>
+#include <bitset>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -45,7 +47,8 @@ class LiveView : public Dialog, public ActionSession {
     ~LiveView() override;
 
     void SetActionDialog(CamActionDialog* actionDialog) { actionDialog_ = actionDialog; }
-    void AssignSlot(int cameraIndex);
+    // The camera slot the session holds from here until its window goes.
+    void AssignSlot(int cameraIndex) { cameraIndex_ = cameraIndex; }
     void StartSession(const std::string& name);
     // The Cancel command: closes the session (and with it the action dialog).
     void Cancel() { OnCancel(); }
@@ -66,46 +69,37 @@ class LiveView : public Dialog, public ActionSession {
     // The user's mail of the action dialog's last image to its addresses, on a thread of its own.
     void MailLastSavedImage() override;
     // An upload or a mail of this session runs, or an upload's box is open.
-    bool DeliveryBusy() const { return uploader_->Busy() || mailer_->Busy(); }
+    bool DeliveryBusy() const { return delivery_.Busy(); }
     // The camera stopped delivering and the session waits for it to be listed again.
     bool CameraLost() const { return watcher_.Lost(); }
     // Waits until the frame asked for by the last request is written (or about two seconds pass);
     // returns at once when no graph runs, as no frame can come.
     void WaitForRequestedImage() override;
     // The program uploads to port 21; tests point the session at a server of their own.
-    void SetFtpPort(INTERNET_PORT port);
+    void SetFtpPort(INTERNET_PORT port) { delivery_.UseFtpPort(port); }
     // Images this session has written (frames composed and saved without error).
-    std::uint64_t ImagesWritten() const { return requestsWrittenCount_; }
+    std::uint64_t ImagesWritten() const { return counts_.written; }
     // Saves that were asked for and failed (the file was not written).
-    std::uint64_t SavesFailed() const { return savesFailedCount_; }
+    std::uint64_t SavesFailed() const { return counts_.failed; }
 
     void ShowInViewer(const std::string& path);
+    // The viewer of saved images, while it is open.
+    ImageViewer* Viewer() const { return imageViewer_; }
     // The camera's retention of old images (none before StartSession).
     const ImageRetention* Retention() const { return retention_.get(); }
+    // The schedule's last save, whole seconds of its clock; 0 before the first.
+    std::int32_t LastScheduledSave() const { return lastSaveTime_; }
 
     // What the action dialog asks of its session.
     void SetSwitch(SessionSwitch which, bool on) override;
+    bool SwitchOn(SessionSwitch which) const { return switches_[static_cast<std::size_t>(which)]; }
     bool SaveCurrentImage(const std::string& path) override;
     void ActionDialogClosed() override;
 
-    const std::string& CameraName() const { return cameraName; }
-    int CameraIndex() const { return cameraIndex; }
+    const std::string& CameraName() const { return cameraName_; }
+    int CameraIndex() const { return cameraIndex_; }
     CamActionDialog* ActionDialog() const { return actionDialog_; }
     const CaptureGraph& Graph() const { return graph_; }
-
-    // Written by the action dialog.
-    bool SaveAutoOn = false;
-    bool FtpAutoOn = false;
-    bool EmailAutoOn = false;
-    bool ViewAfterSavingOn = false;
-    bool MotionSaveOn = false;
-
-    // Schedule times, whole seconds of the schedule's clock; 0 means never.
-    std::int32_t lastSaveTime = 0;
-    std::int32_t lastFtpTime = 0;
-    std::int32_t lastMailTime = 0;
-
-    ImageViewer* imageViewer = nullptr;
 
   protected:
     BOOL OnInitDialog() override;
@@ -119,6 +113,23 @@ class LiveView : public Dialog, public ActionSession {
     struct PendingImage {
         std::string path;
         AfterSaving afterSaving;
+    };
+    // Requests armed and frames handled, to wait for the image of the last request.
+    struct SaveCounts {
+        std::uint64_t armed = 0;
+        std::uint64_t served = 0;
+        std::uint64_t written = 0;
+        std::uint64_t failed = 0;
+    };
+    // A save failed and none has worked since (the log tells the first failure and the recovery).
+    struct FailureRun {
+        bool ongoing = false;
+        std::string lastPath;
+    };
+    // A line below the picture that keeps its distance from the client area's bottom.
+    struct BottomLine {
+        int id;
+        int gap; // from the line's top to the bottom, in pixels
     };
 
     void CloseSession();
@@ -147,12 +158,6 @@ class LiveView : public Dialog, public ActionSession {
     void SaveRefused(const std::string& reason);
     // The images retention must never delete: the last written, sent, published and shown.
     std::vector<std::string> ImagesInUse() const;
-    // scheduledAt: the tick time a schedule's upload or mail is recorded at once it is done (none for
-    // the user's).
-    void StartUpload(const UploadRequest& request, std::optional<std::int32_t> scheduledAt);
-    void StartMail(const MailRequest& request, std::optional<std::int32_t> scheduledAt);
-    // Logs the end of an upload or a mail; `failing` tells whether the last automatic one failed.
-    void LogDelivery(bool& failing, bool automatic, const std::string& what, const std::string& failure);
     void ShowWaiting(bool waiting);
     // The Live View's line under the name: why the last automatic save failed (empty: clears it).
     void ShowSaveStatus(const std::string& reason);
@@ -160,25 +165,26 @@ class LiveView : public Dialog, public ActionSession {
     bool OnPaint();
     void KeepBottomLinesAtBottom();
 
-    std::string cameraName;
+    std::string cameraName_;
     std::string nameText_;
     HWND videoHost_ = nullptr;
     SessionHost* host_ = nullptr;
     CamActionDialog* actionDialog_ = nullptr;
-    int cameraIndex = -1;
-    // From the tops of the name edit and the save status line to the client area's bottom, in pixels.
-    int nameEditBottomGap_ = 0;
-    int saveStatusBottomGap_ = 0;
+    ImageViewer* imageViewer_ = nullptr;
+    int cameraIndex_ = -1;
+    std::array<BottomLine, 2> bottomLines_{
+        {{live_view_ids::CameraNameEdit, 0}, {live_view_ids::SaveStatus, 0}}};
     std::string saveStatus_;
-    bool slotHeld_ = false;
     CaptureGraph graph_;
-    std::unique_ptr<Uploader> uploader_ = std::make_unique<FtpUploader>();
-    std::unique_ptr<Mailer> mailer_ = std::make_unique<SimpleMapiMailer>();
+    ImageDelivery delivery_{cameraName_, host_};
+    // The session's switches, as the action dialog sets them.
+    std::bitset<SessionSwitchCount> switches_;
+    std::int32_t lastSaveTime_ = 0;
     // The image the slot is armed for, until its frame is handled.
     std::optional<PendingImage> pendingImage_;
-    // A save failed and no save has worked since (the log tells the first failure and the recovery).
-    bool saveFailing_ = false;
-    std::string failedPath_;
+    SaveCounts counts_;
+    FailureRun failureRun_;
+    std::string lastWrittenPath_;
     // Watching the camera; while it is lost, the "waiting" text covers the picture and the frame
     // asked for is given up.
     CameraWatcher watcher_{graph_,
@@ -189,20 +195,9 @@ class LiveView : public Dialog, public ActionSession {
                            [this] { ShowWaiting(false); }};
     HWND waitingLabel_ = nullptr;
     UniqueIcon icon_;
-    // Requests armed and frames written, to wait for the image of the last request.
-    std::uint64_t requestsArmed_ = 0;
-    std::uint64_t requestsServed_ = 0;
-    std::uint64_t requestsWrittenCount_ = 0;
-    std::uint64_t savesFailedCount_ = 0;
     MotionWatcher motion_;
     // Old images deleted by the camera's limits, and the paths that must stay.
     std::unique_ptr<ImageRetention> retention_;
-    std::string lastWrittenPath_;
-    std::string lastMirroredPath_;
-    std::string lastUploadPath_;
-    std::string lastMailPath_;
-    bool uploadsFailing_ = false;
-    bool mailsFailing_ = false;
 };
 
 } // namespace lumetra

@@ -12,13 +12,14 @@ namespace lumetra {
 
 void LiveView::AskForMotionFrame() {
     const bool wasWatching = motion_.Watching();
-    if (!motion_.WantsFrame(MotionSaveOn && actionDialog_ && !watcher_.Lost() && graph_.running())) {
+    if (!motion_.WantsFrame(SwitchOn(SessionSwitch::SaveOnMotion) && actionDialog_ && !watcher_.Lost() &&
+                            graph_.running())) {
         if (wasWatching && !motion_.Watching() && actionDialog_)
             actionDialog_->ShowMotionLevel(std::nullopt);
         return;
     }
     // A save on its way brings a frame anyway, and the path it was armed with must stay.
-    if (!pendingImage_ && !RequestFrameToView(cameraIndex))
+    if (!pendingImage_ && !RequestFrameToView(cameraIndex_))
         return;
     motion_.FrameAsked();
 }
@@ -26,13 +27,13 @@ void LiveView::AskForMotionFrame() {
 // Runs while the slot holds the frame: measuring only, nothing that could run a message loop.
 void LiveView::LookForMotion(const BYTE* pixels, uint32_t byteCount, int width, int height) {
     motion_.FrameArrived();
-    if (MotionSaveOn && actionDialog_)
+    if (SwitchOn(SessionSwitch::SaveOnMotion) && actionDialog_)
         motion_.Look(pixels, byteCount, width, height, actionDialog_->PixelChange(),
                      actionDialog_->MotionShare());
 }
 
 void LiveView::SaveOnMotion() {
-    if (!GetSafeHwnd() || !actionDialog_ || !MotionSaveOn)
+    if (!GetSafeHwnd() || !actionDialog_ || !SwitchOn(SessionSwitch::SaveOnMotion))
         return;
     actionDialog_->ShowMotionLevel(motion_.LastShare());
     if (!motion_.TakeSaveDue(actionDialog_->MotionGapSeconds()) || watcher_.Lost() || pendingImage_)

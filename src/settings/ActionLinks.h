@@ -3,12 +3,14 @@
 // ActionSession and hands itself over when the pair is made, and the program-wide switch of the
 // HTTP mirror, held by the camera list.
 
+#include <cstddef>
 #include <string>
 
 namespace lumetra {
 
 // The session's switches, as the CAM ACTION boxes set them.
 enum class SessionSwitch { SaveAuto, FtpAuto, EmailAuto, ViewAfterSaving, SaveOnMotion };
+constexpr std::size_t SessionSwitchCount = 5;
 
 class ActionSession {
   public:

@@ -147,7 +147,7 @@ TEST_F(MotionTest, SaveOnMotionComesBackOnReopenAndAnOlderCameraOpensWithItOff) 
         SetEdit(action, ids::PixelChange, "60");
         SetEdit(action, ids::MotionGap, "9");
         SetCheck(action, ids::SaveOnMotion, true);
-        EXPECT_TRUE(session->MotionSaveOn);
+        EXPECT_TRUE(session->SwitchOn(SessionSwitch::SaveOnMotion));
         HWND window = action->GetSafeHwnd();
         ::SendMessageA(window, WM_CLOSE, 0, 0);
         ASSERT_TRUE(PumpUntil([&] { return !::IsWindow(window); }, 3000));
@@ -178,13 +178,13 @@ TEST_F(MotionTest, SaveOnMotionComesBackOnReopenAndAnOlderCameraOpensWithItOff) 
     ASSERT_NE(reopened, nullptr);
     ASSERT_NE(older, nullptr);
     HWND reopenedWindow = reopened->ActionDialog()->GetSafeHwnd();
-    EXPECT_TRUE(reopened->MotionSaveOn);
+    EXPECT_TRUE(reopened->SwitchOn(SessionSwitch::SaveOnMotion));
     EXPECT_TRUE(IsChecked(reopenedWindow, ids::SaveOnMotion));
     EXPECT_EQ(GetItemText(reopenedWindow, ids::MotionShare), "35");
     EXPECT_EQ(GetItemText(reopenedWindow, ids::PixelChange), "60");
     EXPECT_EQ(GetItemText(reopenedWindow, ids::MotionGap), "9");
     HWND olderWindow = older->ActionDialog()->GetSafeHwnd();
-    EXPECT_FALSE(older->MotionSaveOn);
+    EXPECT_FALSE(older->SwitchOn(SessionSwitch::SaveOnMotion));
     EXPECT_FALSE(IsChecked(olderWindow, ids::SaveOnMotion));
     EXPECT_EQ(GetItemText(olderWindow, ids::MotionShare), "10");
     EXPECT_EQ(GetItemText(olderWindow, ids::PixelChange), "25");

@@ -117,9 +117,9 @@ TEST_F(ScheduleTest, AnIntervalOfNSecondsSavesEveryNSeconds) {
         for (int second = 0; second < 7; ++second) {
             now = start + second;
             for (int tick = 0; tick < 5; ++tick) { // 200 ms apart
-                const std::int32_t before = session->lastSaveTime;
+                const std::int32_t before = session->LastScheduledSave();
                 Tick(main);
-                if (session->lastSaveTime != before)
+                if (session->LastScheduledSave() != before)
                     saveSeconds.push_back(now - start);
             }
             PumpMessages(60);
@@ -221,7 +221,7 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
     SetCheck(action, ids::EmailAuto, true);
     for (int second = 0; second < 4; ++second, ++now)
         Tick(main, 50); // Save Auto off: nothing, whatever FTP Auto and Email Auto say
-    EXPECT_EQ(session->lastSaveTime, 0);
+    EXPECT_EQ(session->LastScheduledSave(), 0);
     EXPECT_EQ(Logins(), 0u);
     EXPECT_EQ(MailsSent(), 0u);
 
@@ -229,12 +229,12 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
     const std::string refusal = "Please enter an integer between 1 and 86400.";
     struct Automatic {
         int box, interval;
-        bool LiveView::*on;
+        SessionSwitch on;
     };
     for (const Automatic& automatic :
-         {Automatic{ids::SaveAuto, ids::SaveSeconds, &LiveView::SaveAutoOn},
-          Automatic{ids::FtpAuto, ids::FtpSeconds, &LiveView::FtpAutoOn},
-          Automatic{ids::EmailAuto, ids::EmailSeconds, &LiveView::EmailAutoOn}}) {
+         {Automatic{ids::SaveAuto, ids::SaveSeconds, SessionSwitch::SaveAuto},
+          Automatic{ids::FtpAuto, ids::FtpSeconds, SessionSwitch::FtpAuto},
+          Automatic{ids::EmailAuto, ids::EmailSeconds, SessionSwitch::EmailAuto}}) {
         SCOPED_TRACE("box " + std::to_string(automatic.box));
         SetCheck(action, automatic.box, false);
         for (const char* interval : {"0", "-5", "abc", "", "99999999999"}) {
@@ -244,12 +244,12 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
             ASSERT_EQ(boxes.Seen().size(), seen + 1) << "'" << interval << "'";
             EXPECT_EQ(boxes.Seen().back().text, refusal);
             EXPECT_FALSE(IsChecked(window, automatic.box));
-            EXPECT_FALSE(session->*automatic.on);
+            EXPECT_FALSE(session->SwitchOn(automatic.on));
         }
         // Edited while ticked: one message, and the action stops.
         SetEdit(action, automatic.interval, "2");
         SetCheck(action, automatic.box, true);
-        EXPECT_TRUE(session->*automatic.on);
+        EXPECT_TRUE(session->SwitchOn(automatic.on));
         const size_t seen = boxes.Seen().size();
         SetEdit(action, automatic.interval, "");
         SetEdit(action, automatic.interval, "0");
@@ -257,7 +257,7 @@ TEST_F(ScheduleTest, UnusableIntervalsAreRefusedAndLeaveTheirAutomaticActionOff)
         EXPECT_EQ(boxes.Seen().back().text, refusal);
         EXPECT_EQ(::GetFocus(), action->Item(automatic.interval));
         EXPECT_FALSE(IsChecked(window, automatic.box));
-        EXPECT_FALSE(session->*automatic.on);
+        EXPECT_FALSE(session->SwitchOn(automatic.on));
         SetEdit(action, automatic.interval, "1");
     }
     for (int second = 0; second < 3; ++second, ++now)
@@ -274,18 +274,18 @@ TEST_F(ScheduleTest, TheFirstTickAfterSwitchingOnSavesAtOnceAndSwitchingResetsNo
     ASSERT_NE(session, nullptr);
     Configure(session, folder, "30");
     Tick(main);
-    EXPECT_EQ(session->lastSaveTime, 0);
+    EXPECT_EQ(session->LastScheduledSave(), 0);
     now += 7;
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
     Tick(main, 0);
-    EXPECT_EQ(session->lastSaveTime, now);
+    EXPECT_EQ(session->LastScheduledSave(), now);
     EXPECT_TRUE(PumpUntil([&] { return session->ImagesWritten() == 1; }, 3000));
     const std::int32_t saved = now;
     SetCheck(session->ActionDialog(), ids::SaveAuto, false);
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
     now += 5;
     Tick(main);
-    EXPECT_EQ(session->lastSaveTime, saved);
+    EXPECT_EQ(session->LastScheduledSave(), saved);
 }
 
 // A save that writes nothing is not a save: nothing is mirrored, uploaded or mailed for it.

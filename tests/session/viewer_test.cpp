@@ -62,7 +62,7 @@ class ViewerTest : public ::testing::Test {
 
 TEST_F(ViewerTest, WithViewAfterSavingOffNoViewerOpens) {
     Save("plain");
-    EXPECT_EQ(session->imageViewer, nullptr);
+    EXPECT_EQ(session->Viewer(), nullptr);
     EXPECT_TRUE(FindWindows("Image").empty());
 }
 
@@ -71,8 +71,8 @@ TEST_F(ViewerTest, TheFirstSaveOpensItAndEachPaintShowsTheFileOfTheLastSave) {
     Save("first");
     HWND viewer = Viewer();
     ASSERT_NE(viewer, nullptr);
-    ASSERT_NE(session->imageViewer, nullptr);
-    EXPECT_EQ(session->imageViewer->ImagePath(), folder.File("first.jpg"));
+    ASSERT_NE(session->Viewer(), nullptr);
+    EXPECT_EQ(session->Viewer()->ImagePath(), folder.File("first.jpg"));
     EXPECT_TRUE(Near(Shown(viewer), RGB(255, 0, 0), 40)) << std::hex << Shown(viewer);
 
     // Each paint reads the file again.
@@ -83,7 +83,7 @@ TEST_F(ViewerTest, TheFirstSaveOpensItAndEachPaintShowsTheFileOfTheLastSave) {
     // The next save goes to the open viewer, which repaints by itself with the new file.
     Save("second");
     EXPECT_EQ(Viewer(), viewer);
-    EXPECT_EQ(session->imageViewer->ImagePath(), folder.File("second.jpg"));
+    EXPECT_EQ(session->Viewer()->ImagePath(), folder.File("second.jpg"));
     EXPECT_TRUE(Near(Shown(viewer), RGB(255, 0, 0), 40));
     ASSERT_TRUE(WriteSolidJpeg(folder.File("second.jpg"), 640, 480, RGB(0, 0, 200)));
     ::InvalidateRect(viewer, nullptr, TRUE);
@@ -98,7 +98,7 @@ TEST_F(ViewerTest, AfterCancelTheNextSaveOpensAFreshViewer) {
     ::SendMessageA(first, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     PumpMessages(50);
     EXPECT_FALSE(::IsWindow(first));
-    EXPECT_EQ(session->imageViewer, nullptr);
+    EXPECT_EQ(session->Viewer(), nullptr);
 
     Save("two");
     HWND fresh = Viewer();
@@ -116,7 +116,7 @@ TEST_F(ViewerTest, EnterClosesItLikeCancel) {
     ::SendMessageA(viewer, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     PumpMessages(50);
     EXPECT_FALSE(::IsWindow(viewer));
-    EXPECT_EQ(session->imageViewer, nullptr);
+    EXPECT_EQ(session->Viewer(), nullptr);
     Save("again");
     EXPECT_NE(Viewer(), nullptr);
 }

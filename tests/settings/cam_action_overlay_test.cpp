@@ -319,21 +319,21 @@ TEST(Session, SwitchesReachTheSessionAndThePairClosesTogether) {
     session->SetActionDialog(dialog);
     HWND window = dialog->GetSafeHwnd();
 
-    EXPECT_TRUE(session->ViewAfterSavingOn) << "a stored ATI arms the session at once";
+    EXPECT_TRUE(session->SwitchOn(SessionSwitch::ViewAfterSaving)) << "a stored ATI arms the session at once";
     EXPECT_TRUE(IsChecked(window, ids::FtpAuto));
-    EXPECT_FALSE(session->FtpAutoOn) << "a stored AFT does not";
+    EXPECT_FALSE(session->SwitchOn(SessionSwitch::FtpAuto)) << "a stored AFT does not";
     ClickCheck(window, ids::FtpAuto);
-    EXPECT_FALSE(session->FtpAutoOn);
+    EXPECT_FALSE(session->SwitchOn(SessionSwitch::FtpAuto));
     ClickCheck(window, ids::FtpAuto);
-    EXPECT_TRUE(session->FtpAutoOn);
+    EXPECT_TRUE(session->SwitchOn(SessionSwitch::FtpAuto));
     SetItemText(window, ids::SaveSeconds, "5"); // the automatic boxes need an interval
     SetItemText(window, ids::EmailSeconds, "60");
     ClickCheck(window, ids::SaveAuto);
-    EXPECT_TRUE(session->SaveAutoOn);
+    EXPECT_TRUE(session->SwitchOn(SessionSwitch::SaveAuto));
     ClickCheck(window, ids::EmailAuto);
-    EXPECT_TRUE(session->EmailAutoOn);
+    EXPECT_TRUE(session->SwitchOn(SessionSwitch::EmailAuto));
     ClickCheck(window, ids::ViewAfterSaving);
-    EXPECT_FALSE(session->ViewAfterSavingOn);
+    EXPECT_FALSE(session->SwitchOn(SessionSwitch::ViewAfterSaving));
 
     SetItemText(window, ids::FtpPath, "by escape");
     ASSERT_TRUE(CloseWithEscape(window));
