@@ -358,7 +358,7 @@ void ImageRetention::Restart() {
     known_ = false;
     writtenDuringRun_.clear();
     runAgain_ = stuckOverLimit_ = false;
-    loggedRefusal_.clear();
+    logged_.refusal.clear();
 }
 
 void ImageRetention::Tick(const RetentionRules& rules) {
@@ -466,38 +466,38 @@ void ImageRetention::StartRun() {
 }
 
 void ImageRetention::LogDeleted(bool evenWithinTheHour) {
-    if (unloggedFiles_ == 0)
+    if (logged_.unloggedFiles == 0)
         return;
     const ULONGLONG now = ::GetTickCount64();
-    if (!evenWithinTheHour && lastLoggedAt_ != 0 && now - lastLoggedAt_ < LogEveryMs)
+    if (!evenWithinTheHour && logged_.lastLoggedAt != 0 && now - logged_.lastLoggedAt < LogEveryMs)
         return;
-    LogEvent(cameraName_, "retention deleted " + std::to_string(unloggedFiles_) + " images, " +
-                              std::to_string(unloggedBytes_) + " bytes freed, in " +
-                              WideToAnsi(unloggedFolder_));
-    lastLoggedAt_ = now;
-    unloggedFiles_ = unloggedBytes_ = 0;
+    LogEvent(cameraName_, "retention deleted " + std::to_string(logged_.unloggedFiles) + " images, " +
+                              std::to_string(logged_.unloggedBytes) + " bytes freed, in " +
+                              WideToAnsi(logged_.unloggedFolder));
+    logged_.lastLoggedAt = now;
+    logged_.unloggedFiles = logged_.unloggedBytes = 0;
 }
 
 void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation) {
     ++runsFinished_;
     if (run.deletedFiles > 0 && run.place) {
         // A line for each run would fill the log with a busy camera: one an hour, summed.
-        if (unloggedFiles_ > 0 && !SameIgnoringCase(unloggedFolder_, run.place->folder))
+        if (logged_.unloggedFiles > 0 && !SameIgnoringCase(logged_.unloggedFolder, run.place->folder))
             LogDeleted(true);
-        unloggedFolder_ = run.place->folder;
-        unloggedFiles_ += run.deletedFiles;
-        unloggedBytes_ += run.freedBytes;
+        logged_.unloggedFolder = run.place->folder;
+        logged_.unloggedFiles += run.deletedFiles;
+        logged_.unloggedBytes += run.freedBytes;
     }
     LogDeleted(false);
     for (const auto& [name, why] : run.notDeleted)
-        if (loggedFailures_.insert(FoldCase(name)).second)
+        if (logged_.failures.insert(FoldCase(name)).second)
             LogEvent(cameraName_, "retention could not delete " + WideToAnsi(name) + ": " + why);
     if (generation != generation_ || run.stopped)
         return; // the rules or the place changed meanwhile: the next tick reads the folder again
-    if (!run.refusal.empty() && run.refusal != loggedRefusal_ && rules_.Active() && run.place)
+    if (!run.refusal.empty() && run.refusal != logged_.refusal && rules_.Active() && run.place)
         LogEvent(cameraName_,
                  "retention deletes nothing in " + WideToAnsi(run.place->folder) + ": " + run.refusal);
-    loggedRefusal_ = run.refusal;
+    logged_.refusal = run.refusal;
     if (!place_)
         place_ = run.place;
     known_ = true;

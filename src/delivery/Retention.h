@@ -151,13 +151,17 @@ class ImageRetention {
     bool stuckOverLimit_ = false; // the last run could not get under the limit (protected images)
     ULONGLONG nextCheck_ = 0;
     ULONGLONG nextRead_ = 0;
-    std::string loggedRefusal_;
-    std::set<std::wstring> loggedFailures_;
-    // Deleted since the last line in the event log, and when that line was written (0: never).
-    std::uint64_t unloggedFiles_ = 0;
-    std::uint64_t unloggedBytes_ = 0;
-    std::wstring unloggedFolder_;
-    ULONGLONG lastLoggedAt_ = 0;
+    // What the event log was told: deletions summed an hour at a time, each file that could not be
+    // deleted once, each refusal once until the rules change.
+    struct LogState {
+        std::string refusal;
+        std::set<std::wstring> failures;
+        // Deleted since the last line, and when that line was written (0: never).
+        std::uint64_t unloggedFiles = 0;
+        std::uint64_t unloggedBytes = 0;
+        std::wstring unloggedFolder;
+        ULONGLONG lastLoggedAt = 0;
+    } logged_;
     std::uint64_t runsFinished_ = 0;
 };
 

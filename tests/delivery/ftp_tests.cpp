@@ -2,6 +2,7 @@
 
 #include "BoxWatcher.h"
 #include "FtpServer.h"
+#include "TempFiles.h"
 #include "delivery/FtpUploader.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 
 using namespace lumetra;
 using lumetra::test::BoxWatcher;
+using lumetra::test::FileExists;
 using lumetra::test::FreeLoopbackPort;
 using lumetra::test::FtpServer;
 using lumetra::test::ReadWholeFile;
@@ -25,10 +27,6 @@ namespace {
 
 constexpr char kUser[] = "camuser";
 constexpr char kPassword[] = "s3cret";
-
-bool FileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 class FtpUpload : public ::testing::Test {
   protected:

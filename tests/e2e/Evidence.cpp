@@ -184,10 +184,6 @@ std::vector<std::string> FilesIn(const std::string& directory, const std::string
     return names;
 }
 
-bool FileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool MakeEmptyDirectory(const std::string& directory) {
     RemoveTree(directory);
     return ::CreateDirectoryA(directory.c_str(), nullptr) != FALSE;

@@ -6,6 +6,7 @@
 #include "CameraKeys.h"
 #include "FtpServer.h"
 #include "MailLog.h"
+#include "TempFiles.h"
 
 #include <windows.h>
 
@@ -18,6 +19,7 @@ namespace lumetra::e2e {
 
 using lumetra::test::CanConnect;
 using lumetra::test::DeleteCameraKey;
+using lumetra::test::FileExists;
 using lumetra::test::FtpServer;
 using lumetra::test::ReadMailLog;
 using lumetra::test::ReadWholeFile;
@@ -64,7 +66,6 @@ std::optional<std::string> ReadMirror();
 
 // Files in `directory` (names only, sorted) whose names match the wildcard.
 std::vector<std::string> FilesIn(const std::string& directory, const std::string& wildcard = "*");
-bool FileExists(const std::string& path);
 // Creates a fresh, empty directory.
 bool MakeEmptyDirectory(const std::string& directory);
 

@@ -23,14 +23,7 @@ class GdiplusEnvironment : public ::testing::Environment {
         Gdiplus::GdiplusStartupInput input;
         ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
     }
-    void TearDown() override {
-        Gdiplus::GdiplusShutdown(token_);
-        // LUMETRA_KEEP_TEST_FILES keeps the written images for a look.
-        if (::GetEnvironmentVariableA("LUMETRA_KEEP_TEST_FILES", nullptr, 0) == 0) {
-            std::error_code ignored;
-            std::filesystem::remove_all(TempFolder(), ignored);
-        }
-    }
+    void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
 
   private:
     ULONG_PTR token_ = 0;
@@ -77,23 +70,13 @@ std::string Describe(Rgb colour) {
     return text.str();
 }
 
-const std::string& TempFolder() {
-    static const std::string folder = [] {
-        char base[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, base);
-        std::string path = std::string(base) + "lumetra-imaging-" + std::to_string(::GetCurrentProcessId());
-        ::CreateDirectoryA(path.c_str(), nullptr);
-        return path;
-    }();
-    return folder;
+const std::string& ImagingFolder() {
+    static const TempFolder folder("imaging");
+    return folder.path();
 }
 
 std::string TempPath(const std::string& name) {
-    return TempFolder() + "\\" + name;
-}
-
-bool FileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ImagingFolder() + "\\" + name;
 }
 
 std::string ReadFileBytes(const std::string& path) {

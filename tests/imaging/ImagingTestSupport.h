@@ -1,6 +1,7 @@
 #pragma once
 // Frames, pictures and read-back JPEGs for the image composer's tests.
 
+#include "TempFiles.h"
 #include <windows.h>
 #include <gdiplus.h>
 
@@ -42,9 +43,8 @@ bool Near(Rgb actual, Rgb expected, int tolerance);
 std::string Describe(Rgb colour);
 
 // A fresh folder under the temp folder, removed with its contents at the end of the run.
-const std::string& TempFolder();
+const std::string& ImagingFolder();
 std::string TempPath(const std::string& name);
-bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 

@@ -201,7 +201,7 @@ TEST(ComposeAndSaveFrame, TargetPathIsReadInTheAnsiCodePage) {
                                   path.c_str(), {}),
               0);
     char folder[MAX_PATH];
-    std::snprintf(folder, sizeof folder, "%s", TempFolder().c_str());
+    std::snprintf(folder, sizeof folder, "%s", ImagingFolder().c_str());
     std::wstring widePath(MAX_PATH, L'\0');
     widePath.resize(::MultiByteToWideChar(CP_ACP, 0, folder, -1, widePath.data(), MAX_PATH) - 1);
     widePath += L"\\price \u20AC.jpg";

@@ -363,7 +363,7 @@ TEST(Watermark, ThreadsComposingAtOnceEachGetTheirOwnPicture) {
 
 TEST(Watermark, LongAndNonAsciiPathsAreUsedWhole) {
     // A picture path of 258 characters, over the old limit of 255.
-    std::string folder = TempFolder();
+    std::string folder = ImagingFolder();
     while (folder.size() < 200) {
         folder += "\\" + std::string(40, 'd');
         ::CreateDirectoryA(folder.c_str(), nullptr);

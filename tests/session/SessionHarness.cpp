@@ -112,40 +112,6 @@ void PressButton(CamActionDialog* action, int id) {
                    reinterpret_cast<LPARAM>(action->Item(id)));
 }
 
-TempFolder::TempFolder(const std::string& name) {
-    char base[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, base);
-    path_ = std::string(base) + "lumetra-session-" + std::to_string(::GetCurrentProcessId()) + "-" + name;
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-    std::filesystem::create_directories(path_, ignored);
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::vector<std::string> TempFolder::Files() const {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(path_, ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool FileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::uintmax_t FileSize(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<std::uintmax_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 bool IsJpeg(const std::string& path) {
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);

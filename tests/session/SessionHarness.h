@@ -4,6 +4,7 @@
 
 #include "CameraKeys.h"
 #include "ProcessResources.h"
+#include "TempFiles.h"
 #include "app/CameraListDialog.h"
 #include "session/LiveView.h"
 #include "settings/CamActionDialog.h"
@@ -48,21 +49,6 @@ void SetEdit(CamActionDialog* action, int id, const std::string& text);
 void SetCheck(CamActionDialog* action, int id, bool checked);
 void PressButton(CamActionDialog* action, int id);
 
-// A folder of its own under the prefix's temp folder, removed with what it holds.
-class TempFolder {
-  public:
-    explicit TempFolder(const std::string& name);
-    ~TempFolder();
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "\\" + name; }
-    std::vector<std::string> Files() const; // names, sorted
-
-  private:
-    std::string path_;
-};
-
-bool FileExists(const std::string& path);
-std::uintmax_t FileSize(const std::string& path);
 bool IsJpeg(const std::string& path);
 // Colour of one pixel of an image file (GDI+); false when it cannot be read.
 bool ImagePixel(const std::string& path, int x, int y, COLORREF& colour);
