@@ -1,14 +1,15 @@
 #pragma once
 // The application object: one per process, reached through Application::Current().
 
+#include "framework/CommandIds.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace lumetra {
 
-// Command id of the standard help command ("&Help" buttons carry it).
-constexpr int IdHelp = 57670;
+constexpr int IdHelp = IDC_HELP_COMMAND;
 
 class Application {
   public:

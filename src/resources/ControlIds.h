@@ -66,6 +66,7 @@
 #define IDC_LIVE_VIEW_CAMERA_NAME_EDIT 1008
 #define IDC_LIVE_VIEW_VIDEO_HOST 1003
 #define IDC_LIVE_VIEW_SAVE_STATUS 1009
+#define IDC_LIVE_VIEW_WAITING 1004 // made while the camera is lost, over the picture
 
 // Camera list (IDD_CAMERA_LIST)
 #define IDC_LIST_CAM_EDIT 1000

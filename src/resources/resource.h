@@ -1,5 +1,5 @@
 #pragma once
-// Resource ids of the program. Control ids live beside each dialog's class.
+// Resource ids of the program. Control ids live in ControlIds.h.
 
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101

@@ -18,7 +18,6 @@ using namespace live_view_ids;
 namespace {
 // How long an upload or mail waits for the image it is about to send.
 constexpr DWORD RequestedImageWaitMs = 2000;
-constexpr int WaitingLabelId = 1004;
 constexpr char WaitingText[] = "Waiting for the camera to come back...";
 } // namespace
 
@@ -323,7 +322,7 @@ void LiveView::ShowWaiting(bool waiting) {
     ::GetClientRect(videoHost_, &host);
     waitingLabel_ = ::CreateWindowExA(
         0, "STATIC", WaitingText, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0, host.right,
-        host.bottom, videoHost_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(WaitingLabelId)),
+        host.bottom, videoHost_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(Waiting)),
         ::GetModuleHandleA(nullptr), nullptr);
     if (waitingLabel_)
         ::SendMessageA(waitingLabel_, WM_SETFONT, ::SendMessageA(GetSafeHwnd(), WM_GETFONT, 0, 0), FALSE);
