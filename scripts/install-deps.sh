@@ -2,7 +2,7 @@
 # Installs what Lumetra needs to build and test on Debian 12; does nothing when all is there.
 set -e
 PACKAGES="cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth fonts-wine googletest \
-python3-pyftpdlib python3-pil x11-apps imagemagick"
+python3-pyftpdlib python3-aiosmtpd openssl python3-pil x11-apps imagemagick"
 # lumetra-web: Boost.Beast/Asio (header-only), curl and Chromium for its tests, NSIS and zip for the
 # packages, nginx and wrk for its benchmark.
 PACKAGES="$PACKAGES libboost-dev curl chromium nsis zip nginx wrk"

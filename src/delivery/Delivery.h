@@ -17,6 +17,15 @@ struct MailRequest {
     std::string emailAddresses;
     std::string imagePath;
     std::string imageName;
+    // A mail about the camera rather than of an image (its trouble): subject and text of its own,
+    // and the image attached only when there is one. Empty for a saved image's mail, whose subject
+    // and text are the image's name.
+    std::string subject;
+    std::string text;
+
+    const std::string& Subject() const { return subject.empty() ? imageName : subject; }
+    const std::string& Text() const { return subject.empty() ? imageName : text; }
+    bool HasAttachment() const { return subject.empty() || !imagePath.empty(); }
 };
 
 // What one upload is asked to do; copied to the upload's own thread.

@@ -162,7 +162,12 @@ namespace lumetra {
 JobOutcome SendMailOnThisThread(const MailRequest& request) {
     ComApartment com; // mail clients expect COM on the thread that calls them
     MapiMailer mailer;
-    MailLastSavedImage(mailer, request.emailAddresses, request.imagePath, request.imageName);
+    ComposeMail(mailer, request.emailAddresses, request.imagePath, request.imageName);
+    if (!request.HasAttachment())
+        mailer.ClearAttachments();
+    mailer.SetSubject(request.Subject());
+    mailer.SetNoteText(request.Text());
+    mailer.SendMail();
     JobOutcome outcome;
     outcome.succeeded = mailer.LastFailure().empty();
     outcome.failure = mailer.LastFailure();

@@ -28,6 +28,7 @@ class MapiMailer {
     void ClearMessage();
     void AddRecipient(const std::string& address) { recipients_.push_back(address); }
     void AddAttachment(const std::string& fullPath) { attachments_.push_back(fullPath); }
+    void ClearAttachments() { attachments_.clear(); }
     void SetSubject(const std::string& subject) { subject_ = subject; }
     void SetNoteText(const std::string& noteText) { noteText_ = noteText; }
     const std::vector<std::string>& Recipients() const { return recipients_; }
