@@ -32,10 +32,11 @@ struct MailRequest {
 struct UploadRequest {
     std::string localPath;
     std::string remoteName;
-    std::string server;
+    std::string server; // "host", "host:port" or "[v6 address]:port"
     std::string directory;
     std::string user;
     std::string password;
+    bool activeMode = false; // the server connects back (PORT); passive otherwise
 };
 
 class Mailer {

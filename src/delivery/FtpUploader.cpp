@@ -50,7 +50,45 @@ std::string LastServerResponse() {
     return TrimTrailingBlanks(std::move(response));
 }
 
+bool IsPortNumber(const std::string& text, INTERNET_PORT& port) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long value = std::stoul(text);
+    if (value == 0 || value > 65535)
+        return false;
+    port = static_cast<INTERNET_PORT>(value);
+    return true;
+}
+
 } // namespace
+
+std::optional<FtpHost> SplitFtpServer(const std::string& server, INTERNET_PORT defaultPort) {
+    FtpHost split{server, defaultPort};
+    if (!server.empty() && server.front() == '[') {
+        const std::size_t close = server.find(']');
+        if (close == std::string::npos)
+            return std::nullopt;
+        split.host = server.substr(1, close - 1);
+        const std::string rest = server.substr(close + 1);
+        if (rest.empty())
+            return split;
+        if (rest.front() != ':' || !IsPortNumber(rest.substr(1), split.port))
+            return std::nullopt;
+        return split;
+    }
+    const std::size_t colon = server.find(':');
+    // More than one colon: a bare IPv6 address, which names no port.
+    if (colon == std::string::npos || server.find(':', colon + 1) != std::string::npos)
+        return split;
+    split.host = server.substr(0, colon);
+    if (!IsPortNumber(server.substr(colon + 1), split.port))
+        return std::nullopt;
+    return split;
+}
+
+std::string PartialUploadName(const std::string& remoteName) {
+    return remoteName + ".part";
+}
 
 std::string FtpErrorText(DWORD errorCode) {
     std::string text = MessageText(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, errorCode);
@@ -91,19 +129,37 @@ JobOutcome PutFileByFtp(const UploadRequest& request, INTERNET_PORT port, JobSto
 
     const auto context = static_cast<DWORD_PTR>(SecondsSince1970());
     const std::string directory = request.directory.empty() ? std::string("./") : request.directory;
-    UniqueInternet connection(::InternetConnectA(session, request.server.c_str(), port, request.user.c_str(),
-                                                 request.password.c_str(), INTERNET_SERVICE_FTP, 0, context));
+    const std::optional<FtpHost> host = SplitFtpServer(request.server, port);
+    const DWORD mode = request.activeMode ? 0 : INTERNET_FLAG_PASSIVE;
+    UniqueInternet connection;
+    if (host)
+        connection.reset(::InternetConnectA(session, host->host.c_str(), host->port, request.user.c_str(),
+                                            request.password.c_str(), INTERNET_SERVICE_FTP, mode, context));
+    const std::string partialName = PartialUploadName(request.remoteName);
     std::string errorText, errorCaption;
-    if (!connection) {
+    if (!host) {
+        errorText = "The port of \"" + request.server + "\" is not a number from 1 to 65535.";
+        errorCaption = "Error";
+    } else if (!connection) {
         errorText = FtpErrorText(::GetLastError());
         errorCaption = "Error";
     } else if (!::FtpSetCurrentDirectoryA(connection.get(), directory.c_str())) {
-        // Not shown, as before; the log still says why nothing was sent.
-        outcome.failure = "the folder \"" + directory + "\" was not found on the server";
-    } else if (!::FtpPutFileA(connection.get(), request.localPath.c_str(), request.remoteName.c_str(),
+        errorText = "The folder \"" + directory + "\" was not found on the server.";
+        if (const std::string response = LastServerResponse(); !response.empty())
+            errorText += "\r\n" + response;
+        errorCaption = "Error";
+    } else if (!::FtpPutFileA(connection.get(), request.localPath.c_str(), partialName.c_str(),
                               FTP_TRANSFER_TYPE_BINARY, context)) {
         errorText = FtpErrorText(::GetLastError());
         errorCaption = " Send Error";
+        ::FtpDeleteFileA(connection.get(), partialName.c_str());
+    } else if (!::FtpRenameFileA(connection.get(), partialName.c_str(), request.remoteName.c_str()) &&
+               // Some servers rename only onto a free name: the older image makes way.
+               !(::FtpDeleteFileA(connection.get(), request.remoteName.c_str()) &&
+                 ::FtpRenameFileA(connection.get(), partialName.c_str(), request.remoteName.c_str()))) {
+        errorText = FtpErrorText(::GetLastError());
+        errorCaption = " Send Error";
+        ::FtpDeleteFileA(connection.get(), partialName.c_str());
     } else {
         outcome.succeeded = true;
     }
@@ -133,16 +189,20 @@ Uploader::Start FtpUploader::Upload(HWND owner, const UploadRequest& request, bo
     }
     const INTERNET_PORT port = port_;
     job_.Start([request, port](JobStop& stop) { return PutFileByFtp(request, port, stop); },
-               [this, owner, finished](const JobOutcome& outcome) { OnFinished(owner, outcome, finished); });
+               [this, owner, quiet, finished](const JobOutcome& outcome) {
+                   OnFinished(owner, quiet, outcome, finished);
+               });
     return Start::Started;
 }
 
-void FtpUploader::OnFinished(HWND owner, const JobOutcome& outcome, const BackgroundJob::Finished& finished) {
+void FtpUploader::OnFinished(HWND owner, bool quiet, const JobOutcome& outcome,
+                             const BackgroundJob::Finished& finished) {
     const std::shared_ptr<bool> alive = alive_;
     const BackgroundJob::Finished told = finished; // the uploader may go inside the box below
     if (told)
         told(outcome);
-    if (!*alive || outcome.boxCaption.empty())
+    // The schedule's failures would raise a box a tick: the Live View tells them instead.
+    if (!*alive || quiet || outcome.boxCaption.empty())
         return;
     boxOpen_ = true;
     ::MessageBoxA(owner, outcome.boxText.c_str(), outcome.boxCaption.c_str(), kBoxStyle);

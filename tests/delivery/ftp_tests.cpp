@@ -12,11 +12,13 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 using namespace lumetra;
 using lumetra::test::BoxWatcher;
+using lumetra::test::CountOf;
 using lumetra::test::FileExists;
 using lumetra::test::FreeLoopbackPort;
 using lumetra::test::FtpServer;
@@ -65,8 +67,8 @@ std::unique_ptr<FtpServer> FtpUpload::server;
 // are over (the upload runs on a thread of its own).
 void Upload(FtpUploader& uploader, HWND owner, const std::string& local, const std::string& name,
             const std::string& server, const std::string& directory, const std::string& user,
-            const std::string& password) {
-    uploader.Upload(owner, UploadRequest{local, name, server, directory, user, password});
+            const std::string& password, bool activeMode = false) {
+    uploader.Upload(owner, UploadRequest{local, name, server, directory, user, password, activeMode});
     const DWORD start = ::GetTickCount();
     MSG msg;
     while (uploader.Busy() && ::GetTickCount() - start < 60000) {
@@ -108,14 +110,85 @@ TEST_F(FtpUpload, UploadsIntoTheGivenFolder) {
     EXPECT_FALSE(FileExists(server->Root() + "\\image.jpg"));
 }
 
-TEST_F(FtpUpload, MissingRemoteFolderUploadsNothingSilently) {
+TEST_F(FtpUpload, MissingRemoteFolderIsToldWithTheServersWords) {
     FtpUploader uploader(server->Port());
-    BoxWatcher watcher;
-    Upload(uploader, owner_, local_, "image.jpg", "127.0.0.1", "no-such-folder", kUser, kPassword);
-    ::Sleep(200);
-    EXPECT_TRUE(watcher.Seen().empty());
+    std::vector<SeenBox> seen;
+    {
+        BoxWatcher watcher;
+        Upload(uploader, owner_, local_, "image.jpg", "127.0.0.1", "no-such-folder", kUser, kPassword);
+        seen = watcher.Seen();
+    }
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "Error");
+    EXPECT_NE(seen[0].text.find("no-such-folder"), std::string::npos) << seen[0].text;
+    EXPECT_NE(seen[0].text.find("550"), std::string::npos) << seen[0].text;
     EXPECT_FALSE(FileExists(server->Root() + "\\image.jpg"));
     EXPECT_FALSE(FileExists(server->Root() + "\\no-such-folder"));
+}
+
+// A server on a port of its own, named in the server field, that refuses active mode: the upload
+// goes passive, arrives under a temporary name and is renamed over the older image once complete.
+TEST(FtpUploadModes, PassiveByDefaultOnTheNamedPortAndNeverHalfWrittenUnderItsName) {
+    FtpServer passiveOnly(kUser, kPassword, 0, FtpServer::Modes::PassiveOnly);
+    ASSERT_TRUE(passiveOnly.Ready());
+    const std::string local = passiveOnly.Root() + "\\..\\local.jpg";
+    const std::string named = "127.0.0.1:" + std::to_string(passiveOnly.Port());
+    FtpUploader uploader; // port 21 unless the server names one
+    for (const std::string content : {std::string(300000, 'a'), std::string(1000, 'b')}) {
+        std::ofstream(local, std::ios::binary)
+            .write(content.data(), static_cast<std::streamsize>(content.size()));
+        BoxWatcher watcher;
+        Upload(uploader, nullptr, local, "door.jpg", named, "", kUser, kPassword);
+        EXPECT_TRUE(watcher.Seen().empty());
+        EXPECT_EQ(ReadWholeFile(passiveOnly.Root() + "\\door.jpg"),
+                  std::vector<char>(content.begin(), content.end()));
+    }
+    const std::string transcript = passiveOnly.Transcript();
+    EXPECT_EQ(CountOf(transcript, "STOR door.jpg.part"), 2u) << transcript;
+    EXPECT_EQ(CountOf(transcript, "RNTO door.jpg"), 2u) << transcript;
+    EXPECT_EQ(CountOf(transcript, "STOR door.jpg"), 2u) << "only under the temporary name";
+    EXPECT_FALSE(FileExists(passiveOnly.Root() + "\\door.jpg.part"));
+
+    // Active mode, for the servers that need it, is refused by this one with its own words.
+    std::vector<SeenBox> seen;
+    {
+        BoxWatcher watcher;
+        Upload(uploader, nullptr, local, "active.jpg", named, "", kUser, kPassword, true);
+        seen = watcher.Seen();
+    }
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, " Send Error");
+    EXPECT_FALSE(FileExists(passiveOnly.Root() + "\\active.jpg"));
+    ::DeleteFileA(local.c_str());
+}
+
+TEST(FtpServerField, HostAndPort) {
+    struct Row {
+        const char* field;
+        std::optional<std::pair<std::string, INTERNET_PORT>> split;
+    };
+    const Row rows[] = {
+        {"ftp.example.org", std::pair<std::string, INTERNET_PORT>{"ftp.example.org", 21}},
+        {"ftp.example.org:2121", std::pair<std::string, INTERNET_PORT>{"ftp.example.org", 2121}},
+        {"[::1]:2121", std::pair<std::string, INTERNET_PORT>{"::1", 2121}},
+        {"[::1]", std::pair<std::string, INTERNET_PORT>{"::1", 21}},
+        {"fe80::1", std::pair<std::string, INTERNET_PORT>{"fe80::1", 21}},
+        {"host:0", std::nullopt},
+        {"host:65536", std::nullopt},
+        {"host:ftp", std::nullopt},
+        {"host:", std::nullopt},
+        {"[::1", std::nullopt},
+        {"[::1]x", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.field);
+        const std::optional<FtpHost> split = SplitFtpServer(row.field, 21);
+        ASSERT_EQ(split.has_value(), row.split.has_value());
+        if (split) {
+            EXPECT_EQ(split->host, row.split->first);
+            EXPECT_EQ(split->port, row.split->second);
+        }
+    }
 }
 
 TEST_F(FtpUpload, EmptyServerOrNameDoesNothing) {

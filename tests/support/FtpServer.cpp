@@ -97,7 +97,7 @@ bool FtpServer::PortCanBeBound(unsigned short port) {
     return bound;
 }
 
-FtpServer::FtpServer(const std::string& user, const std::string& password, unsigned short port)
+FtpServer::FtpServer(const std::string& user, const std::string& password, unsigned short port, Modes modes)
     : port_(port ? port : FreeLoopbackPort()) {
     // Wine's process ids repeat across prefixes; the port does not.
     base_ = "/tmp/lumetra-ftp-" + std::to_string(port_);
@@ -106,7 +106,7 @@ FtpServer::FtpServer(const std::string& user, const std::string& password, unsig
     ::CreateDirectoryA(Root().c_str(), nullptr);
     std::string commandLine = "Z:\\usr\\bin\\python3 " LUMETRA_FTP_SERVER_SCRIPT " " + std::to_string(port_) +
                               " " + base_ + "/root " + user + " " + password + " " + base_ + "/stop " +
-                              base_ + "/commands.log";
+                              base_ + "/commands.log" + (modes == Modes::PassiveOnly ? " passive-only" : "");
     ChildProcess server;
     const bool started = server.Start(commandLine);
     server.Detach(); // it ends itself at the stop file

@@ -21,8 +21,10 @@ unsigned short FreeLoopbackPort();
 
 class FtpServer {
   public:
+    enum class Modes { ActiveAndPassive, PassiveOnly };
     // Serves a fresh folder to one user; port 0 takes a free port of its own.
-    FtpServer(const std::string& user, const std::string& password, unsigned short port = 0);
+    FtpServer(const std::string& user, const std::string& password, unsigned short port = 0,
+              Modes modes = Modes::ActiveAndPassive);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;

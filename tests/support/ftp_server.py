@@ -1,9 +1,10 @@
 """FTP server for the upload tests: pyftpdlib on 127.0.0.1.
 
-Usage: ftp_server.py PORT ROOT USER PASSWORD STOPFILE LOGFILE
+Usage: ftp_server.py PORT ROOT USER PASSWORD STOPFILE LOGFILE [passive-only]
 Serves ROOT to USER with full rights until STOPFILE exists (or two minutes have passed), so a
 test started under Wine, which holds no handle to this process, can end it. Every command the
-clients send is written to LOGFILE.
+clients send is written to LOGFILE. "passive-only" refuses PORT and EPRT, as servers behind a
+firewall do.
 """
 import logging
 import os
@@ -15,8 +16,17 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
+class PassiveOnlyHandler(FTPHandler):
+    def ftp_PORT(self, line):
+        self.respond("502 Active mode is not allowed here.")
+
+    def ftp_EPRT(self, line):
+        self.respond("502 Active mode is not allowed here.")
+
+
 def main():
     port, root, user, password, stop_file, log_file = sys.argv[1:7]
+    passive_only = sys.argv[7:8] == ["passive-only"]
     # The test's output pipes must not be held open by this process.
     null = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):
@@ -24,7 +34,7 @@ def main():
     logging.basicConfig(filename=log_file, level=logging.DEBUG, format="%(message)s")
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
-    handler = FTPHandler
+    handler = PassiveOnlyHandler if passive_only else FTPHandler
     handler.authorizer = authorizer
     handler.auth_failed_timeout = 0.1
     server = FTPServer(("127.0.0.1", int(port)), handler)
