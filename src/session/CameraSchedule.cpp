@@ -56,6 +56,7 @@ void LiveView::Tick() {
     KeepAlive keepAlive(*this);
     watcher_.Watch(cameraName_, cameraIndex_, videoHost_);
     AskForMotionFrame();
+    WatchForTrouble();
     if (retention_ && actionDialog_)
         retention_->Tick(actionDialog_->Retention());
     // A lost camera saves nothing: no box per tick, no black or stale image.
@@ -106,16 +107,29 @@ std::optional<std::int32_t> LiveView::SaveAutomatically(const AutomaticSaveCheck
     return savedAt;
 }
 
+void LiveView::WatchForTrouble() {
+    using Trouble = TroubleWatcher::Trouble;
+    if (!actionDialog_)
+        return;
+    const Trouble now = watcher_.Lost()       ? Trouble::CameraLost
+                        : failureRun_.ongoing ? Trouble::SavesFailing
+                                              : Trouble::None;
+    const std::int32_t at = ScheduleNow();
+    const std::optional<TroubleWatcher::Notice> notice = trouble_.Look(now, at);
+    if (!notice || !actionDialog_->TroubleMailOn() || actionDialog_->EmailAddresses().empty())
+        return;
+    const TroubleFacts facts{cameraName_, actionDialog_->EmailAddresses(), lastWrittenPath_,
+                             failureRun_.reason, at - notice->since};
+    if (!delivery_.Mail(ComposeTroubleMail(*notice, facts), std::nullopt, true))
+        trouble_.Unsent(*notice);
+}
+
 void LiveView::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string& fullPath,
                                     const std::string& bareName) {
     const std::int32_t tickTime = afterSaving.tickTime;
     // An upload or mail still running, or an upload's box still open, skips this one quietly.
     if (SwitchOn(SessionSwitch::FtpAuto) && delivery_.UploadDue(actionDialog_->FtpSeconds(), tickTime)) {
-        UploadRequest request;
-        request.localPath = fullPath;
-        request.remoteName = bareName;
-        actionDialog_->GetFtpFields(request.server, request.directory, request.user, request.password);
-        afterSaving.upload = std::move(request);
+        afterSaving.upload = actionDialog_->FtpRequest(fullPath, bareName);
     }
     if (SwitchOn(SessionSwitch::EmailAuto) && delivery_.MailDue(actionDialog_->EmailSeconds(), tickTime))
         afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};

@@ -7,9 +7,9 @@
 
 namespace lumetra {
 
-ImageDelivery::ImageDelivery(const std::string& cameraName, SessionHost* host)
-    : cameraName_(cameraName), host_(host), uploader_(std::make_unique<FtpUploader>()),
-      mailer_(std::make_unique<SimpleMapiMailer>()) {}
+ImageDelivery::ImageDelivery(const std::string& cameraName, SessionHost* host, Ended ended)
+    : cameraName_(cameraName), host_(host), ended_(std::move(ended)),
+      uploader_(std::make_unique<FtpUploader>()), mailer_(std::make_unique<SimpleMapiMailer>()) {}
 
 void ImageDelivery::Mirror(const std::string& path) {
     if (!host_)
@@ -29,22 +29,33 @@ void ImageDelivery::Upload(HWND owner, const UploadRequest& request,
                               lastUploadTime_ = *scheduledAt;
                           LogOutcome(uploadsFailing_, scheduledAt.has_value(),
                                      "FTP upload of " + request.remoteName, outcome.failure);
+                          if (const Ended ended = ended_)
+                              ended(DeliveryEnd{DeliveryEnd::Kind::Upload, scheduledAt.has_value(), outcome});
                       });
 }
 
-void ImageDelivery::Mail(const MailRequest& request, std::optional<std::int32_t> scheduledAt) {
+bool ImageDelivery::Mail(const MailRequest& request, std::optional<std::int32_t> scheduledAt,
+                         bool automatic) {
+    automatic = automatic || scheduledAt.has_value();
     if (mailer_->Busy()) {
-        if (!scheduledAt)
+        if (!automatic)
             LogEvent(cameraName_,
                      "mail of " + request.imageName + " not sent: the previous mail is still being sent");
-        return;
+        return false;
     }
     lastMailPath_ = request.imagePath;
-    mailer_->Send(request, [this, scheduledAt, request](const JobOutcome& outcome) {
+    return mailer_->Send(request, [this, scheduledAt, automatic, request](const JobOutcome& outcome) {
         if (scheduledAt)
             lastMailTime_ = *scheduledAt;
-        LogOutcome(mailsFailing_, scheduledAt.has_value(), "mail of " + request.imageName, outcome.failure);
+        LogOutcome(mailsFailing_, automatic, "mail of " + request.Subject(), outcome.failure);
+        if (const Ended ended = ended_) // a copy: the session may close inside it
+            ended(DeliveryEnd{DeliveryEnd::Kind::Mail, automatic, outcome});
     });
+}
+
+void ImageDelivery::UseMailer(std::unique_ptr<Mailer> mailer) {
+    if (!mailer_->Busy())
+        mailer_ = std::move(mailer);
 }
 
 bool ImageDelivery::UploadDue(int seconds, std::int32_t now) const {

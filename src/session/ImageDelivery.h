@@ -12,6 +12,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,16 +20,31 @@
 
 namespace lumetra {
 
+// How an upload or a mail ended, told on the user-interface thread once it is logged.
+struct DeliveryEnd {
+    enum class Kind { Upload, Mail } kind;
+    bool automatic = false; // the schedule's (or a mail about the camera), not the user's
+    JobOutcome outcome;
+};
+
 class ImageDelivery {
   public:
+    using Ended = std::function<void(const DeliveryEnd&)>;
+
     // `cameraName` names the log lines and must outlive the delivery; `host` (may be null) mirrors.
-    ImageDelivery(const std::string& cameraName, SessionHost* host);
+    // `ended` is told last, and may close the session.
+    ImageDelivery(const std::string& cameraName, SessionHost* host, Ended ended = nullptr);
 
     void Mirror(const std::string& path);
     // scheduledAt: the schedule's tick the upload or mail counts at once done (none for the user's).
     // Errors of an upload are shown in boxes owned by `owner`, which may close while one is open.
     void Upload(HWND owner, const UploadRequest& request, std::optional<std::int32_t> scheduledAt);
-    void Mail(const MailRequest& request, std::optional<std::int32_t> scheduledAt);
+    // `automatic`: a mail the user did not ask for (the schedule's have a scheduledAt). Returns
+    // false, sending nothing, while the camera's previous mail is on its way.
+    bool Mail(const MailRequest& request, std::optional<std::int32_t> scheduledAt, bool automatic = false);
+    // The mailer of the next mails (not while one is on its way).
+    void UseMailer(std::unique_ptr<Mailer> mailer);
+    bool MailBusy() const { return mailer_->Busy(); }
 
     // The schedule's upload or mail is due at `now` with an interval of `seconds` and none busy.
     bool UploadDue(int seconds, std::int32_t now) const;
@@ -46,6 +62,7 @@ class ImageDelivery {
 
     const std::string& cameraName_;
     SessionHost* host_;
+    Ended ended_;
     std::unique_ptr<Uploader> uploader_;
     std::unique_ptr<Mailer> mailer_;
     std::string lastMirroredPath_;

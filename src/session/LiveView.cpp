@@ -201,8 +201,10 @@ void LiveView::OnSaveFailed(const PendingImage& image, int status) {
     }
     failureRun_.lastPath = image.path;
     // One line for a run of failures, one for the recovery.
-    if (!failureRun_.ongoing)
+    if (!failureRun_.ongoing) {
         LogEvent(cameraName_, "could not save " + image.path + ": " + reason);
+        failureRun_.reason = reason;
+    }
     failureRun_.ongoing = true;
     if (image.afterSaving.retryAt)
         lastSaveTime_ = *image.afterSaving.retryAt;
@@ -219,17 +221,54 @@ void LiveView::OnSaveFailed(const PendingImage& image, int status) {
 void LiveView::SaveRefused(const std::string& reason) {
     ShowSaveStatus(reason);
     // One line for a run of failures, whatever their reasons; the recovery has its own.
-    if (!failureRun_.ongoing)
+    if (!failureRun_.ongoing) {
         LogEvent(cameraName_, "could not save: " + reason);
+        failureRun_.reason = reason;
+    }
     failureRun_.ongoing = true;
 }
 
 void LiveView::ShowSaveStatus(const std::string& reason) {
-    const std::string text = reason.empty() ? std::string() : "Last save failed: " + reason;
-    if (text == saveStatus_)
+    ShowLine(SaveStatus, reason.empty() ? std::string() : "Last save failed: " + reason);
+}
+
+void LiveView::ShowLine(int id, const std::string& text) {
+    HWND line = Item(id);
+    if (!line)
         return;
-    saveStatus_ = text;
-    ::SetDlgItemTextA(GetSafeHwnd(), SaveStatus, text.c_str());
+    std::string shown(static_cast<std::size_t>(::GetWindowTextLengthA(line)) + 1, '\0');
+    shown.resize(
+        static_cast<std::size_t>(::GetWindowTextA(line, shown.data(), static_cast<int>(shown.size()))));
+    if (shown != text)
+        ::SetWindowTextA(line, text.c_str());
+}
+
+namespace {
+// The words of a failed upload or mail on one line: the server's, when it gave any.
+std::string FailureLine(const JobOutcome& outcome) {
+    std::string text = outcome.boxText.empty() ? outcome.failure : outcome.boxText;
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+} // namespace
+
+void LiveView::OnDeliveryEnded(const DeliveryEnd& end) {
+    KeepAlive keepAlive(*this); // a box below may close the session
+    const bool upload = end.kind == DeliveryEnd::Kind::Upload;
+    const int line = upload ? UploadStatus : MailStatus;
+    if (end.outcome.failure.empty()) {
+        ShowLine(line, {});
+        return;
+    }
+    if (end.automatic) {
+        ShowLine(line, (upload ? "Last upload failed: " : "Last mail failed: ") + FailureLine(end.outcome));
+        return;
+    }
+    // The user's upload has shown its box already; the user's mail says here what went wrong.
+    if (!upload)
+        ::MessageBoxA(GetSafeHwnd(), end.outcome.failure.c_str(), "Mail Error", MB_OK | MB_ICONEXCLAMATION);
 }
 
 bool LiveView::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
@@ -285,16 +324,13 @@ void LiveView::ActionDialogClosed() {
     OnCancel();
 }
 
-void LiveView::UploadByFtp(const std::string& localPath, const std::string& remoteName,
-                           const std::string& url, const std::string& remotePath, const std::string& user,
-                           const std::string& password) {
-    if (!localPath.empty() && localPath == failureRun_.lastPath) {
-        LogEvent(cameraName_, "not uploaded: " + localPath + " was not written");
+void LiveView::UploadByFtp(const UploadRequest& request) {
+    if (!request.localPath.empty() && request.localPath == failureRun_.lastPath) {
+        LogEvent(cameraName_, "not uploaded: " + request.localPath + " was not written");
         return;
     }
     KeepAlive keepAlive(*this); // the " Duplicate" box may close the session
-    delivery_.Upload(GetSafeHwnd(), UploadRequest{localPath, remoteName, url, remotePath, user, password},
-                     std::nullopt);
+    delivery_.Upload(GetSafeHwnd(), request, std::nullopt);
 }
 
 void LiveView::MailLastSavedImage() {

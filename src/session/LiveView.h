@@ -12,6 +12,7 @@
 #include "session/LiveViewIds.h"
 #include "session/MotionWatcher.h"
 #include "session/SessionHost.h"
+#include "session/TroubleWatcher.h"
 #include "settings/ActionLinks.h"
 
 #include <cstdint>
@@ -63,9 +64,7 @@ class LiveView : public Dialog, public ActionSession {
     bool SaveSnapshot(const std::string& path, AfterSaving afterSaving = {});
     // The user's upload of localPath as remoteName, on a thread of its own; errors are shown in
     // message boxes owned by the Live View.
-    void UploadByFtp(const std::string& localPath, const std::string& remoteName, const std::string& url,
-                     const std::string& remotePath, const std::string& user,
-                     const std::string& password) override;
+    void UploadByFtp(const UploadRequest& request) override;
     // The user's mail of the action dialog's last image to its addresses, on a thread of its own.
     void MailLastSavedImage() override;
     // An upload or a mail of this session runs, or an upload's box is open.
@@ -125,6 +124,7 @@ class LiveView : public Dialog, public ActionSession {
     struct FailureRun {
         bool ongoing = false;
         std::string lastPath;
+        std::string reason; // of the first failure of the run
     };
     // A line below the picture that keeps its distance from the client area's bottom.
     struct BottomLine {
@@ -161,6 +161,13 @@ class LiveView : public Dialog, public ActionSession {
     void ShowWaiting(bool waiting);
     // The Live View's line under the name: why the last automatic save failed (empty: clears it).
     void ShowSaveStatus(const std::string& reason);
+    // One of the lines under the name; unchanged text is not set again (no flicker each tick).
+    void ShowLine(int id, const std::string& text);
+    // The end of an upload or a mail: the lines under the name, and a box for the user's mail.
+    void OnDeliveryEnded(const DeliveryEnd& end);
+    // The mails of a camera in trouble and back (TroubleWatcher), when its owner asked for them.
+    void WatchForTrouble();
+    MailRequest TroubleMail(const TroubleWatcher::Notice& notice) const;
     void LayOutControls();
     bool OnPaint();
     void KeepBottomLinesAtBottom();
@@ -172,11 +179,13 @@ class LiveView : public Dialog, public ActionSession {
     CamActionDialog* actionDialog_ = nullptr;
     ImageViewer* imageViewer_ = nullptr;
     int cameraIndex_ = -1;
-    std::array<BottomLine, 2> bottomLines_{
-        {{live_view_ids::CameraNameEdit, 0}, {live_view_ids::SaveStatus, 0}}};
-    std::string saveStatus_;
+    std::array<BottomLine, 4> bottomLines_{{{live_view_ids::CameraNameEdit, 0},
+                                            {live_view_ids::SaveStatus, 0},
+                                            {live_view_ids::UploadStatus, 0},
+                                            {live_view_ids::MailStatus, 0}}};
     CaptureGraph graph_;
-    ImageDelivery delivery_{cameraName_, host_};
+    ImageDelivery delivery_{cameraName_, host_, [this](const DeliveryEnd& end) { OnDeliveryEnded(end); }};
+    TroubleWatcher trouble_;
     // The session's switches, as the action dialog sets them.
     std::bitset<SessionSwitchCount> switches_;
     std::int32_t lastSaveTime_ = 0;

@@ -3,6 +3,8 @@
 // ActionSession and hands itself over when the pair is made, and the program-wide switch of the
 // HTTP mirror, held by the camera list.
 
+#include "delivery/Delivery.h"
+
 #include <cstddef>
 #include <string>
 
@@ -22,9 +24,7 @@ class ActionSession {
     virtual void WaitForRequestedImage() = 0;
     // The user's upload of localPath as remoteName and mail of the last saved image, each on a
     // thread of its own.
-    virtual void UploadByFtp(const std::string& localPath, const std::string& remoteName,
-                             const std::string& url, const std::string& remotePath, const std::string& user,
-                             const std::string& password) = 0;
+    virtual void UploadByFtp(const UploadRequest& request) = 0;
     virtual void MailLastSavedImage() = 0;
     // The action dialog is going: the session forgets it and closes with it.
     virtual void ActionDialogClosed() = 0;

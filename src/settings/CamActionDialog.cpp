@@ -171,6 +171,9 @@ CamActionDialog::CamActionDialog(MirrorSwitch* mirror, SecondsClock clock)
         {ids::EmailLastImage, BN_CLICKED, [this] { OnEmailLastImage(); }},
         {ids::MirrorToHttp, BN_CLICKED, [this] { OnMirrorToHttp(); }},
         {ids::SaveOnMotion, BN_CLICKED, [this] { OnSaveOnMotion(); }},
+        {ids::ActiveFtp, BN_CLICKED, [this] { TakeValuesAndCheck(ids::ActiveFtp, settings_.activeFtp); }},
+        {ids::TroubleMail, BN_CLICKED,
+         [this] { TakeValuesAndCheck(ids::TroubleMail, settings_.troubleMail); }},
         {ids::MotionShare, EN_CHANGE,
          [this] {
              OnMotionNumberTyped(ids::MotionShare, settings_.motionShare, MinMotionShare, MaxMotionShare);
@@ -256,6 +259,8 @@ void CamActionDialog::DoDataExchange(DataExchange& exchange) {
     exchange.Text(ids::EmailAddresses, s.emailAddresses);
     exchange.Check(ids::MirrorToHttp, s.mirrorToHttp);
     exchange.Check(ids::SaveOnMotion, s.saveOnMotion);
+    exchange.Check(ids::ActiveFtp, s.activeFtp);
+    exchange.Check(ids::TroubleMail, s.troubleMail);
     exchange.IntRange(ids::MotionShare, s.motionShare, MinMotionShare, MaxMotionShare);
     exchange.IntRange(ids::PixelChange, s.pixelChange, MinPixelChange, MaxPixelChange);
     exchange.IntRange(ids::MotionGap, s.motionGapSeconds, MinMotionGap, MaxMotionGap);
@@ -522,12 +527,14 @@ CamActionDialog::PathOrRefusal CamActionDialog::NextImagePath() {
     return next;
 }
 
-void CamActionDialog::GetFtpFields(std::string& url, std::string& path, std::string& user,
-                                   std::string& password) const {
-    url = settings_.ftpServer;
-    path = settings_.ftpPath;
-    user = settings_.ftpUser;
-    password = settings_.ftpPassword;
+UploadRequest CamActionDialog::FtpRequest(const std::string& localPath, const std::string& remoteName) const {
+    return UploadRequest{localPath,
+                         remoteName,
+                         settings_.ftpServer,
+                         settings_.ftpPath,
+                         settings_.ftpUser,
+                         settings_.ftpPassword,
+                         settings_.activeFtp != 0};
 }
 
 // --- Manual actions and switches ---
@@ -563,13 +570,10 @@ void CamActionDialog::OnFtpLastImage() {
     if (!session_)
         return;
     ActionSession* session = session_;
-    std::string url, path, user, password;
-    GetFtpFields(url, path, user, password);
-    const std::string localPath = LastImagePath();
-    const std::string remoteName = LastImageName();
+    const UploadRequest request = FtpRequest(LastImagePath(), LastImageName());
     // The file of the last request may not be written yet.
     session->WaitForRequestedImage();
-    session->UploadByFtp(localPath, remoteName, url, path, user, password);
+    session->UploadByFtp(request);
 }
 
 void CamActionDialog::OnEmailLastImage() {

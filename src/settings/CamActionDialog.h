@@ -67,7 +67,10 @@ class CamActionDialog : public Dialog {
     };
     // Tells the user that the image of their save was not written, and why.
     void TellSaveFailed(const std::string& path, const std::string& reason);
-    void GetFtpFields(std::string& url, std::string& path, std::string& user, std::string& password) const;
+    // The upload of localPath as remoteName to the camera's FTP server, as the fields stand.
+    UploadRequest FtpRequest(const std::string& localPath, const std::string& remoteName) const;
+    // "Mail me when this camera is in trouble".
+    bool TroubleMailOn() const { return settings_.troubleMail != 0; }
     const std::string& EmailAddresses() const { return settings_.emailAddresses; }
     // Motion saving: the share of the picture that must change (tenths of a percent), the change
     // that makes a pixel count, the seconds between saves; kept within their ranges.

@@ -62,6 +62,9 @@ constexpr int MotionGap = IDC_ACTION_MOTION_GAP;
 constexpr int MotionLevel = IDC_ACTION_MOTION_LEVEL;
 constexpr int KeepDays = IDC_ACTION_KEEP_DAYS;
 constexpr int KeepMegabytes = IDC_ACTION_KEEP_MEGABYTES;
+constexpr int ActiveFtp = IDC_ACTION_ACTIVE_FTP;
+constexpr int MailServer = IDC_ACTION_MAIL_SERVER;
+constexpr int TroubleMail = IDC_ACTION_TROUBLE_MAIL;
 } // namespace cam_action_ids
 
 } // namespace lumetra

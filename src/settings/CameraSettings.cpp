@@ -3,6 +3,8 @@
 #include "framework/AnsiText.h"
 #include "framework/Handles.h"
 
+#include <dpapi.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -78,6 +80,16 @@ constexpr StoredSetting Table[] = {
     {"MGP", K::Int,           &S::motionGapSeconds},
     {"RTD", K::Int,           &S::keepDays},
     {"RTS", K::Int,           &S::keepMegabytes},
+    {"FTA", K::Flag,          &S::activeFtp},
+    {"MLM", K::Int,           &S::mailMethod},
+    {"SMS", K::Text,          &S::smtpServer},
+    {"SMP", K::Int,           &S::smtpPort},
+    {"SMC", K::Int,           &S::smtpSecurity},
+    {"SMU", K::Text,          &S::smtpUser},
+    {"SMW", K::Secret,        &S::smtpPassword},
+    {"SMF", K::Text,          &S::smtpSender},
+    {"SMT", K::Text,          &S::smtpTrustedCertificate},
+    {"TRM", K::Flag,          &S::troubleMail},
 };
 // clang-format on
 
@@ -86,6 +98,7 @@ constexpr bool KindFitsMember(const StoredSetting& row) {
     switch (row.kind) {
     case StoredKind::Text:
     case StoredKind::EditText:
+    case StoredKind::Secret:
         return std::holds_alternative<TextMember>(row.member);
     case StoredKind::Byte:
         return std::holds_alternative<ByteMember>(row.member);
@@ -108,8 +121,38 @@ StoredValue Dword(const char* name, DWORD value) {
     return Stored(name, REG_DWORD, &value, sizeof value);
 }
 
+// The text encrypted for the Windows user of this machine; nothing for an empty text.
+std::vector<BYTE> ProtectForUser(const std::string& text) {
+    if (text.empty())
+        return {};
+    DATA_BLOB plain{static_cast<DWORD>(text.size()), reinterpret_cast<BYTE*>(const_cast<char*>(text.data()))};
+    DATA_BLOB sealed{};
+    if (!::CryptProtectData(&plain, L"Lumetra", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                            &sealed))
+        return {};
+    const UniqueLocalMemory owner(sealed.pbData);
+    return std::vector<BYTE>(sealed.pbData, sealed.pbData + sealed.cbData);
+}
+
+std::string UnprotectForUser(const BYTE* data, DWORD size) {
+    if (size == 0)
+        return {};
+    DATA_BLOB sealed{size, const_cast<BYTE*>(data)};
+    DATA_BLOB plain{};
+    if (!::CryptUnprotectData(&sealed, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &plain))
+        return {};
+    const UniqueLocalMemory owner(plain.pbData);
+    std::string text(reinterpret_cast<const char*>(plain.pbData), plain.cbData);
+    ::SecureZeroMemory(plain.pbData, plain.cbData);
+    return text;
+}
+
 StoredValue ToValue(const StoredSetting& row, const CameraSettings& settings) {
     switch (row.kind) {
+    case StoredKind::Secret: {
+        const std::vector<BYTE> sealed = ProtectForUser(settings.*std::get<TextMember>(row.member));
+        return StoredValue{row.name, REG_BINARY, sealed};
+    }
     case StoredKind::Text:
     case StoredKind::EditText: {
         const std::string& text = settings.*std::get<TextMember>(row.member);
@@ -222,6 +265,11 @@ bool ApplyStoredValue(CameraSettings& settings, LoadOutcome& outcome, const std:
         if (type != REG_SZ)
             return false;
         outcome.text = TextOf(data, size);
+        return true;
+    case StoredKind::Secret:
+        if (type != REG_BINARY)
+            return false;
+        settings.*std::get<TextMember>(row->member) = UnprotectForUser(data, size);
         return true;
     case StoredKind::Font: {
         if (type == REG_SZ || type == REG_DWORD || size != sizeof(LOGFONTA))

@@ -45,7 +45,20 @@ struct CameraSettings : OverlaySettings {
     int motionGapSeconds = 2;      // seconds between motion saves
     int keepDays = 0;              // days the time-stamped images are kept (0: no age limit)
     int keepMegabytes = 0;         // megabytes of them kept (0: no size limit)
+    int activeFtp = 0;             // FTP in active mode (the server connects back); passive otherwise
+    int mailMethod = 0;            // a MailMethod
+    std::string smtpServer;
+    int smtpPort = 587;
+    int smtpSecurity = 0; // an SmtpSecurity
+    std::string smtpUser;
+    std::string smtpPassword;           // stored encrypted for the Windows user (DPAPI)
+    std::string smtpSender;             // the From address
+    std::string smtpTrustedCertificate; // SHA-256 fingerprint of a server certificate the user trusts
+    int troubleMail = 0;                // mail when the camera is lost or its saves fail for a while
 };
+
+// How a camera's mails leave: through the machine's mail program, or an SMTP server of its own.
+enum MailMethod { MailThroughMailProgram = 0, MailThroughSmtp = 1 };
 
 // Ranges of the motion values, as the dialog accepts them.
 constexpr int MinMotionShare = 1, MaxMotionShare = 1000;
@@ -69,6 +82,8 @@ enum class StoredKind {
     Colour,        // REG_DWORD 0x00BBGGRR; a stray top byte is dropped both ways
     Font,          // REG_BINARY, the 60 bytes of LOGFONTA; a load takes 60 bytes of any type but
                    // REG_SZ and REG_DWORD and reports LoadOutcome::fontRestored
+    Secret,        // REG_BINARY, the text encrypted for the Windows user (CryptProtectData); a value
+                   // that does not decrypt (another user's, another machine's) loads as nothing
 };
 
 using SettingMember =

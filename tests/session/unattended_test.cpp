@@ -8,7 +8,10 @@
 #include "SessionHarness.h"
 #include "TestCameras.h"
 #include "WindowDriver.h"
+#include "MailLog.h"
+#include "delivery/ImagePath.h"
 #include "framework/EventLog.h"
+#include "session/CameraSchedule.h"
 #include "session/LiveViewIds.h"
 
 #include <gtest/gtest.h>
@@ -146,30 +149,38 @@ size_t ImagesStamped(const TempFolder& folder, long long from, long long to) {
     return count;
 }
 
-TEST_F(Unattended, AnUnansweredUploadBoxHoldsBackOnlyThatCamerasUploads) {
+// The Live View's line about the camera's automatic uploads.
+std::string UploadLine(LiveView* session) {
+    return GetItemText(session->GetSafeHwnd(), live_view_ids::UploadStatus);
+}
+
+TEST_F(Unattended, FailingAutomaticUploadsRaiseNoBoxAndShowInTheLiveViewUntilOneWorks) {
     TempFolder folderA("box-a"), folderB("box-b");
     MainWindow main(true);
     LiveView* a = OpenSaving(main, kCameraA, folderA);
     LiveView* b = OpenSaving(main, kCameraB, folderB);
     ASSERT_TRUE(a && b);
-    BoxWatcher boxes(12s);           // nobody answers for 12 s
+    BoxWatcher boxes;
     UploadTo(a, FreeLoopbackPort()); // nothing listens there
-    // The box's own message loop runs inside this pump until the box is answered.
-    ASSERT_TRUE(PumpUntil([&] { return !boxes.Seen().empty(); }, 15000));
-    const long long opened = boxes.Seen()[0].seenAt;
-    EXPECT_EQ(boxes.Seen()[0].caption, "Error");
-    EXPECT_EQ(boxes.Seen()[0].owner, a->GetSafeHwnd());
-    // Answered, the uploads resume at their interval (and fail again, here).
-    ASSERT_TRUE(PumpUntil([&] { return boxes.Seen().size() >= 2; }, 8000));
-    EXPECT_GE(boxes.Seen()[1].seenAt - opened, 11) << "no second box while the first waited";
-    EXPECT_GE(ImagesStamped(folderA, opened + 1, opened + 11), 4u)
-        << "the camera whose box is open kept saving";
-    EXPECT_GE(ImagesStamped(folderB, opened + 1, opened + 11), 4u);
-    EXPECT_NE(NewLogLines().find("[Unattended A]  FTP upload of image"), std::string::npos);
+    ASSERT_TRUE(PumpUntil([&] { return !UploadLine(a).empty(); }, 15000));
+    EXPECT_EQ(UploadLine(a).rfind("Last upload failed: ", 0), 0u) << UploadLine(a);
+    const long long failing = SecondsSince1970();
+    PumpMessages(5000); // the uploads fail every second meanwhile
+    EXPECT_GE(ImagesStamped(folderA, failing + 1, failing + 4), 2u) << "the camera kept saving";
+    EXPECT_GE(ImagesStamped(folderB, failing + 1, failing + 4), 2u);
+    EXPECT_EQ(CountOf(NewLogLines(), "[Unattended A]  FTP upload of image"), 1u) << "one line for the run";
+
+    FtpServer server("camuser", "s3cret");
+    ASSERT_TRUE(server.Ready());
+    SetEdit(a->ActionDialog(), ids::FtpUser, "camuser");
+    SetEdit(a->ActionDialog(), ids::FtpPassword, "s3cret");
+    a->SetFtpPort(server.Port());
+    EXPECT_TRUE(PumpUntil([&] { return UploadLine(a).empty(); }, 15000)) << UploadLine(a);
+    EXPECT_TRUE(boxes.Seen().empty());
     main.Exit();
 }
 
-TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
+TEST_F(Unattended, AServerThatNeverAnswersEndsInALiveViewLineAndHoldsUpNoWindow) {
     SilentServer silent;
     ASSERT_NE(silent.Port(), 0);
 
@@ -186,7 +197,7 @@ TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
         UploadTo(a, silent.Port());
         const DWORD start = ::GetTickCount();
         // Wine waits 30 s for the greeting, then 30 s more for the answer to USER.
-        ASSERT_TRUE(PumpUntil([&] { return !boxes.Seen().empty(); }, 100000)) << "the upload timed out";
+        ASSERT_TRUE(PumpUntil([&] { return !UploadLine(a).empty(); }, 100000)) << "the upload timed out";
         const DWORD waited = ::GetTickCount() - start;
         EXPECT_GE(waited, 20000u) << "the box came after the timeout, not at once";
         PumpMessages(1500);
@@ -195,8 +206,7 @@ TEST_F(Unattended, AServerThatNeverAnswersEndsInOneErrorBoxAndHoldsUpNoWindow) {
         EXPECT_GE(a->ImagesWritten() - savedA, waited / 2000 - 2);
         EXPECT_GE(b->ImagesWritten() - savedB, waited / 2000 - 2);
     }
-    ASSERT_EQ(boxes.Seen().size(), 1u);
-    EXPECT_EQ(boxes.Seen()[0].caption, "Error");
+    EXPECT_TRUE(boxes.Seen().empty());
     main.Exit();
 }
 
@@ -233,7 +243,11 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
         if (::IsWindow(box))
             Answer(box, IDOK);
     });
-    UploadTo(b, FreeLoopbackPort());
+    // The user's upload, which tells its failure in a box.
+    b->SetFtpPort(FreeLoopbackPort());
+    SetEdit(b->ActionDialog(), ids::FtpUrl, "127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return b->ImagesWritten() > 0; }, 5000));
+    PressButton(b->ActionDialog(), ids::FtpLastImage);
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(liveView) && !::IsWindow(camAction); }, 20000));
     driver.Join();
     EXPECT_TRUE(boxSeen);
@@ -249,6 +263,18 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     LiveView* b = OpenSaving(main, kCameraB, folderB);
     ASSERT_TRUE(a && b);
     SetEdit(a->ActionDialog(), ids::FileName, "door");
+    // Its owner asked to hear of trouble; five minutes of it pass at once.
+    ScopedMailLog mailLog;
+    SetEdit(a->ActionDialog(), ids::EmailAddresses, "owner@example.com");
+    SetCheck(a->ActionDialog(), ids::TroubleMail, true);
+    std::atomic<std::int32_t> skipped{0};
+    const std::int32_t base = ScheduleNow();
+    const ULONGLONG started = ::GetTickCount64();
+    struct ClockBack {
+        ~ClockBack() { SetScheduleClock(nullptr); }
+    } clockBack;
+    SetScheduleClock(
+        [&] { return base + static_cast<std::int32_t>((::GetTickCount64() - started) / 1000) + skipped; });
     BoxWatcher boxes;
     PumpMessages(2500);
     ASSERT_GE(a->ImagesWritten(), 1u);
@@ -257,6 +283,14 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     const auto savedB = b->ImagesWritten();
     ASSERT_TRUE(cameras.Unplug(kCameraA));
     ASSERT_TRUE(PumpUntil([&] { return a->CameraLost(); }, 7000));
+    PumpMessages(1000);
+    EXPECT_TRUE(mailLog.Mails().empty()) << "not before five minutes";
+    skipped += 5 * 60;
+    ASSERT_TRUE(PumpUntil([&] { return mailLog.Mails().size() == 1; }, 5000));
+    EXPECT_NE(mailLog.Mails()[0].subject.find("\"Unattended A\" is in trouble"), std::string::npos);
+    EXPECT_NE(mailLog.Mails()[0].note.find("lost"), std::string::npos);
+    ASSERT_EQ(mailLog.Mails()[0].attachments.size(), 1u) << "the last good image";
+    EXPECT_NE(mailLog.Mails()[0].attachments[0].find("door"), std::string::npos);
     const auto savedWhileLost = a->ImagesWritten();
     HWND host = ::GetDlgItem(a->GetSafeHwnd(), live_view_ids::VideoHost);
     HWND waiting = ::FindWindowExA(host, nullptr, "Static", nullptr);
@@ -273,6 +307,8 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     EXPECT_LT(::GetTickCount() - replugged, 7000u);
     EXPECT_FALSE(a->CameraLost());
     EXPECT_EQ(::FindWindowExA(host, nullptr, "Static", nullptr), nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return mailLog.Mails().size() == 2; }, 5000)) << "one mail when it is back";
+    EXPECT_NE(mailLog.Mails()[1].subject.find("works again"), std::string::npos);
     const std::vector<std::string> files = folderA.Files();
     EXPECT_TRUE(std::all_of(files.begin(), files.end(), [](const std::string& name) {
         return name.rfind("door", 0) == 0;

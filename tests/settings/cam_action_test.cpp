@@ -26,7 +26,8 @@ const int EmptyEdits[] = {ids::SaveSeconds, ids::FileName, ids::FtpUrl,        i
                           ids::Text,        ids::FontFace, ids::EmailAddresses};
 const int Checks[] = {ids::SaveAuto,     ids::ViewAfterSaving, ids::AppendTime,   ids::FtpAuto,
                       ids::UseWatermark, ids::UseTransparent,  ids::Polygon,      ids::VerticalText,
-                      ids::UseBox,       ids::EmailAuto,       ids::MirrorToHttp, ids::SaveOnMotion};
+                      ids::UseBox,       ids::EmailAuto,       ids::MirrorToHttp, ids::SaveOnMotion,
+                      ids::ActiveFtp,    ids::TroubleMail};
 
 struct TypedValue {
     int id;
@@ -94,9 +95,10 @@ TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
     EXPECT_EQ(dialog->SaveSeconds(), 0);
     EXPECT_EQ(dialog->FtpSeconds(), 30);
     EXPECT_EQ(dialog->EmailSeconds(), 0);
+    EXPECT_EQ(dialog->Settings().mailMethod, MailThroughMailProgram); // passive FTP, no trouble mail: Checks
 
     ASSERT_TRUE(CloseWithEscape(window));
-    EXPECT_EQ(camera.ValueCount(), 44);
+    EXPECT_EQ(camera.ValueCount(), 54);
     EXPECT_EQ(camera.Read("FTO").Text(), "30");
     EXPECT_EQ(camera.Read("PLS").Dword(), 5u);
 }
@@ -132,12 +134,12 @@ TEST(CamAction, EverySettingSurvivesEscapeAndReopenExceptTheSessionOnlyOnes) {
     EXPECT_EQ(reopened->FtpSeconds(), 45);
     EXPECT_EQ(reopened->EmailSeconds(), 300);
     EXPECT_EQ(reopened->EmailAddresses(), "a@example.com;b@example.com");
-    std::string url, path, user, password;
-    reopened->GetFtpFields(url, path, user, password);
-    EXPECT_EQ(url, "127.0.0.1");
-    EXPECT_EQ(path, "incoming");
-    EXPECT_EQ(user, "watcher");
-    EXPECT_EQ(password, "");
+    const UploadRequest ftp = reopened->FtpRequest("C:\\a.jpg", "a.jpg");
+    EXPECT_EQ(ftp.server, "127.0.0.1");
+    EXPECT_EQ(ftp.directory, "incoming");
+    EXPECT_EQ(ftp.user, "watcher");
+    EXPECT_EQ(ftp.password, "");
+    EXPECT_TRUE(ftp.activeMode);
     // Opening publishes the restored overlay at once.
     const OverlaySettings& overlay = Published();
     EXPECT_EQ(overlay.watermarkX, -12);

@@ -111,11 +111,11 @@ bool SameValue(const StoredSetting& row, const CameraSettings& a, const CameraSe
 } // namespace
 
 TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
-    const char* const expected[] = {"CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP",
-                                    "FTO", "FTU", "FTD", "UWM", "UTT", "WTP", "LOR", "LOG", "LOB",
-                                    "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID",
-                                    "WHI", "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO",
-                                    "EML", "ETL", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS"};
+    const char* const expected[] = {
+        "CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO", "FTU", "FTD", "UWM", "UTT",
+        "WTP", "LOR", "LOG", "LOB", "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID", "WHI",
+        "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL", "MOT", "MSE", "MTH", "MGP",
+        "RTD", "RTS", "FTA", "MLM", "SMS", "SMP", "SMC", "SMU", "SMW", "SMF", "SMT", "TRM"};
     ASSERT_EQ(std::size(expected), StoredSettings().size());
     for (const char* name : expected) {
         const StoredSetting* row = FindStoredSetting(name);
@@ -127,9 +127,10 @@ TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
     EXPECT_EQ(FindStoredSetting(""), nullptr);
 }
 
-TEST(SaveSettings, WritesTheSettingsInOrderThenTheTextColourThenMotionThenRetention) {
+TEST(SaveSettings, WritesTheSettingsInOrderThenTheNewerValuesAfterThem) {
     const std::vector<StoredValue> values = SettingsToValues(ChangedSettings("order"));
-    const char* const after[] = {"FCO", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS"};
+    const char* const after[] = {"FCO", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS", "FTA", "MLM",
+                                 "SMS", "SMP", "SMC", "SMU", "SMW", "SMF", "SMT", "TRM"};
     ASSERT_EQ(values.size(), std::size(SavedOrder) + std::size(after));
     for (size_t i = 0; i < std::size(SavedOrder); ++i)
         EXPECT_EQ(values[i].name, SavedOrder[i]) << "position " << i;
@@ -142,7 +143,7 @@ TEST(SaveSettings, ValuesReadBackWithTheirTypesAndSizes) {
     const CameraSettings settings = ChangedSettings(camera.Name());
     ASSERT_TRUE(SaveSettingsToRegistry(settings));
 
-    EXPECT_EQ(camera.ValueCount(), 44);
+    EXPECT_EQ(camera.ValueCount(), 54);
     for (const char* name : SavedOrder) {
         const ScopedCameraKey::Value value = camera.Read(name);
         ASSERT_TRUE(value.found) << name;
@@ -172,6 +173,26 @@ TEST(SaveSettings, ValuesReadBackWithTheirTypesAndSizes) {
     EXPECT_FALSE(camera.Read("FtpPassword").found);
     EXPECT_FALSE(camera.Read("EmailAuto").found);
     EXPECT_FALSE(camera.Read("MirrorToHttp").found);
+}
+
+TEST(SaveSettings, TheMailServerPasswordIsStoredEncryptedForTheUser) {
+    ScopedCameraKey camera("secret");
+    CameraSettings saved = ChangedSettings(camera.Name());
+    saved.smtpPassword = "hunter2 of the garden";
+    ASSERT_TRUE(SaveSettingsToRegistry(saved));
+    const ScopedCameraKey::Value stored = camera.Read("SMW");
+    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_BINARY));
+    const std::string bytes(stored.data.begin(), stored.data.end());
+    EXPECT_EQ(bytes.find("hunter2"), std::string::npos) << "never in clear";
+    CameraSettings loaded;
+    loaded.cameraName = camera.Name();
+    LoadSettingsFromRegistry(loaded);
+    EXPECT_EQ(loaded.smtpPassword, saved.smtpPassword);
+    // Bytes that do not decrypt for this user load as no password.
+    LoadOutcome outcome;
+    const BYTE foreign[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_TRUE(ApplyStoredValue(loaded, outcome, "SMW", REG_BINARY, foreign, sizeof foreign));
+    EXPECT_EQ(loaded.smtpPassword, "");
 }
 
 TEST(LoadSettings, RestoresWhatWasSavedExceptSaveAutoAndTheSessionOnlyValues) {
