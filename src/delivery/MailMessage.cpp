@@ -184,7 +184,7 @@ std::string CrlfLines(const std::string& text) {
     return lines;
 }
 
-std::string TextPart(const std::string& ansiText, const std::string& boundary) {
+std::string TextBody(const std::string& ansiText, const std::string& boundary) {
     const std::string text = CrlfLines(Utf8(ansiText));
     bool plain = text.find(boundary) == std::string::npos;
     size_t lineLength = 0;
@@ -198,7 +198,7 @@ std::string TextPart(const std::string& ansiText, const std::string& boundary) {
     return type + "Content-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(text);
 }
 
-std::string ImagePart(const std::string& ansiName, const std::string& bytes) {
+std::string ImageAttachment(const std::string& ansiName, const std::string& bytes) {
     const std::string name = Utf8(ansiName);
     std::string type = "Content-Type: image/jpeg";
     std::string disposition = "Content-Disposition: attachment";
@@ -277,15 +277,15 @@ bool ComposeMailMessage(const std::string& sender, const std::vector<std::string
 
     const std::string boundary = "=_lumetra_" + RandomHex(12);
     if (!request.HasAttachment()) {
-        message += TextPart(request.Text(), boundary);
+        message += TextBody(request.Text(), boundary);
         return true;
     }
     std::string name = request.imageName;
     if (name.empty())
         name = request.imagePath.substr(request.imagePath.find_last_of("\\/") + 1);
     message += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n";
-    message += "--" + boundary + "\r\n" + TextPart(request.Text(), boundary);
-    message += "--" + boundary + "\r\n" + ImagePart(name, image);
+    message += "--" + boundary + "\r\n" + TextBody(request.Text(), boundary);
+    message += "--" + boundary + "\r\n" + ImageAttachment(name, image);
     message += "--" + boundary + "--\r\n";
     return true;
 }

@@ -63,10 +63,10 @@ class Recorder:
                  "from": message["From"], "to": message["To"], "subject": message["Subject"],
                  "message_id": message["Message-ID"], "date_offset": abs(sent - time.time()),
                  "text": message.get_body(("plain",)).get_content().strip(), "auth": self.auth}
-        for part in message.iter_attachments():
-            facts.update(filename=part.get_filename(), content_type=part.get_content_type())
+        for attachment in message.iter_attachments():
+            facts.update(filename=attachment.get_filename(), content_type=attachment.get_content_type())
             with open(os.path.join(self.folder, "attachment"), "wb") as out:
-                out.write(part.get_payload(decode=True))
+                out.write(attachment.get_payload(decode=True))
         with open(os.path.join(self.folder, "message.txt"), "w", encoding="utf-8") as out:
             for name, value in facts.items():
                 out.write(f"{name}={' '.join(str(value).splitlines())}\n")
