@@ -18,7 +18,8 @@ struct JobOutcome {
     bool succeeded = false;
     std::string boxText; // a message box to show (empty caption: none)
     std::string boxCaption;
-    std::string failure; // what went wrong, for the event log (empty: nothing)
+    std::string failure;              // what went wrong, for the event log (empty: nothing)
+    std::string untrustedCertificate; // fingerprint of a server certificate refused as unknown
 };
 
 // How a job's blocking call is interrupted when the program ends.
