@@ -12,5 +12,6 @@
 #define IDB_DONATION 135
 #define IDB_ABOUT 138
 #define IDD_DONATION 152
+#define IDD_MAIL_SERVER 153
 
 #define IDC_STATIC_TEXT -1

@@ -120,7 +120,7 @@ void LiveView::WatchForTrouble() {
         return;
     const TroubleFacts facts{cameraName_, actionDialog_->EmailAddresses(), lastWrittenPath_,
                              failureRun_.reason, at - notice->since};
-    if (!delivery_.Mail(ComposeTroubleMail(*notice, facts), std::nullopt, true))
+    if (!delivery_.Mail(ComposeTroubleMail(*notice, facts), MailServer(), std::nullopt, true))
         trouble_.Unsent(*notice);
 }
 

@@ -34,8 +34,8 @@ void ImageDelivery::Upload(HWND owner, const UploadRequest& request,
                       });
 }
 
-bool ImageDelivery::Mail(const MailRequest& request, std::optional<std::int32_t> scheduledAt,
-                         bool automatic) {
+bool ImageDelivery::Mail(const MailRequest& request, const std::optional<SmtpSettings>& server,
+                         std::optional<std::int32_t> scheduledAt, bool automatic) {
     automatic = automatic || scheduledAt.has_value();
     if (mailer_->Busy()) {
         if (!automatic)
@@ -43,6 +43,11 @@ bool ImageDelivery::Mail(const MailRequest& request, std::optional<std::int32_t>
                      "mail of " + request.imageName + " not sent: the previous mail is still being sent");
         return false;
     }
+    // The camera's choice as it stands now: a setting changed meanwhile counts from this mail.
+    if (server)
+        mailer_ = std::make_unique<SmtpMailer>(*server);
+    else
+        mailer_ = std::make_unique<SimpleMapiMailer>();
     lastMailPath_ = request.imagePath;
     return mailer_->Send(request, [this, scheduledAt, automatic, request](const JobOutcome& outcome) {
         if (scheduledAt)
@@ -51,11 +56,6 @@ bool ImageDelivery::Mail(const MailRequest& request, std::optional<std::int32_t>
         if (const Ended ended = ended_) // a copy: the session may close inside it
             ended(DeliveryEnd{DeliveryEnd::Kind::Mail, automatic, outcome});
     });
-}
-
-void ImageDelivery::UseMailer(std::unique_ptr<Mailer> mailer) {
-    if (!mailer_->Busy())
-        mailer_ = std::move(mailer);
 }
 
 bool ImageDelivery::UploadDue(int seconds, std::int32_t now) const {

@@ -6,6 +6,7 @@
 // again.
 
 #include "delivery/Delivery.h"
+#include "delivery/SmtpMailer.h"
 #include "session/SessionHost.h"
 
 #include <windows.h>
@@ -39,12 +40,11 @@ class ImageDelivery {
     // scheduledAt: the schedule's tick the upload or mail counts at once done (none for the user's).
     // Errors of an upload are shown in boxes owned by `owner`, which may close while one is open.
     void Upload(HWND owner, const UploadRequest& request, std::optional<std::int32_t> scheduledAt);
-    // `automatic`: a mail the user did not ask for (the schedule's have a scheduledAt). Returns
-    // false, sending nothing, while the camera's previous mail is on its way.
-    bool Mail(const MailRequest& request, std::optional<std::int32_t> scheduledAt, bool automatic = false);
-    // The mailer of the next mails (not while one is on its way).
-    void UseMailer(std::unique_ptr<Mailer> mailer);
-    bool MailBusy() const { return mailer_->Busy(); }
+    // Through `server`, or the mail program when there is none. `automatic`: a mail the user did
+    // not ask for (the schedule's have a scheduledAt). Returns false, sending nothing, while the
+    // camera's previous mail is on its way.
+    bool Mail(const MailRequest& request, const std::optional<SmtpSettings>& server,
+              std::optional<std::int32_t> scheduledAt, bool automatic = false);
 
     // The schedule's upload or mail is due at `now` with an interval of `seconds` and none busy.
     bool UploadDue(int seconds, std::int32_t now) const;

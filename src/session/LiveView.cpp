@@ -10,6 +10,7 @@
 #include "resources/resource.h"
 #include "session/CameraSchedule.h"
 #include "settings/CamActionDialog.h"
+#include "settings/MailServerDialog.h"
 
 namespace lumetra {
 
@@ -173,7 +174,7 @@ void LiveView::OnSaveHandled(int status, std::uint64_t armedBefore) {
         delivery_.Upload(GetSafeHwnd(), *after.upload, after.tickTime);
     }
     if (after.mail)
-        delivery_.Mail(*after.mail, after.tickTime);
+        delivery_.Mail(*after.mail, MailServer(), after.tickTime);
     // Last: a run it starts keeps what was just written and sent.
     if (retention_)
         retention_->ImageWritten(image->path);
@@ -267,8 +268,18 @@ void LiveView::OnDeliveryEnded(const DeliveryEnd& end) {
         return;
     }
     // The user's upload has shown its box already; the user's mail says here what went wrong.
-    if (!upload)
-        ::MessageBoxA(GetSafeHwnd(), end.outcome.failure.c_str(), "Mail Error", MB_OK | MB_ICONEXCLAMATION);
+    if (upload)
+        return;
+    if (!end.outcome.untrustedCertificate.empty()) {
+        if (AskToTrustCertificate(GetSafeHwnd(), end.outcome.untrustedCertificate) && actionDialog_)
+            actionDialog_->TrustMailCertificate(end.outcome.untrustedCertificate);
+        return;
+    }
+    ::MessageBoxA(GetSafeHwnd(), end.outcome.failure.c_str(), "Mail Error", MB_OK | MB_ICONEXCLAMATION);
+}
+
+std::optional<SmtpSettings> LiveView::MailServer() const {
+    return actionDialog_ ? actionDialog_->MailServer() : std::nullopt;
 }
 
 bool LiveView::SaveSnapshot(const std::string& path, AfterSaving afterSaving) {
@@ -342,7 +353,7 @@ void LiveView::MailLastSavedImage() {
         return;
     }
     delivery_.Mail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()},
-                   std::nullopt);
+                   MailServer(), std::nullopt);
 }
 
 void LiveView::ShowWaiting(bool waiting) {

@@ -167,7 +167,8 @@ class LiveView : public Dialog, public ActionSession {
     void OnDeliveryEnded(const DeliveryEnd& end);
     // The mails of a camera in trouble and back (TroubleWatcher), when its owner asked for them.
     void WatchForTrouble();
-    MailRequest TroubleMail(const TroubleWatcher::Notice& notice) const;
+    // The camera's SMTP server as CAM ACTION holds it; none: the mail program.
+    std::optional<SmtpSettings> MailServer() const;
     void LayOutControls();
     bool OnPaint();
     void KeepBottomLinesAtBottom();

@@ -4,6 +4,7 @@
 #include "delivery/ImageRecord.h"
 #include "delivery/SaveTarget.h"
 #include "dialogs/PolygonWatermarkDialog.h"
+#include "settings/MailServerDialog.h"
 #include "framework/AnsiText.h"
 #include "framework/Application.h"
 #include "framework/DataExchange.h"
@@ -172,6 +173,7 @@ CamActionDialog::CamActionDialog(MirrorSwitch* mirror, SecondsClock clock)
         {ids::MirrorToHttp, BN_CLICKED, [this] { OnMirrorToHttp(); }},
         {ids::SaveOnMotion, BN_CLICKED, [this] { OnSaveOnMotion(); }},
         {ids::ActiveFtp, BN_CLICKED, [this] { TakeValuesAndCheck(ids::ActiveFtp, settings_.activeFtp); }},
+        {ids::MailServer, BN_CLICKED, [this] { OnMailServer(); }},
         {ids::TroubleMail, BN_CLICKED,
          [this] { TakeValuesAndCheck(ids::TroubleMail, settings_.troubleMail); }},
         {ids::MotionShare, EN_CHANGE,
@@ -574,6 +576,27 @@ void CamActionDialog::OnFtpLastImage() {
     // The file of the last request may not be written yet.
     session->WaitForRequestedImage();
     session->UploadByFtp(request);
+}
+
+std::optional<SmtpSettings> CamActionDialog::MailServer() const {
+    return SmtpSettingsOf(settings_);
+}
+
+void CamActionDialog::TrustMailCertificate(const std::string& fingerprint) {
+    settings_.smtpTrustedCertificate = fingerprint;
+    SaveSettings();
+}
+
+void CamActionDialog::OnMailServer() {
+    KeepAlive keepAlive(*this);
+    TakeValues();
+    MailServerDialog dialog(settings_, settings_.emailAddresses, GetSafeHwnd());
+    if (dialog.DoModal() != IDOK || !GetSafeHwnd())
+        return;
+    // Only the mail server's part: the schedule may have changed nothing else meanwhile, but the
+    // rest of the window is the user's as it stands.
+    CopyMailServer(dialog.Settings(), settings_);
+    SaveSettings();
 }
 
 void CamActionDialog::OnEmailLastImage() {

@@ -7,6 +7,7 @@
 #include "settings/CamActionIds.h"
 #include "framework/Handles.h"
 #include "imaging/GdiplusObjects.h"
+#include "delivery/SmtpMailer.h"
 #include "settings/ActionLinks.h"
 #include "settings/CameraSettings.h"
 
@@ -71,6 +72,10 @@ class CamActionDialog : public Dialog {
     UploadRequest FtpRequest(const std::string& localPath, const std::string& remoteName) const;
     // "Mail me when this camera is in trouble".
     bool TroubleMailOn() const { return settings_.troubleMail != 0; }
+    // The camera's SMTP server; none when it mails through the mail program.
+    std::optional<SmtpSettings> MailServer() const;
+    // The user trusts the mail server's certificate of this fingerprint from now on.
+    void TrustMailCertificate(const std::string& fingerprint);
     const std::string& EmailAddresses() const { return settings_.emailAddresses; }
     // Motion saving: the share of the picture that must change (tenths of a percent), the change
     // that makes a pixel count, the seconds between saves; kept within their ranges.
@@ -130,6 +135,7 @@ class CamActionDialog : public Dialog {
     std::string ItemText(int id) const;
 
     void OnFtpLastImage();
+    void OnMailServer();
     void OnEmailLastImage();
     // Save Auto, FTP Auto and Email Auto: a box, the edit of its interval, the setting it sets and
     // the session's switch it drives; `takeTyped` stores a typed interval in the settings.
