@@ -352,11 +352,12 @@ void Soak::Finish() {
     FlushEventLog();
     eventLog_ = ReadAll(std::filesystem::path(EventLogPath()).string());
     eventLog_ = eventLog_.substr(std::min(eventLogStart_, eventLog_.size()));
-    // Each upload and mail to the camera whose name it carries.
+    // Each upload and mail to the camera whose name it carries (an upload arrives under a temporary
+    // name, renamed once complete).
     using Sent = std::pair<std::vector<std::string>, std::set<std::int32_t> Camera::*>;
-    for (const auto& [names, sent] :
-         std::initializer_list<Sent>{{NamesBetween(transcript_, "STOR ", " completed=1"), &Camera::uploaded},
-                                     {NamesBetween(ReadAll(mailLog_), "\tpath=\"", "\""), &Camera::mailed}})
+    for (const auto& [names, sent] : std::initializer_list<Sent>{
+             {NamesBetween(transcript_, "STOR ", ".part completed=1"), &Camera::uploaded},
+             {NamesBetween(ReadAll(mailLog_), "\tpath=\"", "\""), &Camera::mailed}})
         for (const std::string& name : names) {
             auto owner = std::find_if(cameras_.begin(), cameras_.end(), [&](const Camera& camera) {
                 return StampOf(camera.prefix, name).has_value();

@@ -5,10 +5,12 @@
 #include "CameraKeys.h"
 #include "ProcessResources.h"
 #include "TempFiles.h"
+#include "TestCameras.h"
 #include "app/CameraListDialog.h"
 #include "session/LiveView.h"
 #include "settings/CamActionDialog.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -42,6 +44,25 @@ class MainWindow {
 
   private:
     CameraListDialog dialog_;
+};
+
+// A test with a registered test camera of its own, whose stored settings are removed before each
+// test; the program's libraries are started once.
+class OneCameraTest : public ::testing::Test {
+  protected:
+    explicit OneCameraTest(const std::string& cameraName) : camera{cameras, cameraName}, name_(cameraName) {}
+    static void SetUpTestSuite() { StartProgramLibraries(); }
+    void SetUp() override {
+        ASSERT_TRUE(cameras.loaded());
+        ASSERT_TRUE(camera.registered());
+        DeleteCameraKey(name_);
+    }
+
+    TestCameras cameras;
+    ScopedTestCamera camera;
+
+  private:
+    std::string name_;
 };
 
 // Controls of a CAM ACTION window, as a user sets them (the dialog is told as it is by the user).

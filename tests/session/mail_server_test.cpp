@@ -19,16 +19,9 @@ namespace {
 
 const std::string kCamera = "Mail Server Cam";
 
-class MailServerTest : public ::testing::Test {
+class MailServerTest : public OneCameraTest {
   protected:
-    static void SetUpTestSuite() { StartProgramLibraries(); }
-    void SetUp() override {
-        ASSERT_TRUE(cameras.loaded());
-        ASSERT_TRUE(camera.registered());
-        DeleteCameraKey(kCamera);
-    }
-    TestCameras cameras;
-    ScopedTestCamera camera{cameras, kCamera};
+    MailServerTest() : OneCameraTest(kCamera) {}
 };
 
 // Answers the next message box with `caption` by `command` and returns its text.

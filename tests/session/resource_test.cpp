@@ -26,18 +26,10 @@ void Print(const char* what, const ResourceCounts& before, const ResourceCounts&
                 static_cast<size_t>(before.privateBytes), static_cast<size_t>(after.privateBytes));
 }
 
-class ResourceTest : public ::testing::Test {
+class ResourceTest : public OneCameraTest {
   protected:
-    static void SetUpTestSuite() { StartProgramLibraries(); }
-    void SetUp() override {
-        ASSERT_TRUE(cameras.loaded());
-        ASSERT_TRUE(camera.registered());
-        DeleteCameraKey(kCamera);
-    }
+    ResourceTest() : OneCameraTest(kCamera) {}
     void TearDown() override { SetScheduleClock(nullptr); }
-
-    TestCameras cameras;
-    ScopedTestCamera camera{cameras, kCamera};
 };
 
 TEST_F(ResourceTest, TheCountersSeeObjectsComeAndGo) {

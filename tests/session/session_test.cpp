@@ -27,13 +27,11 @@ const std::string kCamera = "Session Cam";
 const std::string kSecondCamera = "Session Cam Two";
 const std::string kNoDevice = "Session Cam Nowhere";
 
-class SessionTest : public ::testing::Test {
+class SessionTest : public OneCameraTest {
   protected:
-    static void SetUpTestSuite() { StartProgramLibraries(); }
+    SessionTest() : OneCameraTest(kCamera) {}
     void SetUp() override {
-        ASSERT_TRUE(cameras.loaded());
-        ASSERT_TRUE(camera.registered());
-        DeleteCameraKey(kCamera);
+        OneCameraTest::SetUp();
         DeleteCameraKey(kSecondCamera);
         DeleteCameraKey(kNoDevice);
     }
@@ -41,9 +39,6 @@ class SessionTest : public ::testing::Test {
     static bool WaitForImages(LiveView* session, std::uint64_t count, DWORD timeoutMs = 5000) {
         return PumpUntil([&] { return session->ImagesWritten() >= count; }, timeoutMs);
     }
-
-    TestCameras cameras;
-    ScopedTestCamera camera{cameras, kCamera};
 };
 
 TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {

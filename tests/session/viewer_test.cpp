@@ -23,13 +23,13 @@ const testcam::ReferencePatch& kRed = testcam::kReferencePatches[0];
 const int kX = kRed.x + kRed.size / 2;
 const int kY = kRed.y + kRed.size / 2;
 
-class ViewerTest : public ::testing::Test {
+class ViewerTest : public OneCameraTest {
   protected:
-    static void SetUpTestSuite() { StartProgramLibraries(); }
+    ViewerTest() : OneCameraTest(kCamera) {}
     void SetUp() override {
-        ASSERT_TRUE(cameras.loaded());
-        ASSERT_TRUE(camera.registered());
-        DeleteCameraKey(kCamera);
+        OneCameraTest::SetUp();
+        if (HasFatalFailure())
+            return;
         session = main.Open(kCamera);
         ASSERT_NE(session, nullptr);
         action = session->ActionDialog();
@@ -52,8 +52,6 @@ class ViewerTest : public ::testing::Test {
         return viewers.size() == 1 ? viewers[0] : nullptr;
     }
 
-    TestCameras cameras;
-    ScopedTestCamera camera{cameras, kCamera};
     TempFolder folder{"viewer"};
     MainWindow main;
     LiveView* session = nullptr;
