@@ -83,7 +83,6 @@ void LiveView::KeepBottomLinesAtBottom() {
 }
 
 void LiveView::DoDataExchange(DataExchange& exchange) {
-    exchange.Text(CameraNameEdit, nameText_);
     exchange.Control(VideoHost, videoHost_);
 }
 
@@ -104,8 +103,7 @@ void LiveView::StartSession(const std::string& name) {
     if (videoHost_)
         ::SetWindowLongPtrA(videoHost_, GWL_STYLE,
                             ::GetWindowLongPtrA(videoHost_, GWL_STYLE) | WS_CLIPCHILDREN);
-    nameText_ = cameraName_;
-    UpdateData(false);
+    ShowLine(CameraNameEdit, cameraName_);
 }
 
 void LiveView::OnOK() {

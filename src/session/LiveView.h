@@ -161,7 +161,7 @@ class LiveView : public Dialog, public ActionSession {
     void ShowWaiting(bool waiting);
     // The Live View's line under the name: why the last automatic save failed (empty: clears it).
     void ShowSaveStatus(const std::string& reason);
-    // One of the lines under the name; unchanged text is not set again (no flicker each tick).
+    // The name or one of the lines under it; unchanged text is not set again (no flicker each tick).
     void ShowLine(int id, const std::string& text);
     // The end of an upload or a mail: the lines under the name, and a box for the user's mail.
     void OnDeliveryEnded(const DeliveryEnd& end);
@@ -174,7 +174,6 @@ class LiveView : public Dialog, public ActionSession {
     void KeepBottomLinesAtBottom();
 
     std::string cameraName_;
-    std::string nameText_;
     HWND videoHost_ = nullptr;
     SessionHost* host_ = nullptr;
     CamActionDialog* actionDialog_ = nullptr;
