@@ -154,12 +154,6 @@ bool WriteSolidJpeg(const std::string& path, int width, int height, COLORREF col
     return saved;
 }
 
-bool Near(COLORREF a, COLORREF b, int tolerance) {
-    return std::abs(GetRValue(a) - GetRValue(b)) <= tolerance &&
-           std::abs(GetGValue(a) - GetGValue(b)) <= tolerance &&
-           std::abs(GetBValue(a) - GetBValue(b)) <= tolerance;
-}
-
 COLORREF ClientPixel(HWND window, int x, int y) {
     HDC dc = ::GetDC(window);
     const COLORREF colour = ::GetPixel(dc, x, y);
