@@ -354,7 +354,7 @@ TEST_F(CaptureGraphTest, UnknownDeviceIsReportedAndItsRequestsAreNeverServed) {
     EXPECT_FALSE(graph.running());
 
     ASSERT_TRUE(RequestFrame(cameraIndex, "Z:\\tmp\\never.jpg"));
-    lumetra::test::PumpMessages(600);
+    lumetra::test::PumpMessages(600); // time for an answer, which must not come
     EXPECT_EQ(session.frameReadyCount, 0);
     EXPECT_EQ(CameraSlotAt(cameraIndex).frameWanted.load(), 1);
     EXPECT_EQ(CameraSlotAt(cameraIndex).frameBuffer, nullptr);
@@ -382,7 +382,7 @@ TEST_F(CaptureGraphTest, NoCaptureGraphBuilderIsShownAndWhenQuietKeptForTheLog) 
     EXPECT_FALSE(
         graph.Build(camera.name().c_str(), cameraIndex, session.host(), CaptureGraph::Failures::Quiet));
     EXPECT_EQ(graph.LastFailure(), "Could not make the capture graph builder");
-    lumetra::test::PumpMessages(300);
+    lumetra::test::PumpMessages(300); // time for a box, which must not come
     EXPECT_TRUE(errors.texts().empty());
 }
 
@@ -455,7 +455,7 @@ TEST_F(CaptureGraphTest, TeardownLeavesNoThreadRunning) {
         CaptureGraph warmUp;
         ASSERT_TRUE(warmUp.Build(camera.name().c_str(), cameraIndex, session.host()));
     }
-    lumetra::test::PumpMessages(300);
+    lumetra::test::PumpMessages(300); // its own threads end in their own time; what stays is counted
     const int threadsBefore = CountThreads();
     ASSERT_GT(threadsBefore, 0);
 
@@ -469,7 +469,7 @@ TEST_F(CaptureGraphTest, TeardownLeavesNoThreadRunning) {
 
     // Frames stopped with it: a request now stays pending.
     ASSERT_TRUE(RequestFrame(cameraIndex, "Z:\\tmp\\after.jpg"));
-    lumetra::test::PumpMessages(400);
+    lumetra::test::PumpMessages(400); // time for a frame, which must not come
     EXPECT_EQ(CameraSlotAt(cameraIndex).frameWanted.load(), 1);
     EXPECT_TRUE(errors.texts().empty());
 }
@@ -544,7 +544,7 @@ TEST_F(CaptureGraphTest, RepeatedBuildAndTeardownLeaveHandlesAndGdiObjectsWhereT
         int handles, gdiObjects, windows, threads;
     };
     auto counts = [] {
-        lumetra::test::PumpMessages(200);
+        lumetra::test::PumpMessages(200); // ending threads and queued messages go before each count
         const lumetra::test::ResourceCounts resources = lumetra::test::CurrentResources();
         return Counts{static_cast<int>(resources.handles), static_cast<int>(resources.gdiObjects),
                       CountWindows(), CountThreads()};
@@ -615,7 +615,7 @@ TEST_F(CaptureGraphTest, FrameReadyHandlingWritesTheRequestedFrameAsJpeg) {
     // A path that does not fit is refused: no request, no file.
     const std::string tooLong = std::string(directory) + std::string(300, 'x') + ".jpg";
     EXPECT_FALSE(RequestFrame(cameraIndex, tooLong.c_str()));
-    lumetra::test::PumpMessages(400);
+    lumetra::test::PumpMessages(400); // time for a frame, which must not come
     EXPECT_EQ(saved, 1);
     graph.TearDown();
     Gdiplus::GdiplusShutdown(gdiplusToken);

@@ -51,7 +51,7 @@ TEST(Dialog, OkWithInvalidInputStaysOpen) {
         SetItemText(window, IDC_BYTE, "300");
         Click(window, IDOK);
         boxText = AnswerMessageBox("Lumetra");
-        ::Sleep(100);
+        AwaitMessageLoop(window); // the OK handler has ended
         stillOpen = ::IsWindowVisible(window);
         Answer(window, IDCANCEL);
     });
@@ -90,12 +90,11 @@ TEST(Dialog, NotificationTableRoutesByIdAndCode) {
     Driver driver([&] {
         HWND window = WaitForWindow("Framework Test");
         ASSERT_NE(window, nullptr);
-        ::Sleep(50);
+        EXPECT_TRUE(AwaitMessageLoop(window)); // the dialog is up and in its loop
         changesBeforeTyping = dialog.watchedChanges;
         SetItemText(window, IDC_WATCHED, "x");
         SetItemText(window, IDC_WATCHED, "xy");
-        Click(window, IDC_APPLY);
-        ::Sleep(100);
+        SendClick(window, IDC_APPLY);
         Answer(window, IDCANCEL);
     });
     dialog.DoModal();
@@ -111,8 +110,7 @@ TEST(Dialog, UnhandledHelpCommandReachesTheApplication) {
     Driver driver([&] {
         HWND window = WaitForWindow("Framework Test");
         ASSERT_NE(window, nullptr);
-        Click(window, IdHelp);
-        ::Sleep(100);
+        SendClick(window, IdHelp);
         Answer(window, IDCANCEL);
     });
     dialog.DoModal();

@@ -59,17 +59,6 @@ Rgb Image::At(int x, int y) const {
             static_cast<int>(argb & 0xFF)};
 }
 
-bool Near(Rgb actual, Rgb expected, int tolerance) {
-    return std::abs(actual.r - expected.r) <= tolerance && std::abs(actual.g - expected.g) <= tolerance &&
-           std::abs(actual.b - expected.b) <= tolerance;
-}
-
-std::string Describe(Rgb colour) {
-    std::ostringstream text;
-    text << "(" << colour.r << ", " << colour.g << ", " << colour.b << ")";
-    return text.str();
-}
-
 const std::string& ImagingFolder() {
     static const TempFolder folder("imaging");
     return folder.path();

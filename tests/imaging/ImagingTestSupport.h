@@ -1,6 +1,7 @@
 #pragma once
 // Frames, pictures and read-back JPEGs for the image composer's tests.
 
+#include "Colours.h"
 #include "TempFiles.h"
 #include <windows.h>
 #include <gdiplus.h>
@@ -13,10 +14,6 @@
 #include "imaging/OverlaySettings.h"
 
 namespace lumetra::test {
-
-struct Rgb {
-    int r = 0, g = 0, b = 0;
-};
 
 // A bottom-up RGB24 frame with rows padded to 4 bytes, as the capture graph delivers it.
 struct Frame {
@@ -38,9 +35,6 @@ struct Image {
     std::vector<uint32_t> pixels;
     Rgb At(int x, int y) const;
 };
-
-bool Near(Rgb actual, Rgb expected, int tolerance);
-std::string Describe(Rgb colour);
 
 // A fresh folder under the temp folder, removed with its contents at the end of the run.
 const std::string& ImagingFolder();

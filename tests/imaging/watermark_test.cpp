@@ -5,6 +5,9 @@
 #include <atomic>
 #include <climits>
 #include <filesystem>
+#include <cstddef>
+#include <source_location>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,12 +25,27 @@ constexpr Rgb Green{20, 210, 40};
 constexpr Rgb Yellow{230, 220, 20};
 constexpr Rgb White{255, 255, 255};
 constexpr Rgb NearWhite{254, 254, 254};
+constexpr Rgb Black{0, 0, 0};
 constexpr int Tolerance = 30;
 
-#define EXPECT_COLOUR(image, x, y, colour)                                                                   \
-    EXPECT_TRUE(Near((image).At(x, y), colour, Tolerance))                                                   \
-        << "at (" << (x) << ", " << (y) << ") " << Describe((image).At(x, y)) << " expected "                \
-        << Describe(colour)
+// A pixel of a composed image and the colour it must have, within the tolerance.
+struct Probe {
+    int x, y;
+    Rgb colour;
+};
+
+// Looks at every probe; a failure names the probe and the line that asked.
+template <std::size_t N>
+void ExpectColours(const Image& image, const Probe (&probes)[N],
+                   std::source_location listed = std::source_location::current()) {
+    const ::testing::ScopedTrace where(listed.file_name(), static_cast<int>(listed.line()), "probes");
+    for (const Probe& probe : probes) {
+        SCOPED_TRACE("at (" + std::to_string(probe.x) + ", " + std::to_string(probe.y) + ")");
+        const Rgb actual = image.At(probe.x, probe.y);
+        EXPECT_TRUE(Near(actual, probe.colour, Tolerance))
+            << Describe(actual) << " expected " << Describe(probe.colour);
+    }
+}
 
 OverlaySettings WatermarkSettings(const std::string& picture) {
     OverlaySettings overlay;
@@ -51,12 +69,9 @@ std::string SplitPicture() {
 TEST(Watermark, PlainAtNaturalSizeAndOnlyWhenSwitchedOn) {
     OverlaySettings overlay = WatermarkSettings(SplitPicture());
     const Image image = Compose(overlay, "wm-natural.jpg");
-    EXPECT_COLOUR(image, 5, 5, Red);
-    EXPECT_COLOUR(image, 15, 25, Red);
-    EXPECT_COLOUR(image, 25, 5, Blue);
-    EXPECT_COLOUR(image, 36, 26, Blue);
-    EXPECT_COLOUR(image, 44, 15, Frame_);
-    EXPECT_COLOUR(image, 15, 34, Frame_);
+    const Probe probes[] = {{5, 5, Red},    {15, 25, Red},    {25, 5, Blue},
+                            {36, 26, Blue}, {44, 15, Frame_}, {15, 34, Frame_}};
+    ExpectColours(image, probes);
 
     // Only exactly 1 switches it on; a desired size with one side 0 is ignored.
     overlay.useWatermark = 2;
@@ -65,8 +80,7 @@ TEST(Watermark, PlainAtNaturalSizeAndOnlyWhenSwitchedOn) {
     overlay.useWatermark = 1;
     overlay.watermarkWidth = 100;
     const Image ignoredSize = Compose(overlay, "wm-half-size.jpg");
-    EXPECT_COLOUR(ignoredSize, 36, 26, Blue);
-    EXPECT_COLOUR(ignoredSize, 44, 15, Frame_);
+    ExpectColours(ignoredSize, {{36, 26, Blue}, {44, 15, Frame_}});
 }
 
 TEST(Watermark, PlainRectangleCountsItsSizeFromTheFramesCorner) {
@@ -77,14 +91,9 @@ TEST(Watermark, PlainRectangleCountsItsSizeFromTheFramesCorner) {
     overlay.watermarkHeight = 50;
     const Image image = Compose(overlay, "wm-rect.jpg");
     // Drawn into (10, 20) .. (120, 90): 110 x 70, split in the middle at x = 65.
-    EXPECT_COLOUR(image, 13, 23, Red);
-    EXPECT_COLOUR(image, 61, 86, Red);
-    EXPECT_COLOUR(image, 69, 23, Blue);
-    EXPECT_COLOUR(image, 116, 86, Blue);
-    EXPECT_COLOUR(image, 6, 50, Frame_);
-    EXPECT_COLOUR(image, 60, 16, Frame_);
-    EXPECT_COLOUR(image, 124, 50, Frame_);
-    EXPECT_COLOUR(image, 60, 94, Frame_);
+    const Probe probes[] = {{13, 23, Red},   {61, 86, Red},    {69, 23, Blue},    {116, 86, Blue},
+                            {6, 50, Frame_}, {60, 16, Frame_}, {124, 50, Frame_}, {60, 94, Frame_}};
+    ExpectColours(image, probes);
     // Clearly covered pixels only: JPEG rings a little around the picture's edges.
     const Box covered = FindPixels(image, [](Rgb c) { return !Near(c, Frame_, 100); });
     EXPECT_NEAR(covered.left, 10, 2);
@@ -127,14 +136,11 @@ TEST(Watermark, PolygonIsADiamondTiledFromTheFramesCorner) {
     const Image image = Compose(overlay, "wm-diamond.jpg");
     // Vertices (100, 50), (50, 100), (0, 50), (50, 0); tiles start at (0, 0), so below y = 80
     // the picture's green top half begins again.
-    EXPECT_COLOUR(image, 50, 8, Green);
-    EXPECT_COLOUR(image, 50, 34, Green);
-    EXPECT_COLOUR(image, 12, 48, Yellow);
-    EXPECT_COLOUR(image, 88, 52, Yellow);
-    EXPECT_COLOUR(image, 50, 75, Yellow);
-    EXPECT_COLOUR(image, 50, 92, Green);
-    for (auto [x, y] : {std::pair{15, 15}, {85, 15}, {15, 85}, {85, 85}, {106, 50}, {50, 106}, {150, 50}})
-        EXPECT_COLOUR(image, x, y, Frame_);
+    const Probe probes[] = {{50, 8, Green},   {50, 34, Green},  {12, 48, Yellow},  {88, 52, Yellow},
+                            {50, 75, Yellow}, {50, 92, Green},  {15, 15, Frame_},  {85, 15, Frame_},
+                            {15, 85, Frame_}, {85, 85, Frame_}, {106, 50, Frame_}, {50, 106, Frame_},
+                            {150, 50, Frame_}};
+    ExpectColours(image, probes);
     const Box covered = FindPixels(image, [](Rgb c) { return !Near(c, Frame_, Tolerance); });
     EXPECT_NEAR(covered.left, 0, 2);
     EXPECT_NEAR(covered.top, 0, 2);
@@ -145,12 +151,9 @@ TEST(Watermark, PolygonIsADiamondTiledFromTheFramesCorner) {
     overlay.watermarkX = 60;
     overlay.watermarkY = 30;
     const Image moved = Compose(overlay, "wm-diamond-moved.jpg");
-    EXPECT_COLOUR(moved, 110, 36, Green);
-    EXPECT_COLOUR(moved, 110, 45, Yellow);
-    EXPECT_COLOUR(moved, 110, 90, Green);
-    EXPECT_COLOUR(moved, 110, 125, Yellow);
-    EXPECT_COLOUR(moved, 70, 40, Frame_);
-    EXPECT_COLOUR(moved, 50, 80, Frame_);
+    const Probe movedProbes[] = {{110, 36, Green},   {110, 45, Yellow}, {110, 90, Green},
+                                 {110, 125, Yellow}, {70, 40, Frame_},  {50, 80, Frame_}};
+    ExpectColours(moved, movedProbes);
 }
 
 TEST(Watermark, PolygonWithDesiredSizeScalesRadiusAndTiles) {
@@ -163,13 +166,9 @@ TEST(Watermark, PolygonWithDesiredSizeScalesRadiusAndTiles) {
     overlay.watermarkHeight = 40;
     const Image image = Compose(overlay, "wm-diamond-sized.jpg");
     // r = 20, centre (50, 50); tiles 40 x 40: green rows 0-19, yellow 20-39, green 40-59, yellow 60-79.
-    EXPECT_COLOUR(image, 50, 35, Yellow);
-    EXPECT_COLOUR(image, 50, 46, Green);
-    EXPECT_COLOUR(image, 50, 55, Green);
-    EXPECT_COLOUR(image, 50, 65, Yellow);
-    EXPECT_COLOUR(image, 50, 75, Frame_);
-    EXPECT_COLOUR(image, 75, 50, Frame_);
-    EXPECT_COLOUR(image, 36, 36, Frame_);
+    const Probe probes[] = {{50, 35, Yellow}, {50, 46, Green},  {50, 55, Green}, {50, 65, Yellow},
+                            {50, 75, Frame_}, {75, 50, Frame_}, {36, 36, Frame_}};
+    ExpectColours(image, probes);
 }
 
 TEST(Watermark, PolygonSideCounts) {
@@ -185,16 +184,13 @@ TEST(Watermark, PolygonSideCounts) {
     // More sides than the dialog offers: close to a circle of radius 50 around (50, 50).
     overlay.polygonSides = 40;
     const Image circle = Compose(overlay, "wm-circle.jpg");
-    EXPECT_COLOUR(circle, 95, 50, Yellow);
-    EXPECT_COLOUR(circle, 50, 5, Green);
-    EXPECT_COLOUR(circle, 18, 18, Green);
-    EXPECT_COLOUR(circle, 10, 10, Frame_);
-    EXPECT_COLOUR(circle, 92, 92, Frame_);
+    const Probe circleProbes[] = {
+        {95, 50, Yellow}, {50, 5, Green}, {18, 18, Green}, {10, 10, Frame_}, {92, 92, Frame_}};
+    ExpectColours(circle, circleProbes);
     // The dialog's default, a pentagon with its first vertex straight right of the centre.
     overlay.polygonSides = 5;
     const Image pentagon = Compose(overlay, "wm-pentagon.jpg");
-    EXPECT_COLOUR(pentagon, 96, 50, Yellow);
-    EXPECT_COLOUR(pentagon, 4, 50, Frame_);
+    ExpectColours(pentagon, {{96, 50, Yellow}, {4, 50, Frame_}});
 }
 
 // 80 x 80 in quadrants: white, nearly white / red, black.
@@ -204,7 +200,7 @@ std::string KeyPicture() {
         WritePicture(path, 80, 80, [](int x, int y) {
             if (y < 40)
                 return x < 40 ? White : NearWhite;
-            return x < 40 ? Red : Rgb{0, 0, 0};
+            return x < 40 ? Red : Black;
         });
     return path;
 }
@@ -222,23 +218,18 @@ void SetKey(OverlaySettings& overlay, Rgb low, Rgb high) {
 TEST(Watermark, ColourKeyMakesExactlyTheKeyedPixelsTransparent) {
     OverlaySettings overlay = WatermarkSettings(KeyPicture());
     const Image unkeyed = Compose(overlay, "key-none.jpg");
-    EXPECT_COLOUR(unkeyed, 20, 20, White);
+    ExpectColours(unkeyed, {{20, 20, White}});
 
     SetKey(overlay, White, White);
     const Image white = Compose(overlay, "key-white.jpg");
-    EXPECT_COLOUR(white, 20, 20, Frame_);
-    EXPECT_COLOUR(white, 60, 20, NearWhite);
-    EXPECT_COLOUR(white, 20, 60, Red);
-    EXPECT_COLOUR(white, 60, 60, (Rgb{0, 0, 0}));
+    ExpectColours(white, {{20, 20, Frame_}, {60, 20, NearWhite}, {20, 60, Red}, {60, 60, Black}});
 
     // Each component is checked against its own range.
     SetKey(overlay, Rgb{200, 0, 0}, Rgb{255, 60, 60});
     const Image red = Compose(overlay, "key-red.jpg");
-    EXPECT_COLOUR(red, 20, 20, White);
-    EXPECT_COLOUR(red, 20, 60, Frame_);
-    EXPECT_COLOUR(red, 60, 60, (Rgb{0, 0, 0}));
+    ExpectColours(red, {{20, 20, White}, {20, 60, Frame_}, {60, 60, Black}});
 
-    SetKey(overlay, Rgb{0, 0, 0}, White);
+    SetKey(overlay, Black, White);
     EXPECT_EQ(CountPixels(Compose(overlay, "key-all.jpg"), [](Rgb c) { return !Near(c, Frame_, Tolerance); }),
               0);
 
@@ -247,10 +238,7 @@ TEST(Watermark, ColourKeyMakesExactlyTheKeyedPixelsTransparent) {
     overlay.polygonSides = 4;
     SetKey(overlay, White, White);
     const Image polygon = Compose(overlay, "key-polygon.jpg");
-    EXPECT_COLOUR(polygon, 25, 25, Frame_);
-    EXPECT_COLOUR(polygon, 55, 25, NearWhite);
-    EXPECT_COLOUR(polygon, 25, 55, Red);
-    EXPECT_COLOUR(polygon, 55, 55, (Rgb{0, 0, 0}));
+    ExpectColours(polygon, {{25, 25, Frame_}, {55, 25, NearWhite}, {25, 55, Red}, {55, 55, Black}});
 }
 
 TEST(Watermark, CoversTheTextWhereTheyOverlap) {
@@ -259,7 +247,7 @@ TEST(Watermark, CoversTheTextWhereTheyOverlap) {
     OverlaySettings overlay = TextSettings("MMMMMMMM", "Tahoma", 24, RGB(255, 0, 0), 0, 0);
     overlay.useWatermark = 1;
     overlay.watermarkPath = picture;
-    const Image image = ComposeAndRead(Frame(300, 100, Rgb{0, 0, 0}), overlay, TempPath("cover.jpg"));
+    const Image image = ComposeAndRead(Frame(300, 100, Black), overlay, TempPath("cover.jpg"));
     int redUnder = 0, redBeside = 0;
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 300; ++x) {
@@ -272,7 +260,7 @@ TEST(Watermark, CoversTheTextWhereTheyOverlap) {
         }
     EXPECT_EQ(redUnder, 0);
     EXPECT_GT(redBeside, 100);
-    EXPECT_COLOUR(image, 30, 20, Blue);
+    ExpectColours(image, {{30, 20, Blue}});
 }
 
 TEST(Watermark, MissingPictureLeavesTheFrameAndTheText) {
@@ -296,9 +284,9 @@ TEST(Watermark, RewrittenPictureIsUsedByTheNextImage) {
     const std::string path = TempPath("swap.png");
     WritePicture(path, 30, 30, [](int, int) { return Red; });
     const OverlaySettings overlay = WatermarkSettings(path);
-    EXPECT_COLOUR(Compose(overlay, "swap-1.jpg"), 15, 15, Red);
+    ExpectColours(Compose(overlay, "swap-1.jpg"), {{15, 15, Red}});
     WritePicture(path, 30, 30, [](int, int) { return Blue; });
-    EXPECT_COLOUR(Compose(overlay, "swap-2.jpg"), 15, 15, Blue);
+    ExpectColours(Compose(overlay, "swap-2.jpg"), {{15, 15, Blue}});
 }
 
 // A picture stays decoded between images, yet a file replaced by one of the same size is seen whether
@@ -320,13 +308,13 @@ TEST(Watermark, ReplacedOrRemovedPictureIsSeenByTheNextImage) {
     };
     const OverlaySettings overlay = WatermarkSettings(path);
     const size_t redBytes = writeAt(Red, 0);
-    EXPECT_COLOUR(Compose(overlay, "replaced-1.jpg"), 15, 15, Red);
+    ExpectColours(Compose(overlay, "replaced-1.jpg"), {{15, 15, Red}});
     ASSERT_EQ(writeAt(Blue, 1), redBytes);
-    EXPECT_COLOUR(Compose(overlay, "replaced-2.jpg"), 15, 15, Blue);
+    ExpectColours(Compose(overlay, "replaced-2.jpg"), {{15, 15, Blue}});
     ASSERT_EQ(writeAt(Green, -24), redBytes);
-    EXPECT_COLOUR(Compose(overlay, "replaced-3.jpg"), 15, 15, Green);
+    ExpectColours(Compose(overlay, "replaced-3.jpg"), {{15, 15, Green}});
     ASSERT_TRUE(::DeleteFileA(path.c_str()));
-    EXPECT_COLOUR(Compose(overlay, "replaced-4.jpg"), 15, 15, Frame_);
+    ExpectColours(Compose(overlay, "replaced-4.jpg"), {{15, 15, Frame_}});
 }
 
 // Threads composing at once, more pictures than are kept decoded, each with text as well.
@@ -372,7 +360,7 @@ TEST(Watermark, LongAndNonAsciiPathsAreUsedWhole) {
     ASSERT_EQ(path.size(), 258u);
     WritePicture(path, 30, 30, [](int, int) { return Blue; });
     ASSERT_TRUE(FileExists(path));
-    EXPECT_COLOUR(Compose(WatermarkSettings(path), "wm-long.jpg"), 15, 15, Blue);
+    ExpectColours(Compose(WatermarkSettings(path), "wm-long.jpg"), {{15, 15, Blue}});
 
     char euro[8] = {};
     BOOL defaulted = FALSE;
@@ -381,7 +369,7 @@ TEST(Watermark, LongAndNonAsciiPathsAreUsedWhole) {
         GTEST_SKIP() << "the ANSI code page " << ::GetACP() << " has no euro sign";
     const std::string euroPath = TempPath("mark " + std::string(euro, length) + ".png");
     WritePicture(euroPath, 30, 30, [](int, int) { return Green; });
-    EXPECT_COLOUR(Compose(WatermarkSettings(euroPath), "wm-euro.jpg"), 15, 15, Green);
+    ExpectColours(Compose(WatermarkSettings(euroPath), "wm-euro.jpg"), {{15, 15, Green}});
 }
 
 } // namespace

@@ -62,7 +62,7 @@ MainWindow::MainWindow(bool keepTimer) {
 MainWindow::~MainWindow() {
     if (!dialog_.OpenSessions().empty())
         Exit();
-    PumpMessages(50);
+    PumpMessages(50); // what the closing left queued is handled; no state tells when that is done
 }
 
 void MainWindow::Tick() {
@@ -93,7 +93,7 @@ LiveView* MainWindow::Open(const std::string& name, bool expectErrorBox) {
 void MainWindow::Exit() {
     ::SendMessageA(hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(hwnd(), IDOK)));
-    PumpMessages(20);
+    PumpMessages(20); // as in the destructor: the sessions themselves close within the command
 }
 
 void SetEdit(CamActionDialog* action, int id, const std::string& text) {
@@ -152,12 +152,6 @@ bool WriteSolidJpeg(const std::string& path, int width, int height, COLORREF col
                                                                 nullptr) == Gdiplus::Ok;
     Gdiplus::DllExports::GdipDisposeImage(bitmap);
     return saved;
-}
-
-bool Near(COLORREF a, COLORREF b, int tolerance) {
-    return std::abs(GetRValue(a) - GetRValue(b)) <= tolerance &&
-           std::abs(GetGValue(a) - GetGValue(b)) <= tolerance &&
-           std::abs(GetBValue(a) - GetBValue(b)) <= tolerance;
 }
 
 COLORREF ClientPixel(HWND window, int x, int y) {

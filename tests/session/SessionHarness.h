@@ -3,6 +3,7 @@
 // list run modelessly on the test thread, and readers for files and the screen.
 
 #include "CameraKeys.h"
+#include "Colours.h"
 #include "ProcessResources.h"
 #include "TempFiles.h"
 #include "TestCameras.h"
@@ -75,8 +76,6 @@ bool IsJpeg(const std::string& path);
 bool ImagePixel(const std::string& path, int x, int y, COLORREF& colour);
 // Writes a JPEG of one flat colour.
 bool WriteSolidJpeg(const std::string& path, int width, int height, COLORREF colour);
-// Whether two colours are within `tolerance` in every channel.
-bool Near(COLORREF a, COLORREF b, int tolerance);
 // A pixel of a window's client area as shown on the screen.
 COLORREF ClientPixel(HWND window, int x, int y);
 

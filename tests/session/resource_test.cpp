@@ -65,11 +65,13 @@ TEST_F(ResourceTest, OpeningAndClosingACamera100TimesLeavesHandlesAndGdiObjects)
         LiveView* session = main.Open(kCamera);
         ASSERT_NE(session, nullptr);
         ASSERT_TRUE(session->Graph().running());
-        ::SendMessageA(session->GetSafeHwnd(), WM_CLOSE, 0, 0);
-        PumpMessages(5);
+        ::SendMessageA(session->GetSafeHwnd(), WM_CLOSE, 0, 0); // posts its Cancel command
+        ASSERT_TRUE(PumpUntil([&] { return !main.dialog().HasSession(session); }, 3000));
     };
     for (int i = 0; i < 10; ++i) // first-use allocations (COM classes, codecs, fonts)
         cycle();
+    // Each count is taken after a pause: what the closed sessions leave (queued messages, ending
+    // threads) goes first.
     PumpMessages(200);
     // The platform's own share per open, counted by the same DirectShow calls made directly.
     const ResourceCounts platformBefore = CurrentResources();
@@ -84,7 +86,7 @@ TEST_F(ResourceTest, OpeningAndClosingACamera100TimesLeavesHandlesAndGdiObjects)
         if (HasFatalFailure())
             return;
     }
-    PumpMessages(300);
+    PumpMessages(300); // as before the count above
     const ResourceCounts after = CurrentResources();
     Print("100 opens", before, after);
     EXPECT_TRUE(main.dialog().OpenSessions().empty());
@@ -108,16 +110,17 @@ TEST_F(ResourceTest, FourHundredAutomaticSavesLeaveHandlesGdiObjectsAndMemoryFla
     auto save = [&] {
         now += 2;
         main.Tick();
-        PumpMessages(1); // the frame-ready message of the save
+        PumpMessages(1); // the frame-ready message of the save, if it has come: saves may be missed
     };
     for (int i = 0; i < 50; ++i)
         save();
+    // Each count is taken after a pause, once the last save's frame is handled.
     PumpMessages(300);
     const ResourceCounts before = CurrentResources();
     const std::uint64_t writtenBefore = session->ImagesWritten();
     for (int i = 0; i < 400; ++i)
         save();
-    PumpMessages(300);
+    PumpMessages(300); // as before the count above
     const ResourceCounts after = CurrentResources();
     Print("400 saves", before, after);
     const std::uint64_t written = session->ImagesWritten() - writtenBefore;

@@ -117,13 +117,15 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     SetEdit(unlimitedAction, ids::SaveSeconds, "1");
     SetCheck(unlimitedAction, ids::AppendTime, true);
     SetCheck(unlimitedAction, ids::SaveAuto, true);
-    PumpMessages(3500);
     std::set<std::string> othersImages;
-    for (const auto& [name, size] : ImagesIn(shared))
-        if (std::find(earlier.begin(), earlier.end(), name) == earlier.end() &&
-            std::find(kLookAlikes.begin(), kLookAlikes.end(), name) == kLookAlikes.end())
-            othersImages.insert(name);
-    EXPECT_GE(othersImages.size(), 3u);
+    const auto collectOthersImages = [&] {
+        for (const auto& [name, size] : ImagesIn(shared))
+            if (std::find(earlier.begin(), earlier.end(), name) == earlier.end() &&
+                std::find(kLookAlikes.begin(), kLookAlikes.end(), name) == kLookAlikes.end())
+                othersImages.insert(name);
+        return othersImages.size();
+    };
+    EXPECT_TRUE(PumpUntil([&] { return collectOthersImages() >= 3; }, 10000)) << othersImages.size();
 
     // The same folder and name for the other camera are refused at the field while it saves there.
     {
@@ -142,11 +144,9 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     // Once it saves elsewhere, the folder and name are free.
     SetEdit(unlimitedAction, ids::Directory, gate.path());
     SetCheck(unlimitedAction, ids::AppendTime, true);
-    PumpMessages(1200);
-    for (const auto& [name, size] : ImagesIn(shared))
-        if (std::find(earlier.begin(), earlier.end(), name) == earlier.end() &&
-            std::find(kLookAlikes.begin(), kLookAlikes.end(), name) == kLookAlikes.end())
-            othersImages.insert(name);
+    // One image there: no request for the old place is left (a later one takes an earlier one's place).
+    EXPECT_TRUE(PumpUntil([&] { return !gate.Files().empty(); }, 5000));
+    collectOthersImages();
     {
         BoxWatcher boxes;
         SetEdit(limitedAction, ids::Directory, shared.path());
@@ -158,7 +158,7 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
         LeaveField(limitedAction, ids::KeepMegabytes);
         SetEdit(limitedAction, ids::SaveSeconds, "1");
         SetCheck(limitedAction, ids::SaveAuto, true);
-        PumpMessages(300);
+        PumpMessages(300); // time for a box, which must not come
         EXPECT_TRUE(boxes.Seen().empty());
     }
 
@@ -204,7 +204,7 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     // Renamed in CAM ACTION and opened under its new name, it goes on cleaning its older images.
     SetEdit(limitedAction, ids::CameraName, kRenamedCamera);
     limitedAction->Cancel();
-    PumpMessages(300);
+    ASSERT_TRUE(PumpUntil([&] { return !main.dialog().HasSession(limited); }, 3000));
     const std::string oldestBefore = ownImages().begin()->first;
     LiveView* renamed = main.Open(kRenamedCamera);
     ASSERT_NE(renamed, nullptr);
@@ -214,7 +214,7 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     EXPECT_LT(total(ownImages()), kLimitBytes);
     SetCheck(renamed->ActionDialog(), ids::SaveAuto, false);
     SetCheck(unlimitedAction, ids::SaveAuto, false);
-    PumpMessages(500);
+    PumpMessages(500); // the last saves asked for are handled, whatever retention does meanwhile
     for (const std::string& name : othersImages)
         EXPECT_TRUE(FileExists(shared.File(name))) << "the other camera's " << name;
     EXPECT_EQ(gate.Files().size() + othersImages.size(), unlimited->ImagesWritten())
@@ -224,7 +224,7 @@ TEST(Retention, OnlyTheCamerasOwnImagesGoAndTheyFollowItsNewName) {
     // closes); nothing for the camera without limits.
     renamed->Cancel();
     unlimited->Cancel();
-    PumpMessages(300);
+    EXPECT_TRUE(PumpUntil([&] { return main.dialog().OpenSessions().empty(); }, 3000));
     const std::string log = EventLogText().substr(logStart);
     EXPECT_GE(CountOf(log, "[" + kLimitedCamera + "]  retention deleted "), 1u) << log;
     EXPECT_LE(CountOf(log, "[" + kLimitedCamera + "]  retention deleted "), 2u) << log;

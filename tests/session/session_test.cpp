@@ -53,9 +53,8 @@ TEST_F(SessionTest, ClosingTheLiveViewClosesCamActionAndSavesItsSettings) {
     SetEdit(action, ids::SaveSeconds, "7");
     SetEdit(action, ids::FileName, "door");
 
-    ::SendMessageA(liveView, WM_CLOSE, 0, 0); // the close box
-    PumpMessages(50);
-    EXPECT_FALSE(::IsWindow(liveView));
+    ::SendMessageA(liveView, WM_CLOSE, 0, 0); // the close box: posts its Cancel command
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(liveView); }, 3000));
     EXPECT_FALSE(::IsWindow(actionWindow));
     EXPECT_TRUE(main.dialog().OpenSessions().empty());
     EXPECT_EQ(StoredText(kCamera, "OFS").value_or("<missing>"), "7");
@@ -73,8 +72,7 @@ TEST_F(SessionTest, EscapeInCamActionClosesTheLiveViewAndSaves) {
 
     PressKey(action->Item(ids::FileName), VK_ESCAPE);
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(actionWindow); }, 3000));
-    PumpMessages(50);
-    EXPECT_FALSE(::IsWindow(liveView));
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(liveView); }, 3000));
     EXPECT_TRUE(main.dialog().OpenSessions().empty());
     EXPECT_EQ(StoredText(kCamera, "FIN").value_or("<missing>"), "porch");
 }
@@ -99,10 +97,9 @@ TEST_F(SessionTest, ExitAndTheCloseBoxOfTheListCloseEveryCameraSaveAndStopTheGra
 
         if (closeBox) {
             ::SendMessageA(main.hwnd(), WM_CLOSE, 0, 0); // posts its Cancel command
-            PumpMessages(100);
         } else
             main.Exit();
-        EXPECT_TRUE(main.dialog().OpenSessions().empty());
+        EXPECT_TRUE(PumpUntil([&] { return main.dialog().OpenSessions().empty(); }, 3000));
         EXPECT_TRUE(FindWindows("Live View").empty());
         EXPECT_TRUE(FindWindows("CAM ACTION").empty());
         EXPECT_EQ(StoredText(kCamera, "OFS").value_or("<missing>"), seconds);
@@ -165,7 +162,7 @@ TEST_F(SessionTest, TwoRequestsBeforeAFrameGiveOneFileUnderTheSecondPath) {
     ASSERT_TRUE(RequestFrame(session->CameraIndex(), folder.File("first.jpg").c_str()));
     ASSERT_TRUE(RequestFrame(session->CameraIndex(), folder.File("second.jpg").c_str()));
     ASSERT_TRUE(PumpUntil([&] { return FileExists(folder.File("second.jpg")); }, 3000));
-    PumpMessages(400);
+    PumpMessages(400); // time for a second frame, which must not come
     EXPECT_EQ(folder.Files(), std::vector<std::string>{"second.jpg"});
     EXPECT_TRUE(IsJpeg(folder.File("second.jpg")));
 
@@ -174,7 +171,7 @@ TEST_F(SessionTest, TwoRequestsBeforeAFrameGiveOneFileUnderTheSecondPath) {
     session->SaveSnapshot(folder.File("third.jpg"));
     session->SaveSnapshot(folder.File("fourth.jpg"));
     ASSERT_TRUE(WaitForImages(session, before + 1));
-    PumpMessages(400);
+    PumpMessages(400); // time for a second image, which must not come
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"fourth.jpg", "second.jpg"}));
 }
 
@@ -188,14 +185,14 @@ TEST_F(SessionTest, ARequestLeftPendingByAClosedSessionIsNotServedToTheNextOnIts
     nowhere->SaveSnapshot(folder.File("old.jpg"));
     EXPECT_EQ(CameraSlotAt(slot).frameWanted.load(), 1); // never answered
     ::SendMessageA(nowhere->GetSafeHwnd(), WM_CLOSE, 0, 0);
-    PumpMessages(50);
+    ASSERT_TRUE(PumpUntil([&] { return !main.dialog().HasSession(nowhere); }, 3000));
     EXPECT_EQ(CameraSlotAt(slot).frameWanted.load(), 0);
     EXPECT_EQ(CameraSlotAt(slot).callback.targetPath[0], '\0');
 
     LiveView* next = main.Open(kCamera);
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(next->CameraIndex(), slot);
-    PumpMessages(1000);
+    PumpMessages(1000); // frames pass: the old request must not be served by any of them
     EXPECT_FALSE(FileExists(folder.File("old.jpg")));
     EXPECT_EQ(next->ImagesWritten(), 0u);
 }
@@ -210,7 +207,7 @@ TEST_F(SessionTest, ANameThatMatchesNoDeviceStaysOpenAndItsRequestsAreNeverAnswe
     EXPECT_TRUE(main.dialog().HasSession(session));
     SetEdit(session->ActionDialog(), ids::Directory, folder.path());
     PressButton(session->ActionDialog(), ids::SaveCurrentImage);
-    PumpMessages(500);
+    PumpMessages(500); // time for an answer, which must not come
     EXPECT_EQ(CameraSlotAt(session->CameraIndex()).frameWanted.load(), 1);
     EXPECT_TRUE(folder.Files().empty());
     EXPECT_EQ(session->ImagesWritten(), 0u);
@@ -233,7 +230,7 @@ TEST_F(SessionTest, APathOf260BytesOrMoreIsRefusedAndOneOf259Saved) {
 
     session->SaveSnapshot(tooLong);
     EXPECT_EQ(CameraSlotAt(session->CameraIndex()).frameWanted.load(), 0);
-    PumpMessages(400);
+    PumpMessages(400); // time for a frame, which must not be written
     EXPECT_TRUE(folder.Files().empty());
     EXPECT_EQ(session->ImagesWritten(), 0u);
 
@@ -296,7 +293,7 @@ TEST_F(SessionTest, CarelessFoldersAndNamesAreToldAndNoImageIsOverwrittenOrWritt
             EXPECT_EQ(::GetFocus(), action->Item(input.field));
         }
     }
-    PumpMessages(1000);
+    PumpMessages(1000); // time for frames, none of which may be written
     EXPECT_EQ(session->ImagesWritten(), 1u);
     EXPECT_EQ(keptText(), "kept");
     EXPECT_EQ(root.Files(), std::vector<std::string>{"shots"});
@@ -330,18 +327,19 @@ TEST_F(SessionTest, TheVideoAndTheNameFollowTheLiveViewWhenTheUserResizesIt) {
     ::GetWindowRect(liveView, &windowBefore);
     ::GetWindowRect(name, &nameBefore);
 
+    RECT hostAfter{}, videoWindow{};
+    // The video window is the renderer's, which may size it from a thread of its own.
+    const auto videoFillsHost = [&] {
+        ::GetClientRect(host, &hostAfter);
+        ::GetWindowRect(video, &videoWindow);
+        return videoWindow.right - videoWindow.left == hostAfter.right &&
+               videoWindow.bottom - videoWindow.top == hostAfter.bottom;
+    };
     ::SetWindowPos(liveView, nullptr, 0, 0, windowBefore.right - windowBefore.left + 200,
                    windowBefore.bottom - windowBefore.top + 100, SWP_NOMOVE | SWP_NOZORDER);
-    PumpMessages(100);
-    RECT hostAfter{}, videoAfter{};
-    ::GetClientRect(host, &hostAfter);
-    ::GetClientRect(video, &videoAfter);
+    EXPECT_TRUE(PumpUntil(videoFillsHost, 3000));
     EXPECT_EQ(hostAfter.right, hostBefore.right + 200);
     EXPECT_EQ(hostAfter.bottom, hostBefore.bottom + 100);
-    RECT videoWindow{};
-    ::GetWindowRect(video, &videoWindow);
-    EXPECT_EQ(videoWindow.right - videoWindow.left, hostAfter.right);
-    EXPECT_EQ(videoWindow.bottom - videoWindow.top, hostAfter.bottom);
     // The window's top-left corner stays: the name moves with the bottom edge, below the picture.
     ::GetWindowRect(name, &nameAfter);
     EXPECT_EQ(nameAfter.top, nameBefore.top + 100);
@@ -349,12 +347,8 @@ TEST_F(SessionTest, TheVideoAndTheNameFollowTheLiveViewWhenTheUserResizesIt) {
 
     ::SetWindowPos(liveView, nullptr, 0, 0, windowBefore.right - windowBefore.left - 100,
                    windowBefore.bottom - windowBefore.top - 50, SWP_NOMOVE | SWP_NOZORDER);
-    PumpMessages(100);
-    ::GetWindowRect(video, &videoWindow);
-    ::GetClientRect(host, &hostAfter);
+    EXPECT_TRUE(PumpUntil(videoFillsHost, 3000));
     EXPECT_EQ(hostAfter.right, hostBefore.right - 100);
-    EXPECT_EQ(videoWindow.right - videoWindow.left, hostAfter.right);
-    EXPECT_EQ(videoWindow.bottom - videoWindow.top, hostAfter.bottom);
     ::GetWindowRect(name, &nameAfter);
     EXPECT_EQ(nameAfter.top, nameBefore.top - 50);
 }

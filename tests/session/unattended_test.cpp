@@ -200,7 +200,7 @@ TEST_F(Unattended, AServerThatNeverAnswersEndsInALiveViewLineAndHoldsUpNoWindow)
         ASSERT_TRUE(PumpUntil([&] { return !UploadLine(a).empty(); }, 100000)) << "the upload timed out";
         const DWORD waited = ::GetTickCount() - start;
         EXPECT_GE(waited, 20000u) << "the box came after the timeout, not at once";
-        PumpMessages(1500);
+        PumpMessages(1500); // the windows are watched a while longer, after the box
         EXPECT_LT(probe.SlowestMs(), 500) << "every window answered within a fraction of a second";
         // Saves every second all along (counted as at least one in two, for a loaded machine).
         EXPECT_GE(a->ImagesWritten() - savedA, waited / 2000 - 2);
@@ -222,12 +222,11 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
     ASSERT_TRUE(PumpUntil([&] { return a->DeliveryBusy(); }, 5000));
     HWND liveView = a->GetSafeHwnd();
     const DWORD start = ::GetTickCount();
-    ::SendMessageA(liveView, WM_CLOSE, 0, 0);
-    PumpMessages(100);
+    ::SendMessageA(liveView, WM_CLOSE, 0, 0); // posts its Cancel command
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(liveView); }, 3000));
     EXPECT_LT(::GetTickCount() - start, 1000u);
-    EXPECT_FALSE(::IsWindow(liveView));
-    silent.Close(); // the orphaned upload fails now, with nobody left to tell
-    PumpMessages(1500);
+    silent.Close();     // the orphaned upload fails now, with nobody left to tell
+    PumpMessages(1500); // time for its end to come back, which must touch nothing
 
     // The box of a failed upload is open when the pair closes, then answered.
     LiveView* b = OpenSaving(main, kCameraB, folder);
@@ -239,7 +238,7 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
         HWND box = WaitForWindow("Error", 15000);
         boxSeen = box != nullptr;
         ::PostMessageA(camAction, WM_CLOSE, 0, 0);
-        ::Sleep(500);
+        WaitForWindowGone(camAction, 10000); // closed from the box's message loop (checked below)
         if (::IsWindow(box))
             Answer(box, IDOK);
     });
@@ -252,7 +251,7 @@ TEST_F(Unattended, ClosingThePairWithItsUploadRunningOrItsBoxOpenIsSafe) {
     driver.Join();
     EXPECT_TRUE(boxSeen);
     EXPECT_TRUE(main.dialog().OpenSessions().empty());
-    PumpMessages(500);
+    PumpMessages(500); // what the closing left queued is handled before the list closes
     main.Exit();
 }
 
@@ -276,8 +275,7 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     SetScheduleClock(
         [&] { return base + static_cast<std::int32_t>((::GetTickCount64() - started) / 1000) + skipped; });
     BoxWatcher boxes;
-    PumpMessages(2500);
-    ASSERT_GE(a->ImagesWritten(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return a->ImagesWritten() >= 1; }, 5000));
 
     const DWORD unplugged = ::GetTickCount();
     const auto savedB = b->ImagesWritten();
@@ -297,6 +295,7 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     ASSERT_NE(waiting, nullptr);
     EXPECT_NE(GetText(waiting).find("Waiting for the camera"), std::string::npos);
     EXPECT_EQ(GetText(a->GetSafeHwnd()), "Live View") << "the window keeps its caption";
+    // Ten seconds unplugged, in which nothing may be saved or asked for.
     PumpMessages(10000 - std::min<DWORD>(10000, ::GetTickCount() - unplugged));
     EXPECT_EQ(a->ImagesWritten(), savedWhileLost);
     EXPECT_EQ(a->SavesFailed(), 0u) << "a lost camera is not asked for images";

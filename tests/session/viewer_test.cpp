@@ -42,10 +42,9 @@ class ViewerTest : public OneCameraTest {
         PressButton(action, ids::SaveCurrentImage);
         ASSERT_TRUE(PumpUntil([&] { return session->ImagesWritten() > before; }, 5000));
     }
-    // What the viewer shows at the patch once it has painted.
-    COLORREF Shown(HWND viewer) {
-        PumpMessages(150);
-        return ClientPixel(viewer, kX, kY);
+    // Whether the viewer comes to show `colour` at the patch (it paints as its messages are handled).
+    static bool Shows(HWND viewer, COLORREF colour) {
+        return PumpUntil([&] { return Near(ClientPixel(viewer, kX, kY), colour, 40); }, 3000);
     }
     static HWND Viewer() {
         const std::vector<HWND> viewers = FindWindows("Image");
@@ -71,21 +70,21 @@ TEST_F(ViewerTest, TheFirstSaveOpensItAndEachPaintShowsTheFileOfTheLastSave) {
     ASSERT_NE(viewer, nullptr);
     ASSERT_NE(session->Viewer(), nullptr);
     EXPECT_EQ(session->Viewer()->ImagePath(), folder.File("first.jpg"));
-    EXPECT_TRUE(Near(Shown(viewer), RGB(255, 0, 0), 40)) << std::hex << Shown(viewer);
+    EXPECT_TRUE(Shows(viewer, RGB(255, 0, 0))) << std::hex << ClientPixel(viewer, kX, kY);
 
     // Each paint reads the file again.
     ASSERT_TRUE(WriteSolidJpeg(folder.File("first.jpg"), 640, 480, RGB(0, 200, 0)));
     ::InvalidateRect(viewer, nullptr, TRUE);
-    EXPECT_TRUE(Near(Shown(viewer), RGB(0, 200, 0), 40));
+    EXPECT_TRUE(Shows(viewer, RGB(0, 200, 0)));
 
     // The next save goes to the open viewer, which repaints by itself with the new file.
     Save("second");
     EXPECT_EQ(Viewer(), viewer);
     EXPECT_EQ(session->Viewer()->ImagePath(), folder.File("second.jpg"));
-    EXPECT_TRUE(Near(Shown(viewer), RGB(255, 0, 0), 40));
+    EXPECT_TRUE(Shows(viewer, RGB(255, 0, 0)));
     ASSERT_TRUE(WriteSolidJpeg(folder.File("second.jpg"), 640, 480, RGB(0, 0, 200)));
     ::InvalidateRect(viewer, nullptr, TRUE);
-    EXPECT_TRUE(Near(Shown(viewer), RGB(0, 0, 200), 40));
+    EXPECT_TRUE(Shows(viewer, RGB(0, 0, 200)));
 }
 
 TEST_F(ViewerTest, AfterCancelTheNextSaveOpensAFreshViewer) {
@@ -94,15 +93,14 @@ TEST_F(ViewerTest, AfterCancelTheNextSaveOpensAFreshViewer) {
     HWND first = Viewer();
     ASSERT_NE(first, nullptr);
     ::SendMessageA(first, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    PumpMessages(50);
-    EXPECT_FALSE(::IsWindow(first));
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(first); }, 3000));
     EXPECT_EQ(session->Viewer(), nullptr);
 
     Save("two");
     HWND fresh = Viewer();
     ASSERT_NE(fresh, nullptr);
     EXPECT_NE(fresh, first);
-    EXPECT_TRUE(Near(Shown(fresh), RGB(255, 0, 0), 40));
+    EXPECT_TRUE(Shows(fresh, RGB(255, 0, 0)));
 }
 
 TEST_F(ViewerTest, EnterClosesItLikeCancel) {
@@ -112,8 +110,7 @@ TEST_F(ViewerTest, EnterClosesItLikeCancel) {
     ASSERT_NE(viewer, nullptr);
     ::SetFocus(viewer); // the focus away from its Cancel button
     ::SendMessageA(viewer, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    PumpMessages(50);
-    EXPECT_FALSE(::IsWindow(viewer));
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(viewer); }, 3000));
     EXPECT_EQ(session->Viewer(), nullptr);
     Save("again");
     EXPECT_NE(Viewer(), nullptr);
@@ -124,9 +121,8 @@ TEST_F(ViewerTest, ClosingTheLiveViewClosesIt) {
     Save("last");
     HWND viewer = Viewer();
     ASSERT_NE(viewer, nullptr);
-    ::SendMessageA(session->GetSafeHwnd(), WM_CLOSE, 0, 0);
-    PumpMessages(50);
-    EXPECT_FALSE(::IsWindow(viewer));
+    ::SendMessageA(session->GetSafeHwnd(), WM_CLOSE, 0, 0); // posts its Cancel command
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(viewer); }, 3000));
     EXPECT_TRUE(FindWindows("Image").empty());
 }
 
@@ -137,7 +133,7 @@ TEST_F(ViewerTest, APathOutsideAsciiIsReadThroughTheCodePage) {
     HWND viewer = Viewer();
     ASSERT_NE(viewer, nullptr);
     ASSERT_TRUE(FileExists(folder.File(name + ".jpg")));
-    EXPECT_TRUE(Near(Shown(viewer), RGB(255, 0, 0), 40));
+    EXPECT_TRUE(Shows(viewer, RGB(255, 0, 0)));
 }
 
 } // namespace

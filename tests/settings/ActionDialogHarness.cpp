@@ -61,10 +61,9 @@ bool ClickAndAnswer(HWND window, int id, const std::function<void()>& answer, DW
         answer();
         done = true;
     });
-    Click(window, id);
+    SendClick(window, id); // returns with the handler, whose boxes the driver answers
     const bool finished = PumpUntil([&] { return done.load(); }, timeoutMs);
     driver.Join();
-    PumpMessages(50); // let the handler finish its refresh and publish
     return finished;
 }
 

@@ -25,7 +25,8 @@ const OverlaySettings& Published(int cameraIndex = TestCameraIndex);
 // text ("" when none came).
 std::string TypeExpectingBox(HWND window, int id, const std::string& text);
 
-// Runs `answer` on a driver thread while the test thread clicks `id` and pumps until it is done.
+// Runs `answer` on a driver thread while the test thread clicks `id` (sent: the handler's boxes run
+// inside it); true when `answer` is done within the timeout.
 bool ClickAndAnswer(HWND window, int id, const std::function<void()>& answer, DWORD timeoutMs = 15000);
 
 // Text of the camera name edit etc.

@@ -45,8 +45,7 @@ const CheckField CheckBoxes[] = {
 // A click as the user makes it: the auto check box toggles, then notifies.
 void ClickCheck(HWND window, int id) {
     ::CheckDlgButton(window, id, IsChecked(window, id) ? BST_UNCHECKED : BST_CHECKED);
-    Click(window, id);
-    PumpMessages(30);
+    SendClick(window, id);
 }
 
 } // namespace
@@ -243,9 +242,8 @@ TEST(Overlay, AChosenColourFillsTheThreeBytesOrTheTextColour) {
     ASSERT_TRUE(ClickAndAnswer(window, ids::FontColour, choose("10", "20", "30")));
     EXPECT_EQ(dialog->Settings().fontColour, RGB(10, 20, 30));
     EXPECT_EQ(Published().fontColour, RGB(10, 20, 30));
-    // The swatch beside the button shows the colour.
+    // The swatch beside the button shows the colour, painted within the redraw.
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    PumpMessages(50);
     HWND swatch = ::GetDlgItem(window, ids::ColourSwatch);
     RECT rect{};
     ::GetClientRect(swatch, &rect);

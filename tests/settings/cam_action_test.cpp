@@ -286,8 +286,7 @@ TEST(CamAction, SaveOnMotionIsRefusedWithoutItsNumbersAndStopsWhenOneIsTypedOutO
         SetItemText(window, refused.id, "7");
     }
     ::CheckDlgButton(window, ids::SaveOnMotion, BST_CHECKED);
-    Click(window, ids::SaveOnMotion);
-    PumpMessages(50);
+    SendClick(window, ids::SaveOnMotion);
     EXPECT_EQ(dialog->Settings().saveOnMotion, 1);
     EXPECT_EQ(dialog->MotionShare(), 7);
     EXPECT_EQ(dialog->PixelChange(), 7);
@@ -328,7 +327,7 @@ TEST(CamAction, EnterClosesNothingAndMakesANewLineInTheText) {
         HWND edit = ::GetDlgItem(window, id);
         ::SetFocus(edit);
         PressKey(edit, VK_RETURN);
-        PumpMessages(150);
+        PumpMessages(150); // time for whatever Enter does: nothing may close
         ASSERT_TRUE(::IsWindow(window)) << "Enter in edit " << id;
         EXPECT_TRUE(::IsWindowVisible(window));
     }
@@ -339,9 +338,9 @@ TEST(CamAction, EnterClosesNothingAndMakesANewLineInTheText) {
     ::SetFocus(text);
     ::SendMessageA(text, EM_SETSEL, 2, 2);
     PressKey(text, VK_RETURN);
-    PumpMessages(150);
+    EXPECT_TRUE(PumpUntil([&] { return Item(window, ids::Text) == "ab\r\n"; }, 3000))
+        << Item(window, ids::Text);
     ASSERT_TRUE(::IsWindow(window));
-    EXPECT_EQ(Item(window, ids::Text), "ab\r\n");
 
     ASSERT_TRUE(CloseWithEscape(window));
     EXPECT_EQ(camera.Read("UTX").Text(), "ab\r\n");
@@ -451,17 +450,14 @@ TEST(CamAction, MirrorSwitchFollowsTheDialogThatWroteItLast) {
     HWND two = OpenCamera(second.Name(), &owner, nullptr, 13)->GetSafeHwnd();
 
     ::CheckDlgButton(one, ids::MirrorToHttp, BST_CHECKED);
-    Click(one, ids::MirrorToHttp); // the posted click toggles nothing itself: the state stays checked
-    PumpMessages(50);
+    SendClick(one, ids::MirrorToHttp); // the click toggles nothing itself: the state stays checked
     EXPECT_TRUE(owner.MirrorEnabled());
-    Click(two, ids::SaveAuto); // "Save Auto" copies its own dialog's mirror check too
-    PumpMessages(50);
+    SendClick(two, ids::SaveAuto); // "Save Auto" copies its own dialog's mirror check too
     EXPECT_FALSE(owner.MirrorEnabled());
 
     // "Save Current Image" copies the switch as well, with or without a session.
     SetItemText(one, ids::Directory, "C:\\cams");
-    Click(one, ids::SaveCurrentImage);
-    PumpMessages(50);
+    SendClick(one, ids::SaveCurrentImage);
     EXPECT_TRUE(owner.MirrorEnabled());
     ASSERT_TRUE(CloseWithEscape(one));
     ASSERT_TRUE(CloseWithEscape(two));
@@ -475,8 +471,7 @@ TEST(CamAction, SaveCurrentImageWithoutACameraPublishesNothing) {
     HWND window = OpenCamera(camera.Name(), &owner)->GetSafeHwnd();
     SetItemText(window, ids::Directory, "C:\\cams");
     ::CheckDlgButton(window, ids::MirrorToHttp, BST_CHECKED);
-    Click(window, ids::SaveCurrentImage);
-    PumpMessages(50);
+    SendClick(window, ids::SaveCurrentImage);
 
     HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, "lumetramem");
     ASSERT_NE(mapping, nullptr);
@@ -490,7 +485,7 @@ TEST(CamAction, SaveCurrentImageWithoutACameraPublishesNothing) {
 
 namespace {
 CamActionDialog* tickedDialog = nullptr;
-int ticksInsideBox = 0;
+std::atomic<int> ticksInsideBox{0};
 std::atomic<bool> ticking{false};
 void CALLBACK TickLikeTheSchedule(HWND, UINT, UINT_PTR, DWORD) {
     if (!ticking)
@@ -513,7 +508,8 @@ TEST(CamAction, ATickInsideAValidationBoxStacksNoFurtherBox) {
     std::atomic<bool> answered{false};
     Driver driver([&] {
         HWND box = WaitForWindow("Lumetra");
-        ::Sleep(600); // several ticks run inside the box's message loop
+        // Several ticks run inside the box's message loop.
+        EXPECT_TRUE(PumpUntil([] { return ticksInsideBox >= 5; }, 5000));
         boxesOpen = FindWindows("Lumetra").size();
         boxText = MessageBoxText(box);
         ticking = false;

@@ -68,7 +68,7 @@ TEST(PolygonDialog, RefusesTwoAndTwentyTwoAndStaysOpen) {
         onTwentyTwo = TypeSides(box, "22", true);
         Click(box, IDOK);
         onOkWithTwentyTwo = AnswerMessageBox("Lumetra");
-        ::Sleep(100);
+        AwaitMessageLoop(box); // the OK handler has ended
         stillOpen = ::IsWindowVisible(box) != FALSE;
         onEmpty = TypeSides(box, "", true);
         TypeSides(box, "6", false);
@@ -108,8 +108,7 @@ TEST(PolygonFlow, OkSetsTheSidesCancelAndUncheckTurnPolygonModeOff) {
 
     // Unchecking opens no dialog.
     ::CheckDlgButton(window, ids::Polygon, BST_UNCHECKED);
-    Click(window, ids::Polygon);
-    PumpMessages(300);
+    SendClick(window, ids::Polygon);
     EXPECT_TRUE(FindWindows(PolygonCaption).empty());
     EXPECT_EQ(Published().polygonWatermark, 0);
     EXPECT_EQ(Published().polygonSides, 8);

@@ -88,6 +88,11 @@ bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
     return true;
 }
 
+bool AwaitMessageLoop(HWND window, DWORD timeoutMs) {
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+}
+
 std::string GetText(HWND window) {
     if (!window)
         return {};
@@ -112,6 +117,11 @@ void SetItemText(HWND dialog, int id, const std::string& text) {
 
 void Click(HWND dialog, int id) {
     ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
+void SendClick(HWND dialog, int id) {
+    ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 

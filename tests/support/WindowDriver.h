@@ -21,6 +21,9 @@ HWND WaitForDialogWithItem(const std::string& caption, int itemId, DWORD timeout
                            bool anyProcess = false);
 // Waits until the window is gone.
 bool WaitForWindowGone(HWND window, DWORD timeoutMs = 5000);
+// From another thread: returns once the window's thread takes messages again (a message sent from
+// another thread is handled only then), so a handler running there has ended; false after the timeout.
+bool AwaitMessageLoop(HWND window, DWORD timeoutMs = 5000);
 // All visible top-level windows of this process with this caption.
 std::vector<HWND> FindWindows(const std::string& caption);
 
@@ -32,6 +35,9 @@ std::string MessageBoxText(HWND box);
 void SetItemText(HWND dialog, int id, const std::string& text);
 // Clicks a button; posted, so a press that opens a modal window does not block the caller.
 void Click(HWND dialog, int id);
+// Clicks a button and returns once its handler has run (sent): for a press whose boxes another
+// thread answers, or that opens none.
+void SendClick(HWND dialog, int id);
 // Answers a message box or dialog with a command (IDOK, IDCANCEL, ...).
 void Answer(HWND dialog, int command);
 bool IsChecked(HWND dialog, int id);

@@ -77,7 +77,7 @@ TEST_F(TestCameraLifecycle, StopJoinsTheStreamingThreadAndReleaseFreesEverything
     EXPECT_LT(GetTickCount64() - stopStarted, 2000u);
     EXPECT_FALSE(ThreadExists(streamingThread));
     const long framesAtStop = collector.frames();
-    Sleep(300);
+    Sleep(300); // time for a frame, which must not come
     EXPECT_EQ(framesAtStop, collector.frames());
 
     graph.Release();
@@ -137,9 +137,9 @@ TEST_F(TestCameraLifecycle, PauseHoldsFramesBackAndRunResumesThem) {
     FILTER_STATE cameraState = State_Stopped;
     EXPECT_EQ(VFW_S_CANT_CUE, graph.camera->GetState(0, &cameraState));
     EXPECT_EQ(State_Paused, cameraState);
-    Sleep(150);
+    Sleep(150); // a frame already on its way may still land
     const long pausedAt = collector.frames();
-    Sleep(500);
+    Sleep(500); // time for frames, which must not come
     EXPECT_EQ(pausedAt, collector.frames());
 
     ASSERT_EQ(S_OK, graph.Run());
@@ -203,7 +203,7 @@ TEST_F(TestCameraLifecycle, UnplugSilencesTheCameraAndReportsDeviceLostOnceUntil
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(cameraIdentity.Get()), lost[0].first);
     EXPECT_EQ(0, lost[0].second); // removed
     const long framesAtLoss = collector.frames();
-    Sleep(500);
+    Sleep(500); // time for frames, which must not come
     EXPECT_EQ(framesAtLoss, collector.frames());
     const auto devices = ListVideoInputDevices();
     EXPECT_FALSE(IsListed(devices, L"Lifecycle Cam"));
