@@ -1,6 +1,8 @@
-// Capture layer figures: CPU share and private memory of 1, 4 and 20 running test cameras at
-// 640x480, 15 frames per second, with nothing saved; and the time from RequestFrame to the session
-// window's WM_FRAME_READY.
+// Capture layer figures: CPU share and private memory of 1, 4 and 20 running test cameras at their
+// default 640x480, 15 frames per second, with nothing saved; and the time from RequestFrame to the
+// session window's WM_FRAME_READY. Then 4 and 20 cameras with a picture size chosen (640x480,
+// 1280x720, 1920x1080, each at its highest rate, 30 frames per second), measured in the same run
+// and given as ratios to the default's figures for as many cameras.
 //
 // Run under Wine with LUMETRA_BUILD_DIR set to the build directory (for the test camera DLL).
 
@@ -13,8 +15,11 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,17 +73,62 @@ LRESULT CALLBACK SessionProcedure(HWND window, UINT message, WPARAM wParam, LPAR
     return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Counts the frames a graph delivers on their way to the slot's own callback.
+class CountingCallback : public ISampleGrabberCB {
+  public:
+    explicit CountingCallback(ISampleGrabberCB& slotCallback) : slotCallback_(slotCallback) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (IsEqualIID(iid, IID_ISampleGrabberCB) || IsEqualIID(iid, IID_IUnknown)) {
+            *object = static_cast<ISampleGrabberCB*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP SampleCB(double, IMediaSample*) override { return S_OK; }
+    STDMETHODIMP BufferCB(double sampleTime, BYTE* buffer, LONG length) override {
+        frames.fetch_add(1, std::memory_order_relaxed);
+        return slotCallback_.BufferCB(sampleTime, buffer, length);
+    }
+    std::atomic<long> frames{0};
+
+  private:
+    ISampleGrabberCB& slotCallback_;
+};
+
 struct Session {
     HWND window = nullptr;
     HWND host = nullptr;
     CaptureGraph graph;
+    std::unique_ptr<CountingCallback> counter;
     ~Session() {
         graph.TearDown();
         ::DestroyWindow(window);
     }
 };
 
-void Run(test::TestCameras& cameras, int cameraCount) {
+// The counter goes in while the graph is stopped, as the grabber's callback may not change under
+// a running stream.
+bool CountFrames(Session& session, int cameraIndex) {
+    ComPtr<IMediaControl> control;
+    if (FAILED(session.graph.graph()->QueryInterface(IID_IMediaControl,
+                                                     reinterpret_cast<void**>(control.GetAddressOf()))))
+        return false;
+    control->Stop();
+    session.counter = std::make_unique<CountingCallback>(CameraSlotAt(cameraIndex).callback);
+    return SUCCEEDED(session.graph.grabber()->SetCallback(session.counter.get(), 1)) &&
+           SUCCEEDED(control->Run());
+}
+
+struct Figures {
+    double cpuShare = 0;        // of one core
+    double graphMemory = 0;     // MB the graphs added
+    double framesPerCamera = 0; // per second, as delivered
+};
+
+std::optional<Figures> Run(test::TestCameras& cameras, int cameraCount, std::optional<PictureSize> size) {
     ResetCameraSlots();
     std::vector<std::unique_ptr<test::ScopedTestCamera>> registered;
     std::vector<std::unique_ptr<Session>> sessions;
@@ -95,19 +145,28 @@ void Run(test::TestCameras& cameras, int cameraCount) {
         const int cameraIndex = AcquireFreeSlot();
         ::SetWindowLongPtrA(session->window, GWLP_USERDATA, cameraIndex);
         BindSlotToWindow(cameraIndex, session->window);
-        if (!session->graph.Build(registered.back()->name().c_str(), cameraIndex, session->host)) {
-            std::printf("graph %d did not run\n", i + 1);
-            return;
+        session->graph.UsePictureSize(size);
+        if (!session->graph.Build(registered.back()->name().c_str(), cameraIndex, session->host) ||
+            session->graph.AppliedSize() != size || !CountFrames(*session, cameraIndex)) {
+            std::printf("graph %d did not run at the size asked for\n", i + 1);
+            return std::nullopt;
         }
         sessions.push_back(std::move(session));
     }
     Pump(2.0); // settle
 
     // Running, nothing requested.
+    long framesBefore = 0;
+    for (const auto& session : sessions)
+        framesBefore += session->counter->frames.load();
     const double wallStart = Now();
     const double cpuStart = ProcessCpuSeconds();
     Pump(8.0);
-    const double cpuShare = (ProcessCpuSeconds() - cpuStart) / (Now() - wallStart);
+    const double wall = Now() - wallStart;
+    const double cpuShare = (ProcessCpuSeconds() - cpuStart) / wall;
+    long frames = -framesBefore;
+    for (const auto& session : sessions)
+        frames += session->counter->frames.load();
     const double memory = PrivateMegabytes();
     SYSTEM_INFO system;
     ::GetSystemInfo(&system);
@@ -138,16 +197,18 @@ void Run(test::TestCameras& cameras, int cameraCount) {
     std::sort(latencies.begin(), latencies.end());
     const double median = latencies.empty() ? 0.0 : latencies[latencies.size() / 2];
     const double worst = latencies.empty() ? 0.0 : latencies.back();
-    std::printf("%2d camera(s): CPU %5.1f %% of one core (%4.1f %% of %lu cores), private memory %6.1f MB "
-                "(+%5.1f MB for the graphs); RequestFrame -> WM_FRAME_READY median %5.1f ms, worst %5.1f ms "
-                "(%zu answered, %d unanswered)\n",
-                cameraCount, cpuShare * 100.0, cpuShare * 100.0 / system.dwNumberOfProcessors,
-                system.dwNumberOfProcessors, memory, memory - memoryBefore, median, worst, latencies.size(),
-                unanswered);
+    const double framesPerCamera = frames / wall / cameraCount;
+    std::printf("%2d camera(s) at %-9s: CPU %5.1f %% of one core (%4.1f %% of %lu cores), private memory "
+                "%6.1f MB (+%6.1f MB for the graphs), %4.1f frames/s per camera; RequestFrame -> "
+                "WM_FRAME_READY median %5.1f ms, worst %5.1f ms (%zu answered, %d unanswered)\n",
+                cameraCount, size ? PictureSizeText(size).c_str() : "default", cpuShare * 100.0,
+                cpuShare * 100.0 / system.dwNumberOfProcessors, system.dwNumberOfProcessors, memory,
+                memory - memoryBefore, framesPerCamera, median, worst, latencies.size(), unanswered);
     std::fflush(stdout);
     sessions.clear();
     for (int i = 0; i < cameraCount; ++i)
         ReleaseSlot(i);
+    return Figures{cpuShare, memory - memoryBefore, framesPerCamera};
 }
 
 } // namespace
@@ -165,9 +226,33 @@ int main() {
             std::printf("lumetra_testcam.dll not found: set LUMETRA_BUILD_DIR to the build directory\n");
             return 1;
         }
-        std::printf("Capture, test cameras at 640x480, 15 frames per second\n");
+        std::printf("Capture, test cameras at their default 640x480, 15 frames per second\n");
+        std::map<int, Figures> byDefault;
         for (int cameraCount : {1, 4, 20})
-            Run(cameras, cameraCount);
+            if (const auto figures = Run(cameras, cameraCount, std::nullopt))
+                byDefault[cameraCount] = *figures;
+        std::printf("\nCapture, picture size chosen, at its highest rate (30 frames per second)\n");
+        struct Ratio {
+            int cameraCount;
+            PictureSize size;
+            Figures figures;
+        };
+        std::vector<Ratio> ratios;
+        for (const PictureSize size :
+             {PictureSize{640, 480}, PictureSize{1280, 720}, PictureSize{1920, 1080}})
+            for (int cameraCount : {4, 20})
+                if (const auto figures = Run(cameras, cameraCount, size))
+                    ratios.push_back({cameraCount, size, *figures});
+        std::printf("\nAgainst the default 640x480 at 15 frames per second, as many cameras:\n");
+        for (const Ratio& ratio : ratios) {
+            const Figures& base = byDefault[ratio.cameraCount];
+            std::printf("%2d cameras at %-9s: CPU x %5.2f, graph memory x %5.2f, frames/s x %4.2f\n",
+                        ratio.cameraCount, PictureSizeText(ratio.size).c_str(),
+                        base.cpuShare > 0 ? ratio.figures.cpuShare / base.cpuShare : 0.0,
+                        base.graphMemory > 0 ? ratio.figures.graphMemory / base.graphMemory : 0.0,
+                        base.framesPerCamera > 0 ? ratio.figures.framesPerCamera / base.framesPerCamera
+                                                 : 0.0);
+        }
     }
     ::CoUninitialize();
     return 0;

@@ -4,6 +4,8 @@
 
 #include <dshow.h>
 
+#include "capture/StreamConfigCaps.h"
+
 #include <cguid.h>
 
 #include <atomic>
@@ -38,30 +40,8 @@ class ModuleObject {
     ModuleObject& operator=(const ModuleObject&) = delete;
 };
 
-// The SDK's structure for IAMStreamConfig::GetStreamCaps; MinGW's headers lack it.
-struct VIDEO_STREAM_CONFIG_CAPS {
-    GUID guid;
-    ULONG VideoStandard;
-    SIZE InputSize;
-    SIZE MinCroppingSize;
-    SIZE MaxCroppingSize;
-    int CropGranularityX;
-    int CropGranularityY;
-    int CropAlignX;
-    int CropAlignY;
-    SIZE MinOutputSize;
-    SIZE MaxOutputSize;
-    int OutputGranularityX;
-    int OutputGranularityY;
-    int StretchTapsX;
-    int StretchTapsY;
-    int ShrinkTapsX;
-    int ShrinkTapsY;
-    LONGLONG MinFrameInterval;
-    LONGLONG MaxFrameInterval;
-    LONG MinBitsPerSecond;
-    LONG MaxBitsPerSecond;
-};
+// GetStreamCaps fills the SDK's structure, which MinGW's headers lack.
+using lumetra::VIDEO_STREAM_CONFIG_CAPS;
 
 inline constexpr REFERENCE_TIME kUnitsPerSecond = 10'000'000;
 

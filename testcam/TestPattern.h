@@ -21,11 +21,13 @@ struct PatternArea {
     int x, y, width, height;
 };
 
-// Frame sizes offered, the first one being the default.
+// Frame sizes offered, the first one being the default. Every size shows the same parts at the same
+// places; a frame smaller than 640x480 shows those that fit (320x240: the colour bars and the still
+// scene's block).
 struct FrameSize {
     int width, height;
 };
-inline constexpr FrameSize kFrameSizes[] = {{640, 480}, {1280, 720}, {800, 600}};
+inline constexpr FrameSize kFrameSizes[] = {{640, 480}, {1280, 720}, {800, 600}, {320, 240}, {1920, 1080}};
 inline constexpr int kDefaultFramesPerSecond = 15;
 inline constexpr int kMinFramesPerSecond = 1;
 inline constexpr int kMaxFramesPerSecond = 30;

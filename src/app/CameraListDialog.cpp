@@ -185,8 +185,9 @@ void CameraListDialog::OnOpenCam() {
 
     session->AssignSlot(cameraIndex);
     actionDialog->SetCameraIndex(cameraIndex);
-    session->StartSession(name);
+    // The settings first: the graph is built at the camera's stored picture size.
     actionDialog->SetCameraName(name);
+    session->StartSession(name);
     ::ShowWindow(session->GetSafeHwnd(), SW_SHOW);
     ::ShowWindow(actionDialog->GetSafeHwnd(), SW_SHOW);
 

@@ -194,6 +194,8 @@ STDMETHODIMP FrameGrabberCallback::BufferCB(double sampleTime, BYTE* buffer, LON
     }
     std::memcpy(slot.frameBuffer, buffer, length);
     slot.frameLength = static_cast<uint32_t>(length);
+    slot.frameBufferWidth = frameWidth;
+    slot.frameBufferHeight = frameHeight;
     slot.frameState.store(FrameState::Ready, std::memory_order_release);
 
     if (HWND sessionWindow = slot.sessionWindow.load(std::memory_order_acquire))

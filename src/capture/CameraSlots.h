@@ -38,8 +38,9 @@ class FrameGrabberCallback : public ISampleGrabberCB {
     STDMETHODIMP SampleCB(double sampleTime, IMediaSample* sample) override;
     STDMETHODIMP BufferCB(double sampleTime, BYTE* buffer, LONG length) override;
 
-    // Encodes the frame with this camera's overlay and writes it to targetPath (GUI thread).
-    int ComposeAndSaveFrame(double sampleTime, BYTE* pixels, uint32_t byteCount);
+    // Encodes a frame of width x height with this camera's overlay and writes it to targetPath (GUI
+    // thread).
+    int ComposeAndSaveFrame(double sampleTime, BYTE* pixels, uint32_t byteCount, int width, int height);
 
     int frameWidth = 0;  // of the connected video format
     int frameHeight = 0; // as the format's bitmap header gives it (negative: top-down)
@@ -69,6 +70,10 @@ struct CameraSlot {
     double sampleTime = 0.0;
     int32_t frameBufferSize = 0; // bytes allocated
     uint32_t frameLength = 0;    // bytes of the last copied frame
+    // Its size, as the graph had it then: a graph rebuilt at another size meanwhile does not change
+    // how a frame already copied is read.
+    int frameBufferWidth = 0;
+    int frameBufferHeight = 0;
     BYTE* frameBuffer = nullptr;
     // GetTickCount64 of the last frame the graph delivered, requested or not (streaming thread);
     // the session compares it with the clock to notice a camera that stopped.
@@ -114,6 +119,8 @@ class FrameReadLock {
     double sampleTime() const { return slot_->sampleTime; }
     BYTE* pixels() const { return slot_->frameBuffer; }
     uint32_t byteCount() const { return slot_->frameLength; }
+    int width() const { return slot_->frameBufferWidth; }
+    int height() const { return slot_->frameBufferHeight; }
 
   private:
     CameraSlot* slot_ = nullptr;
@@ -130,7 +137,8 @@ struct FrameOutcome {
     int saveStatus = 0; // the composer's result when Composed
 };
 
-// Sees a frame's pixels (RGB24 as delivered, frameWidth x frameHeight of the slot) while it is held.
+// Sees a frame's pixels (RGB24 as delivered, of the size the graph had when it was copied) while it
+// is held.
 using FrameViewer = std::function<void(const BYTE* pixels, uint32_t byteCount, int width, int height)>;
 // Composes and saves the slot's frame when one is there, showing it to `viewer` (when set) first;
 // a frame asked for without a path is only shown.

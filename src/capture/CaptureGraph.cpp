@@ -2,11 +2,17 @@
 
 #include "capture/CameraSlots.h"
 #include "capture/DeviceBinding.h"
+#include "capture/StreamConfigCaps.h"
+#include "framework/EventLog.h"
 
 #include <cguid.h>
 #include <dvdmedia.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace lumetra {
 
@@ -57,6 +63,115 @@ const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& type) {
     return nullptr;
 }
 
+// A media type the device allocated whole (GetStreamCaps), freed with what it holds.
+struct DeviceMediaTypeDeleter {
+    void operator()(AM_MEDIA_TYPE* type) const {
+        if (type->cbFormat != 0 && type->pbFormat != nullptr)
+            ::CoTaskMemFree(type->pbFormat);
+        if (type->pUnk != nullptr)
+            type->pUnk->Release();
+        ::CoTaskMemFree(type);
+    }
+};
+using DeviceMediaType = std::unique_ptr<AM_MEDIA_TYPE, DeviceMediaTypeDeleter>;
+
+// One format of a pin's IAMStreamConfig capabilities.
+struct StreamFormat {
+    DeviceMediaType type;
+    PictureSize size;
+    REFERENCE_TIME shortestFrameInterval = 0; // 100 ns units; 0 when the device names none
+};
+
+std::vector<StreamFormat> ReadStreamFormats(IAMStreamConfig& config) {
+    std::vector<StreamFormat> formats;
+    int count = 0, capsSize = 0;
+    if (FAILED(config.GetNumberOfCapabilities(&count, &capsSize)) ||
+        capsSize < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
+        return formats;
+    std::vector<BYTE> capsBytes(static_cast<size_t>(capsSize));
+    for (int index = 0; index < count; ++index) {
+        AM_MEDIA_TYPE* raw = nullptr;
+        const HRESULT hr = config.GetStreamCaps(index, &raw, capsBytes.data());
+        DeviceMediaType type(raw);
+        if (hr != S_OK || !type || type->majortype != MEDIATYPE_Video)
+            continue;
+        const BITMAPINFOHEADER* header = BitmapHeaderOf(*type);
+        if (header == nullptr || header->biWidth <= 0 || header->biHeight == 0)
+            continue;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        std::memcpy(&caps, capsBytes.data(), sizeof caps);
+        formats.push_back({std::move(type), PictureSize{header->biWidth, std::abs(header->biHeight)},
+                           std::max<REFERENCE_TIME>(caps.MinFrameInterval, 0)});
+    }
+    return formats;
+}
+
+int FramesPerSecond(REFERENCE_TIME frameInterval) {
+    return frameInterval > 0 ? static_cast<int>(std::lround(10'000'000.0 / frameInterval)) : 0;
+}
+
+// Each size once, with its fastest format's rate, smallest first.
+std::vector<OfferedPictureSize> OfferedSizesOf(const std::vector<StreamFormat>& formats) {
+    std::vector<OfferedPictureSize> offered;
+    for (const StreamFormat& format : formats) {
+        const int rate = FramesPerSecond(format.shortestFrameInterval);
+        auto same = std::find_if(offered.begin(), offered.end(),
+                                 [&](const OfferedPictureSize& known) { return known.size == format.size; });
+        if (same == offered.end())
+            offered.push_back({format.size, rate});
+        else
+            same->maxFramesPerSecond = std::max(same->maxFramesPerSecond, rate);
+    }
+    std::stable_sort(offered.begin(), offered.end(), [](const auto& a, const auto& b) {
+        return static_cast<long long>(a.size.width) * a.size.height <
+               static_cast<long long>(b.size.width) * b.size.height;
+    });
+    return offered;
+}
+
+REFERENCE_TIME* FrameIntervalOf(AM_MEDIA_TYPE& type) {
+    if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+        return &reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+    if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return &reinterpret_cast<VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame;
+    return nullptr;
+}
+
+// Sets the pin to its fastest format of `size`, at that format's highest rate (the rate the
+// drop-down names); a device that refuses the rate gets the format as it offered it.
+// S_FALSE: the pin offers no format of that size.
+HRESULT SetPinSize(IAMStreamConfig& config, const PictureSize& size) {
+    std::vector<StreamFormat> formats = ReadStreamFormats(config);
+    StreamFormat* chosen = nullptr;
+    for (StreamFormat& format : formats) {
+        if (format.size != size)
+            continue;
+        const auto faster = [](REFERENCE_TIME a, REFERENCE_TIME b) { return a > 0 && (b == 0 || a < b); };
+        if (!chosen || faster(format.shortestFrameInterval, chosen->shortestFrameInterval))
+            chosen = &format;
+    }
+    if (!chosen)
+        return S_FALSE;
+    REFERENCE_TIME* interval = FrameIntervalOf(*chosen->type);
+    const REFERENCE_TIME offeredInterval = interval ? *interval : 0;
+    if (interval && chosen->shortestFrameInterval > 0) {
+        *interval = chosen->shortestFrameInterval;
+        if (SUCCEEDED(config.SetFormat(chosen->type.get())))
+            return S_OK;
+        *interval = offeredInterval;
+    }
+    return config.SetFormat(chosen->type.get());
+}
+
+ComPtr<IAMStreamConfig> StreamConfigOf(ICaptureGraphBuilder2& builder, IBaseFilter* filter,
+                                       const GUID& category, ComPtr<IPin>& pin) {
+    ComPtr<IAMStreamConfig> config;
+    if (builder.FindPin(filter, PINDIR_OUTPUT, &category, nullptr, FALSE, 0, pin.ReleaseAndGetAddressOf()) ==
+        S_OK)
+        QueryAs(pin.Get(), IID_IAMStreamConfig, config);
+    return config;
+}
+
 } // namespace
 
 bool CaptureGraph::Fail(const char* message) {
@@ -68,8 +183,6 @@ bool CaptureGraph::Fail(const char* message) {
 
 bool CaptureGraph::Build(const char* cameraName, int cameraIndex, HWND videoHost, Failures failures) {
     TearDown();
-    failures_ = failures;
-    lastFailure_.clear();
     videoHost_ = videoHost;
     if (HWND parent = videoHost ? ::GetParent(videoHost) : nullptr) {
         RECT host{}, parentClient{};
@@ -82,7 +195,19 @@ bool CaptureGraph::Build(const char* cameraName, int cameraIndex, HWND videoHost
     // A camera is silent from now until its first frame; the session measures from here.
     if (IsValidCameraIndex(cameraIndex))
         CameraSlotAt(cameraIndex).lastFrameTick.store(::GetTickCount64(), std::memory_order_relaxed);
-    running_ = BuildSteps(cameraName, cameraIndex);
+    // With a size asked for, a failure is shown only once it is clear the size was not the cause.
+    running_ = BuildSteps(cameraName, cameraIndex, wantedSize_, wantedSize_ ? Failures::Quiet : failures);
+    if (running_ || !wantedSize_)
+        return running_;
+    if (!appliedSize_) {
+        failures_ = failures;
+        return Fail(std::string(lastFailure_).c_str());
+    }
+    // The pin took the size, but nothing downstream took its format (no decoder for it, say).
+    LogEvent(cameraName, "the camera did not start at picture size " + PictureSizeText(appliedSize_) + " (" +
+                             lastFailure_ + "); it starts at its default size");
+    TearDown();
+    running_ = BuildSteps(cameraName, cameraIndex, std::nullopt, failures);
     return running_;
 }
 
@@ -110,16 +235,23 @@ struct CaptureGraph::BuildParts {
     ComPtr<IBaseFilter> grabberFilter;
     ComPtr<ICaptureGraphBuilder2> builder;
     ComPtr<IBaseFilter> nullRenderer; // only for a device with a video-port pin
+    std::optional<PictureSize> size;  // asked of the capture pin; none: its default
 };
 
-bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex) {
+bool CaptureGraph::BuildSteps(const char* cameraName, int cameraIndex, std::optional<PictureSize> size,
+                              Failures failures) {
+    failures_ = failures;
+    lastFailure_.clear();
+    offeredSizes_.clear();
+    appliedSize_.reset();
     if (!IsValidCameraIndex(cameraIndex))
         return Fail("No camera slot for this camera");
     FrameGrabberCallback& callback = CameraSlotAt(cameraIndex).callback;
     BuildParts parts;
+    parts.size = size;
     return CreateGraph() && AddCaptureFilter(cameraName, parts) && AddGrabber(parts) && MakeBuilder(parts) &&
-           AddNullRendererForVideoPort(parts) && Connect(parts) && ReadFrameSize(callback) &&
-           InstallCallback(callback) && PlacePreview() && RunGraph();
+           ApplyPictureSize(cameraName, parts) && AddNullRendererForVideoPort(parts) && Connect(parts) &&
+           ReadFrameSize(cameraName, callback) && InstallCallback(callback) && PlacePreview() && RunGraph();
 }
 
 bool CaptureGraph::CreateGraph() {
@@ -169,6 +301,40 @@ bool CaptureGraph::MakeBuilder(BuildParts& parts) {
     return true;
 }
 
+// Before anything connects: the capture pin's sizes, and the wanted one set on it. A device with a
+// preview pin of its own previews through that pin, which the grabber then sits on: it is asked for
+// the same size.
+bool CaptureGraph::ApplyPictureSize(const char* cameraName, const BuildParts& parts) {
+    ComPtr<IPin> capturePin;
+    const ComPtr<IAMStreamConfig> capture =
+        StreamConfigOf(*parts.builder.Get(), parts.captureFilter.Get(), PIN_CATEGORY_CAPTURE, capturePin);
+    if (capture)
+        offeredSizes_ = OfferedSizesOf(ReadStreamFormats(*capture.Get()));
+    if (!parts.size)
+        return true;
+    const std::string wanted = PictureSizeText(parts.size);
+    const HRESULT hr = capture ? SetPinSize(*capture.Get(), *parts.size) : S_FALSE;
+    if (hr == S_FALSE) {
+        LogEvent(cameraName,
+                 "picture size " + wanted + " is not offered by the camera; it runs at its default size");
+        return true;
+    }
+    if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+        LogEvent(cameraName, "the camera refused picture size " + wanted + " (" + code +
+                                 "); it runs at its default size");
+        return true;
+    }
+    appliedSize_ = parts.size;
+    ComPtr<IPin> previewPin;
+    const ComPtr<IAMStreamConfig> preview =
+        StreamConfigOf(*parts.builder.Get(), parts.captureFilter.Get(), PIN_CATEGORY_PREVIEW, previewPin);
+    if (preview && previewPin.Get() != capturePin.Get())
+        SetPinSize(*preview.Get(), *parts.size);
+    return true;
+}
+
 // A device with a video-port pin previews through it; the grabber's branch then ends in a NULL
 // renderer. Any other device's branch ends in the builder's video renderer, the preview window.
 bool CaptureGraph::AddNullRendererForVideoPort(BuildParts& parts) {
@@ -204,7 +370,7 @@ bool CaptureGraph::Connect(const BuildParts& parts) {
 }
 
 // The frame size, before the callback can see a frame.
-bool CaptureGraph::ReadFrameSize(FrameGrabberCallback& callback) {
+bool CaptureGraph::ReadFrameSize(const char* cameraName, FrameGrabberCallback& callback) {
     ScopedMediaType connectedType;
     const BITMAPINFOHEADER* header = nullptr;
     if (SUCCEEDED(grabber_->GetConnectedMediaType(connectedType.get())))
@@ -213,6 +379,13 @@ bool CaptureGraph::ReadFrameSize(FrameGrabberCallback& callback) {
         return Fail("Could not read the connected media type");
     callback.frameWidth = header->biWidth;
     callback.frameHeight = header->biHeight;
+    // A preview pin that would not take the size gives the grabber its own.
+    const PictureSize delivered{header->biWidth, std::abs(header->biHeight)};
+    if (appliedSize_ && delivered != *appliedSize_) {
+        LogEvent(cameraName, "the camera delivers " + PictureSizeText(delivered) + ", not picture size " +
+                                 PictureSizeText(appliedSize_));
+        appliedSize_.reset();
+    }
     return true;
 }
 

@@ -6,9 +6,9 @@
 
 namespace lumetra {
 
-int FrameGrabberCallback::ComposeAndSaveFrame(double sampleTime, BYTE* pixels, uint32_t byteCount) {
-    return lumetra::ComposeAndSaveFrame(sampleTime, pixels, byteCount, frameWidth, frameHeight, targetPath,
-                                        overlay);
+int FrameGrabberCallback::ComposeAndSaveFrame(double sampleTime, BYTE* pixels, uint32_t byteCount, int width,
+                                              int height) {
+    return lumetra::ComposeAndSaveFrame(sampleTime, pixels, byteCount, width, height, targetPath, overlay);
 }
 
 FrameOutcome HandleFrameReady(int cameraIndex, const FrameViewer& viewer) {
@@ -17,11 +17,12 @@ FrameOutcome HandleFrameReady(int cameraIndex, const FrameViewer& viewer) {
         return {FrameHandled::NoFrame};
     FrameGrabberCallback& callback = CameraSlotAt(cameraIndex).callback;
     if (viewer)
-        viewer(frame.pixels(), frame.byteCount(), callback.frameWidth, callback.frameHeight);
+        viewer(frame.pixels(), frame.byteCount(), frame.width(), frame.height());
     if (callback.targetPath[0] == '\0')
         return {FrameHandled::OnlyViewed};
     return {FrameHandled::Composed,
-            callback.ComposeAndSaveFrame(frame.sampleTime(), frame.pixels(), frame.byteCount())};
+            callback.ComposeAndSaveFrame(frame.sampleTime(), frame.pixels(), frame.byteCount(), frame.width(),
+                                         frame.height())};
 }
 
 } // namespace lumetra

@@ -95,10 +95,13 @@ void LiveView::StartSession(const std::string& name) {
                                                   [this] { return ImagesInUse(); });
     if (IsValidCameraIndex(cameraIndex_)) {
         BindSlotToWindow(cameraIndex_, GetSafeHwnd());
+        if (actionDialog_)
+            graph_.UsePictureSize(actionDialog_->PictureSizeWanted());
         if (graph_.Build(cameraName_.c_str(), cameraIndex_, videoHost_))
             LogEvent(cameraName_, "camera opened");
         else
             LogEvent(cameraName_, "camera opened without a picture: " + graph_.LastFailure());
+        ShowPictureSizes();
     }
     if (videoHost_)
         ::SetWindowLongPtrA(videoHost_, GWL_STYLE,
@@ -352,6 +355,27 @@ void LiveView::MailLastSavedImage() {
     }
     delivery_.Mail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()},
                    MailServer(), std::nullopt);
+}
+
+void LiveView::ChangePictureSize(std::optional<PictureSize> size) {
+    graph_.UsePictureSize(size);
+    // A lost camera is built at the new size when it is back; one that never started has nothing to
+    // change, and one already at that size is left running.
+    if (!graph_.running() || graph_.AppliedSize() == size)
+        return;
+    KeepAlive keepAlive(*this); // the build's error box may close the session
+    // An unread frame keeps the size it was taken at; a requested one comes from the new graph.
+    if (graph_.Build(cameraName_.c_str(), cameraIndex_, videoHost_))
+        LogEvent(cameraName_, "camera started again at picture size " +
+                                  (graph_.AppliedSize() ? PictureSizeText(graph_.AppliedSize()) : "default"));
+    else
+        LogEvent(cameraName_, "camera started again without a picture: " + graph_.LastFailure());
+    ShowPictureSizes();
+}
+
+void LiveView::ShowPictureSizes() {
+    if (actionDialog_)
+        actionDialog_->ShowPictureSizes(graph_.OfferedSizes(), graph_.AppliedSize());
 }
 
 void LiveView::ShowWaiting(bool waiting) {

@@ -67,6 +67,8 @@ class LiveView : public Dialog, public ActionSession {
     void UploadByFtp(const UploadRequest& request) override;
     // The user's mail of the action dialog's last image to its addresses, on a thread of its own.
     void MailLastSavedImage() override;
+    // The camera starts again at the chosen size in this window; a lost camera comes back at it.
+    void ChangePictureSize(std::optional<PictureSize> size) override;
     // An upload or a mail of this session runs, or an upload's box is open.
     bool DeliveryBusy() const { return delivery_.Busy(); }
     // The camera stopped delivering and the session waits for it to be listed again.
@@ -159,6 +161,8 @@ class LiveView : public Dialog, public ActionSession {
     // The images retention must never delete: the last written, sent, published and shown.
     std::vector<std::string> ImagesInUse() const;
     void ShowWaiting(bool waiting);
+    // CAM ACTION's drop-down: what the camera's graph offered and runs at.
+    void ShowPictureSizes();
     // The Live View's line under the name: why the last automatic save failed (empty: clears it).
     void ShowSaveStatus(const std::string& reason);
     // The name or one of the lines under it; unchanged text is not set again (no flicker each tick).
@@ -201,7 +205,10 @@ class LiveView : public Dialog, public ActionSession {
                                pendingImage_.reset();
                                ShowWaiting(true);
                            },
-                           [this] { ShowWaiting(false); }};
+                           [this] {
+                               ShowWaiting(false);
+                               ShowPictureSizes();
+                           }};
     HWND waitingLabel_ = nullptr;
     UniqueIcon icon_;
     MotionWatcher motion_;

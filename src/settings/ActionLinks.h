@@ -3,9 +3,11 @@
 // ActionSession and hands itself over when the pair is made, and the program-wide switch of the
 // HTTP mirror, held by the camera list.
 
+#include "capture/PictureSize.h"
 #include "delivery/Delivery.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace lumetra {
@@ -26,6 +28,9 @@ class ActionSession {
     // thread of its own.
     virtual void UploadByFtp(const UploadRequest& request) = 0;
     virtual void MailLastSavedImage() = 0;
+    // The user chose the camera's picture size (none: its default): a running camera starts again
+    // at that size in the same window.
+    virtual void ChangePictureSize(std::optional<PictureSize> size) = 0;
     // The action dialog is going: the session forgets it and closes with it.
     virtual void ActionDialogClosed() = 0;
 

@@ -176,6 +176,12 @@ CamActionDialog::CamActionDialog(MirrorSwitch* mirror, SecondsClock clock)
         {ids::MailServer, BN_CLICKED, [this] { OnMailServer(); }},
         {ids::TroubleMail, BN_CLICKED,
          [this] { TakeValuesAndCheck(ids::TroubleMail, settings_.troubleMail); }},
+        {ids::PictureSize, CBN_SELCHANGE,
+         [this] {
+             if (!::SendMessageA(Item(ids::PictureSize), CB_GETDROPPEDSTATE, 0, 0))
+                 OnPictureSizeChosen();
+         }},
+        {ids::PictureSize, CBN_CLOSEUP, [this] { OnPictureSizeChosen(); }},
         {ids::MotionShare, EN_CHANGE,
          [this] {
              OnMotionNumberTyped(ids::MotionShare, settings_.motionShare, MinMotionShare, MaxMotionShare);
@@ -266,6 +272,8 @@ void CamActionDialog::DoDataExchange(DataExchange& exchange) {
     exchange.IntRange(ids::MotionShare, s.motionShare, MinMotionShare, MaxMotionShare);
     exchange.IntRange(ids::PixelChange, s.pixelChange, MinPixelChange, MaxPixelChange);
     exchange.IntRange(ids::MotionGap, s.motionGapSeconds, MinMotionGap, MaxMotionGap);
+    // The picture size is no row: the drop-down shows the size the camera runs at, which may not be
+    // the stored one, and a choice counts when it is made (OnPictureSizeChosen).
     // The limits delete images: they count once their field is left or the window closes, never
     // while half typed ("1" on the way to "100") when the schedule takes the other values.
     if (!exchange.Saving() || takingKeepLimits_) {
@@ -301,6 +309,7 @@ std::string CamActionDialog::FieldName(int id) const {
 
 BOOL CamActionDialog::OnInitDialog() {
     Dialog::OnInitDialog();
+    ShowPictureSizes({}, std::nullopt);
     return TRUE;
 }
 
@@ -707,6 +716,39 @@ void CamActionDialog::ShowMotionLevel(std::optional<double> changedShare) {
     motionLevel_ = changedShare;
     ::SetWindowTextA(bar, text.c_str());
     ::InvalidateRect(bar, nullptr, FALSE);
+}
+
+void CamActionDialog::ShowPictureSizes(std::vector<OfferedPictureSize> offered,
+                                       std::optional<PictureSize> running) {
+    HWND list = GetSafeHwnd() ? Item(ids::PictureSize) : nullptr;
+    if (!list)
+        return;
+    offeredSizes_ = std::move(offered);
+    ::SendMessageA(list, CB_RESETCONTENT, 0, 0);
+    ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Camera default"));
+    WPARAM shown = 0;
+    for (const OfferedPictureSize& size : offeredSizes_) {
+        const LRESULT index =
+            ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(OfferedSizeLabel(size).c_str()));
+        if (running && size.size == *running)
+            shown = static_cast<WPARAM>(index);
+    }
+    ::SendMessageA(list, CB_SETCURSEL, shown, 0);
+    shownPictureSize_ = static_cast<LRESULT>(shown);
+}
+
+void CamActionDialog::OnPictureSizeChosen() {
+    KeepAlive keepAlive(*this); // the camera's restart may show a box
+    const LRESULT chosen = ::SendMessageA(Item(ids::PictureSize), CB_GETCURSEL, 0, 0);
+    // A list opened and closed again leaves a stored size the camera does not offer as it is.
+    if (chosen == CB_ERR || chosen == shownPictureSize_ || static_cast<size_t>(chosen) > offeredSizes_.size())
+        return;
+    shownPictureSize_ = chosen;
+    const std::optional<PictureSize> size =
+        chosen == 0 ? std::nullopt : std::optional<PictureSize>(offeredSizes_[chosen - 1].size);
+    settings_.pictureSize = PictureSizeText(size);
+    if (session_)
+        session_->ChangePictureSize(size);
 }
 
 void CamActionDialog::OnMirrorToHttp() {

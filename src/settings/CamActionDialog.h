@@ -1,6 +1,7 @@
 #pragma once
 // The camera's action dialog "CAM ACTION" and, at the same time, the camera's settings.
 
+#include "capture/PictureSize.h"
 #include "delivery/ImagePath.h"
 #include "delivery/Retention.h"
 #include "framework/Dialog.h"
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumetra {
 
@@ -87,6 +89,11 @@ class CamActionDialog : public Dialog {
     // The limits of the camera's images as last left (a stored limit out of range counts as its
     // nearest); where they apply is where the camera last saved.
     RetentionRules Retention() const;
+    // The picture size the camera is asked for; none: its default.
+    std::optional<PictureSize> PictureSizeWanted() const { return ParsePictureSize(settings_.pictureSize); }
+    // The drop-down: "Camera default", then the sizes the camera offers, showing the one it runs at
+    // (none: its default). A stored size it does not offer stays stored for when it does.
+    void ShowPictureSizes(std::vector<OfferedPictureSize> offered, std::optional<PictureSize> running);
     const std::string& LastImagePath() const { return imagePaths_.LastImagePath(); }
     const std::string& LastImageName() const { return imagePaths_.LastImageName(); }
 
@@ -152,6 +159,8 @@ class CamActionDialog : public Dialog {
     void OnViewAfterSaving();
     void OnMirrorToHttp();
     void OnSaveOnMotion();
+    // A size counts once chosen: at once from the closed list, when it closes from the open one.
+    void OnPictureSizeChosen();
     void OnMotionNumberTyped(int id, int& value, int minimum, int maximum);
     // A retention limit counts once its field is left; an unusable one is refused there.
     void OnKeepLimitLeft(int id, int& value, int maximum);
@@ -187,6 +196,8 @@ class CamActionDialog : public Dialog {
     bool takingKeepLimits_ = false;     // the closing exchange takes the retention limits too
     bool refusingKeepLimit_ = false;
     bool closing_ = false;
+    std::vector<OfferedPictureSize> offeredSizes_; // the drop-down's entries after "Camera default"
+    LRESULT shownPictureSize_ = 0;                 // the entry the drop-down showed before a choice
 };
 
 } // namespace lumetra

@@ -65,6 +65,7 @@ constexpr int KeepMegabytes = IDC_ACTION_KEEP_MEGABYTES;
 constexpr int ActiveFtp = IDC_ACTION_ACTIVE_FTP;
 constexpr int MailServer = IDC_ACTION_MAIL_SERVER;
 constexpr int TroubleMail = IDC_ACTION_TROUBLE_MAIL;
+constexpr int PictureSize = IDC_ACTION_PICTURE_SIZE;
 } // namespace cam_action_ids
 
 } // namespace lumetra

@@ -90,6 +90,7 @@ constexpr StoredSetting Table[] = {
     {"SMF", K::Text,          &S::smtpSender},
     {"SMT", K::Text,          &S::smtpTrustedCertificate},
     {"TRM", K::Flag,          &S::troubleMail},
+    {"PSZ", K::Text,          &S::pictureSize},
 };
 // clang-format on
 

@@ -55,6 +55,7 @@ struct CameraSettings : OverlaySettings {
     std::string smtpSender;             // the From address
     std::string smtpTrustedCertificate; // SHA-256 fingerprint of a server certificate the user trusts
     int troubleMail = 0;                // mail when the camera is lost or its saves fail for a while
+    std::string pictureSize;            // "1280x720"; empty: the camera's default size
 };
 
 // How a camera's mails leave: through the machine's mail program, or an SMTP server of its own.

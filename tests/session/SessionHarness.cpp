@@ -3,6 +3,7 @@
 #include "WindowDriver.h"
 #include "app/CameraApp.h"
 #include "delivery/HttpMirror.h"
+#include "framework/EventLog.h"
 #include "session/CameraSchedule.h"
 
 #include <commctrl.h>
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 namespace lumetra::test {
@@ -110,6 +113,41 @@ void SetCheck(CamActionDialog* action, int id, bool checked) {
 void PressButton(CamActionDialog* action, int id) {
     ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                    reinterpret_cast<LPARAM>(action->Item(id)));
+}
+
+bool ChooseInList(CamActionDialog* action, int id, const std::string& text) {
+    HWND list = action->Item(id);
+    const LRESULT index = ::SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                         reinterpret_cast<LPARAM>(text.c_str()));
+    if (index == CB_ERR)
+        return false;
+    ::SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(list));
+    return true;
+}
+
+std::string ShownInList(CamActionDialog* action, int id) {
+    char text[256] = {};
+    ::GetWindowTextA(action->Item(id), text, sizeof text);
+    return text;
+}
+
+std::optional<std::pair<UINT, UINT>> ImageSizeOf(const std::string& path) {
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromFile(Wide(path).c_str(), &bitmap) != Gdiplus::Ok)
+        return std::nullopt;
+    UINT width = 0, height = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(bitmap, &width);
+    Gdiplus::DllExports::GdipGetImageHeight(bitmap, &height);
+    Gdiplus::DllExports::GdipDisposeImage(bitmap);
+    return std::pair{width, height};
+}
+
+std::string EventLogText() {
+    FlushEventLog();
+    std::ifstream in(std::filesystem::path(EventLogPath()), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool IsJpeg(const std::string& path) {

@@ -15,7 +15,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumetra::test {
@@ -70,8 +72,17 @@ class OneCameraTest : public ::testing::Test {
 void SetEdit(CamActionDialog* action, int id, const std::string& text);
 void SetCheck(CamActionDialog* action, int id, bool checked);
 void PressButton(CamActionDialog* action, int id);
+// Picks the entry of that text in a drop-down list as a user does (closed list, arrow keys);
+// false when the list holds no such entry.
+bool ChooseInList(CamActionDialog* action, int id, const std::string& text);
+// The entry a drop-down list shows.
+std::string ShownInList(CamActionDialog* action, int id);
 
 bool IsJpeg(const std::string& path);
+// Width and height of an image file (GDI+); none when it cannot be read.
+std::optional<std::pair<UINT, UINT>> ImageSizeOf(const std::string& path);
+// The event log as written so far.
+std::string EventLogText();
 // Colour of one pixel of an image file (GDI+); false when it cannot be read.
 bool ImagePixel(const std::string& path, int x, int y, COLORREF& colour);
 // Writes a JPEG of one flat colour.

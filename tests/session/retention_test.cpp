@@ -54,12 +54,6 @@ std::map<std::string, std::uintmax_t> ImagesIn(const TempFolder& folder) {
     return images;
 }
 
-std::string EventLogText() {
-    FlushEventLog();
-    std::ifstream in(fs::path(EventLogPath()), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void LeaveField(CamActionDialog* action, int id) {
     ::SendMessageA(action->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(id, EN_KILLFOCUS),
                    reinterpret_cast<LPARAM>(action->Item(id)));

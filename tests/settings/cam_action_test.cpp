@@ -98,7 +98,7 @@ TEST(CamAction, AFirstOpenCreatesTheEmptyKeyAndShowsTheDefaults) {
     EXPECT_EQ(dialog->Settings().mailMethod, MailThroughMailProgram); // passive FTP, no trouble mail: Checks
 
     ASSERT_TRUE(CloseWithEscape(window));
-    EXPECT_EQ(camera.ValueCount(), 54);
+    EXPECT_EQ(camera.ValueCount(), 55);
     EXPECT_EQ(camera.Read("FTO").Text(), "30");
     EXPECT_EQ(camera.Read("PLS").Dword(), 5u);
 }

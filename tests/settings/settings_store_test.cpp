@@ -115,7 +115,7 @@ TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
         "CAM", "AUS", "ATI", "OFS", "FIL", "FIN", "AVI", "AFT", "FTP", "FTO", "FTU", "FTD", "UWM", "UTT",
         "WTP", "LOR", "LOG", "LOB", "HIR", "HIG", "HIB", "UTX", "TXX", "TXY", "WXX", "WYY", "WID", "WHI",
         "PLS", "UPO", "UVT", "WTW", "WTH", "WTX", "LFN", "FCO", "EML", "ETL", "MOT", "MSE", "MTH", "MGP",
-        "RTD", "RTS", "FTA", "MLM", "SMS", "SMP", "SMC", "SMU", "SMW", "SMF", "SMT", "TRM"};
+        "RTD", "RTS", "FTA", "MLM", "SMS", "SMP", "SMC", "SMU", "SMW", "SMF", "SMT", "TRM", "PSZ"};
     ASSERT_EQ(std::size(expected), StoredSettings().size());
     for (const char* name : expected) {
         const StoredSetting* row = FindStoredSetting(name);
@@ -130,7 +130,7 @@ TEST(StoredSettings, RecognisesTheStoredNamesExactly) {
 TEST(SaveSettings, WritesTheSettingsInOrderThenTheNewerValuesAfterThem) {
     const std::vector<StoredValue> values = SettingsToValues(ChangedSettings("order"));
     const char* const after[] = {"FCO", "MOT", "MSE", "MTH", "MGP", "RTD", "RTS", "FTA", "MLM",
-                                 "SMS", "SMP", "SMC", "SMU", "SMW", "SMF", "SMT", "TRM"};
+                                 "SMS", "SMP", "SMC", "SMU", "SMW", "SMF", "SMT", "TRM", "PSZ"};
     ASSERT_EQ(values.size(), std::size(SavedOrder) + std::size(after));
     for (size_t i = 0; i < std::size(SavedOrder); ++i)
         EXPECT_EQ(values[i].name, SavedOrder[i]) << "position " << i;
@@ -143,7 +143,7 @@ TEST(SaveSettings, ValuesReadBackWithTheirTypesAndSizes) {
     const CameraSettings settings = ChangedSettings(camera.Name());
     ASSERT_TRUE(SaveSettingsToRegistry(settings));
 
-    EXPECT_EQ(camera.ValueCount(), 54);
+    EXPECT_EQ(camera.ValueCount(), 55);
     for (const char* name : SavedOrder) {
         const ScopedCameraKey::Value value = camera.Read(name);
         ASSERT_TRUE(value.found) << name;

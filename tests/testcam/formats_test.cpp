@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <utility>
+
 using namespace lumetra;
 using namespace lumetra::test;
 
@@ -60,13 +63,13 @@ class TestCameraFormats : public ::testing::Test {
     ComPtr<IAMStreamConfig> config;
 };
 
-TEST_F(TestCameraFormats, CapabilitiesIncludeVgaAndHdInRgb24) {
+TEST_F(TestCameraFormats, CapabilitiesIncludeTheCommonSizesInRgb24) {
     int count = 0, size = 0;
     ASSERT_TRUE(SUCCEEDED(config->GetNumberOfCapabilities(&count, &size)));
     ASSERT_GE(count, 2);
     ASSERT_EQ(static_cast<int>(sizeof(testcam::VIDEO_STREAM_CONFIG_CAPS)), size);
 
-    bool sawVga = false, sawHd = false;
+    std::set<std::pair<LONG, LONG>> sizes;
     for (int index = 0; index < count; ++index) {
         AM_MEDIA_TYPE* raw = nullptr;
         testcam::VIDEO_STREAM_CONFIG_CAPS caps{};
@@ -79,11 +82,10 @@ TEST_F(TestCameraFormats, CapabilitiesIncludeVgaAndHdInRgb24) {
         EXPECT_EQ(header.biHeight, caps.MaxOutputSize.cy);
         EXPECT_LE(caps.MinFrameInterval, 666666);
         EXPECT_GE(caps.MaxFrameInterval, 666666);
-        sawVga |= header.biWidth == 640 && header.biHeight == 480;
-        sawHd |= header.biWidth == 1280 && header.biHeight == 720;
+        sizes.insert({header.biWidth, header.biHeight});
     }
-    EXPECT_TRUE(sawVga);
-    EXPECT_TRUE(sawHd);
+    for (const auto& size : {std::pair<LONG, LONG>{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}})
+        EXPECT_TRUE(sizes.count(size)) << size.first << "x" << size.second;
 
     AM_MEDIA_TYPE* beyond = nullptr;
     testcam::VIDEO_STREAM_CONFIG_CAPS caps{};
