@@ -1,13 +1,18 @@
 // lumetra-web as a user meets it: the program started on a loopback port, Lumetra's block written
 // through Lumetra's own HttpMirror, and every answer read over HTTP.
+#include "CameraKeys.h"
 #include "FtpServer.h"
+#include "StartProcess.h"
+#include "TempFiles.h"
 #include "WebClient.h"
 #include "WebService.h"
 #include "delivery/HttpMirror.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -27,12 +32,14 @@ std::string JpegLike(unsigned seed, std::size_t size = 20000) {
 class WebService : public ::testing::Test {
   protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "lumetra-web-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        // Under /tmp, so that a test can make Linux links into it.
+        hostFolder = std::string("/tmp/lumetra-web-") +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                     std::to_string(::GetCurrentProcessId());
+        folder = ToWindowsPath(hostFolder);
         RemoveTree(folder);
         ::CreateDirectoryA(folder.c_str(), nullptr);
+        ASSERT_TRUE(camera.WriteText("FIL", folder)); // the camera that saves there
         port = FreeLoopbackPort();
     }
     void TearDown() override {
@@ -78,7 +85,8 @@ class WebService : public ::testing::Test {
         return answer;
     }
 
-    std::string folder;
+    std::string hostFolder, folder;
+    ScopedCameraKey camera{"web"};
     unsigned short port = 0;
     WebServiceProcess service;
     lumetra::HttpMirror mirror;
@@ -172,6 +180,45 @@ TEST_F(WebService, AnswersEveryUnusablePublicationWithAPlainSentenceAndNoBytes) 
         EXPECT_NE(page.body.find(bad.sentence.substr(bad.sentence.find_last_of('"') + 1)), std::string::npos)
             << "the page does not say why for " << bad.path;
     }
+}
+
+TEST_F(WebService, ServesOnlyFilesThatReallyLieInACameraFolder) {
+    StartService();
+    const std::string image = JpegLike(5);
+    const std::string outside = "C:\\windows\\outside.jpg";
+    std::ofstream(outside, std::ios::binary) << image;
+    char alias[MAX_PATH] = {}; // a JPEG of another name whose 8.3 alias ends in .JPG
+    ASSERT_GT(::GetShortPathNameA(Save("secret.jpgx", image).c_str(), alias, MAX_PATH), 0u);
+    ASSERT_EQ(std::string(alias).substr(std::strlen(alias) - 4), ".JPG") << alias;
+    // A link to a JPEG elsewhere, made on the Linux side: Wine's CreateSymbolicLink makes nothing, and
+    // its DeleteFile on a link deletes the file it leads to.
+    const std::string elsewhere = hostFolder + "-elsewhere", link = folder + "\\door.jpg";
+    const auto onLinux = [](const std::string& command, const std::function<bool()>& done) {
+        ChildProcess shell;
+        shell.Start("Z:\\bin\\sh -c \"" + command + "\"");
+        shell.Detach();
+        for (int i = 0; i < 100 && !done(); ++i)
+            ::Sleep(50);
+        return done();
+    };
+    ::CreateDirectoryA(ToWindowsPath(elsewhere).c_str(), nullptr);
+    std::ofstream(ToWindowsPath(elsewhere + "/door.jpg"), std::ios::binary) << image;
+    ASSERT_TRUE(onLinux("ln -s " + elsewhere + "/door.jpg " + hostFolder, [&] { return FileExists(link); }));
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {outside, "it is not in a folder a camera saves into"},
+        {alias, "its real name is secret.jpgx"},
+        {link, "it leads through a link"},
+    };
+    for (const auto& [path, sentence] : cases) {
+        Publish(path);
+        const HttpAnswer answer = LatestOnceItIs(403, path);
+        EXPECT_EQ(answer.status, 403) << path << ": " << answer.body;
+        EXPECT_NE(answer.body.find(sentence), std::string::npos) << path << ": " << answer.body;
+    }
+    ::DeleteFileA(outside.c_str());
+    EXPECT_TRUE(onLinux("rm -r " + hostFolder + "/door.jpg " + elsewhere,
+                        [&] { return !FileExists(ToWindowsPath(elsewhere)); }));
 }
 
 TEST_F(WebService, AnswersBadRequestsWhileServingEveryoneElse) {
