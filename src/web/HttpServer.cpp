@@ -74,6 +74,23 @@ class DeadlineReader {
     Clock::time_point deadline_;
 };
 
+// A request whose end two readers could place differently (a proxy in front of this service, and
+// the service) would let a second request hide in its body; such a request ends the connection.
+const char* FramingProblem(const Request& request) {
+    if (request.count(http::field::host) > 1)
+        return "The request names its Host more than once.";
+    int codings = 0;
+    std::string_view coding;
+    for (const auto& field : request)
+        if (field.name() == http::field::transfer_encoding) {
+            ++codings;
+            coding = field.value();
+        }
+    if (codings > 1 || (codings == 1 && (request.version() < 11 || !beast::iequals(coding, "chunked"))))
+        return "The request's Transfer-Encoding is not chunked alone, so where the request ends is unclear.";
+    return nullptr;
+}
+
 class Connection {
   public:
     Connection(std::shared_ptr<Shared> shared, tcp::socket socket)
@@ -147,7 +164,16 @@ void Connection::Run() {
         http::request_parser<http::empty_body> parser;
         parser.header_limit(kHeaderLimit);
         DeadlineReader reader(socket_, Clock::now() + idle);
-        http::read(reader, buffer_, parser, error);
+        http::read_header(reader, buffer_, parser, error);
+        if (!error) {
+            if (const char* problem = FramingProblem(parser.get())) {
+                version_ = 11;
+                head_ = false;
+                SendText(http::status::bad_request, problem, false);
+                break;
+            }
+            http::read(reader, buffer_, parser, error);
+        }
         if (error) {
             version_ = 11;
             head_ = false;
@@ -159,9 +185,9 @@ void Connection::Run() {
                                  " seconds.",
                              false);
             } else if (error == http::error::header_limit) {
-                const std::string_view received(static_cast<const char*>(buffer_.data().data()),
-                                                buffer_.size());
-                if (received.find("\r\n") == std::string_view::npos)
+                // The parser takes the request line as soon as it is whole: without it, the address
+                // is what is too long.
+                if (parser.get().target().empty())
                     SendText(http::status::uri_too_long, "The requested address is too long.", false);
                 else
                     SendText(http::status::request_header_fields_too_large,

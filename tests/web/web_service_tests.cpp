@@ -271,6 +271,34 @@ TEST_F(WebService, AnswersBadRequestsWhileServingEveryoneElse) {
     EXPECT_EQ(Get("/latest.jpg").status, 200);
 }
 
+TEST_F(WebService, AnswersARequestWhoseEndIsUnclearOnceAndCloses) {
+    StartService();
+    const std::string get = "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    std::string thousandLines;
+    for (int i = 0; i < 1000; ++i)
+        thousandLines += "X-" + std::to_string(i) + ": v\r\n";
+    const std::vector<std::pair<std::string, int>> cases = {
+        // A second request hidden in the body of the first, behind a coding that is not chunked.
+        {"POST /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: xchunked\r\n\r\n"
+         "GET /smuggled HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+         400},
+        {get + "Transfer-Encoding: chunked, identity\r\n\r\n0\r\n\r\n", 400},
+        {get + "Host: cams.example.com\r\n\r\n", 400},
+        {get + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        {get + "Content-Length: 0\r\nContent-Length: 5\r\n\r\nhello", 400},
+        {get + "X-Long: " + std::string(12 * 1024, 'a') + "\r\n\r\n", 431},
+        {get + thousandLines + "\r\n", 431},
+    };
+    for (const auto& [request, status] : cases) {
+        WebConnection connection;
+        ASSERT_TRUE(connection.Connect(port) && connection.Send(request));
+        const std::optional<std::string> received = connection.ReadUntilClosed(5000);
+        ASSERT_TRUE(received) << "still open after " << request.substr(0, 120);
+        EXPECT_EQ(received->rfind("HTTP/1.1 " + std::to_string(status) + " ", 0), 0u) << *received;
+        EXPECT_EQ(CountOf(*received, "HTTP/1.1 "), 1u) << *received;
+    }
+}
+
 TEST_F(WebService, StreamSendsEachNewImageOnce) {
     StartService();
     std::vector<std::string> images;
