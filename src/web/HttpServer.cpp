@@ -1,5 +1,6 @@
 #include "web/HttpServer.h"
 
+#include "web/ConnectionTable.h"
 #include "web/PublishedFile.h"
 #include "web/WebPages.h"
 
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <charconv>
 #include <thread>
+#include <utility>
 
 namespace lumetra::web {
 namespace {
@@ -27,6 +29,8 @@ using namespace std::chrono_literals;
 using Request = http::request<http::empty_body>;
 
 constexpr int kMaxConnections = 100;
+// With a password, those that have not given it fill at most this many places.
+constexpr int kMaxUnauthenticated = 30;
 constexpr std::size_t kHeaderLimit = 8 * 1024;
 constexpr DWORD kSendTimeoutMs = 30000;
 constexpr auto kLongPollTime = 25s;
@@ -35,10 +39,13 @@ constexpr char kServerName[] = "Lumetra-web/" LUMETRA_VERSION_STRING;
 constexpr char kBoundary[] = "lumetraframe";
 
 struct Shared {
+    explicit Shared(const WebOptions& options)
+        : options(options), table(kMaxConnections, options.password.empty() ? 0 : kMaxUnauthenticated) {}
+
     WebOptions options;
     std::shared_ptr<ImageHub> hub;
     asio::io_context io; // sockets need one; all their calls here are blocking ones
-    std::atomic<int> connections{0};
+    ConnectionTable table;
     Clock::time_point started = Clock::now();
     bool checkHost = false;
 };
@@ -93,8 +100,15 @@ const char* FramingProblem(const Request& request) {
 
 class Connection {
   public:
-    Connection(std::shared_ptr<Shared> shared, tcp::socket socket)
-        : shared_(std::move(shared)), hub_(*shared_->hub), socket_(std::move(socket)) {}
+    // id: its place in the table (0 for a connection that is only refused).
+    Connection(std::shared_ptr<Shared> shared, tcp::socket socket, ConnectionTable::Id id)
+        : shared_(std::move(shared)), hub_(*shared_->hub), socket_(std::move(socket)), id_(id) {}
+    ~Connection() {
+        if (id_)
+            shared_->table.Leave(id_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
     void Run();
     void RefuseBusy();
@@ -122,10 +136,13 @@ class Connection {
     template <typename Body> bool Send(http::response<Body>& response, bool keepAlive);
     bool PeerClosed();
     void CloseGracefully();
+    void CloseAbortively();
 
     std::shared_ptr<Shared> shared_;
     ImageHub& hub_;
     tcp::socket socket_;
+    ConnectionTable::Id id_;
+
     beast::flat_buffer buffer_;
     unsigned version_ = 11;
     bool head_ = false;
@@ -161,6 +178,8 @@ void Connection::Run() {
     SetTimeout(socket_, SO_SNDTIMEO, kSendTimeoutMs);
 
     for (bool first = true;; first = false) {
+        if (!shared_->table.AwaitRequest(id_))
+            break;
         http::request_parser<http::empty_body> parser;
         parser.header_limit(kHeaderLimit);
         DeadlineReader reader(socket_, Clock::now() + idle);
@@ -174,6 +193,8 @@ void Connection::Run() {
             }
             http::read(reader, buffer_, parser, error);
         }
+        if (error && shared_->table.Closed(id_))
+            break;
         if (error) {
             version_ = 11;
             head_ = false;
@@ -199,10 +220,17 @@ void Connection::Run() {
             }
             break;
         }
-        if (!Serve(parser.get()))
+        if (!shared_->table.Answer(id_) || !Serve(parser.get()))
             break;
     }
-    CloseGracefully();
+    // Closed to make room: not another word. Out of the table before the handle closes, as the
+    // system may hand the same value to the next connection.
+    const bool dropped = shared_->table.Closed(id_);
+    shared_->table.Leave(std::exchange(id_, 0));
+    if (dropped)
+        CloseAbortively();
+    else
+        CloseGracefully();
 }
 
 void Connection::RefuseBusy() {
@@ -224,13 +252,15 @@ bool Connection::Serve(const Request& request) {
     if (shared_->checkHost && host != request.end() && !HostIsLoopback(host->value()))
         return SendText(http::status::misdirected_request,
                         "This service answers only requests addressed to 127.0.0.1 or localhost.", false);
-    const std::string& password = shared_->options.password;
-    if (!password.empty() && !BasicAuthorizationCarries(request[http::field::authorization], password)) {
-        http::response<http::string_body> response{http::status::unauthorized, version_};
-        response.set(http::field::www_authenticate, "Basic realm=\"Lumetra\", charset=\"UTF-8\"");
-        response.set(http::field::content_type, "text/plain; charset=utf-8");
-        response.body() = "This service needs its password (the user name can be anything).\n";
-        return Send(response, keepAlive);
+    if (const std::string& password = shared_->options.password; !password.empty()) {
+        if (!BasicAuthorizationCarries(request[http::field::authorization], password)) {
+            http::response<http::string_body> response{http::status::unauthorized, version_};
+            response.set(http::field::www_authenticate, "Basic realm=\"Lumetra\", charset=\"UTF-8\"");
+            response.set(http::field::content_type, "text/plain; charset=utf-8");
+            response.body() = "This service needs its password (the user name can be anything).\n";
+            return Send(response, keepAlive);
+        }
+        shared_->table.Authenticated(id_);
     }
     if (request.method() != http::verb::get && !head_) {
         http::response<http::string_body> response{http::status::method_not_allowed, version_};
@@ -403,6 +433,12 @@ bool Connection::PeerClosed() {
     return ::recv(handle, dropped, sizeof dropped, 0) <= 0;
 }
 
+void Connection::CloseAbortively() {
+    beast::error_code error;
+    socket_.set_option(asio::socket_base::linger(true, 0), error);
+    socket_.close(error);
+}
+
 void Connection::CloseGracefully() {
     beast::error_code error;
     socket_.shutdown(tcp::socket::shutdown_send, error);
@@ -418,7 +454,9 @@ void Connection::CloseGracefully() {
 } // namespace
 
 struct HttpServer::Impl {
-    std::shared_ptr<Shared> shared = std::make_shared<Shared>();
+    explicit Impl(const WebOptions& options) : shared(std::make_shared<Shared>(options)) {}
+
+    std::shared_ptr<Shared> shared;
     std::unique_ptr<tcp::acceptor> acceptor;
     std::thread thread;
     std::atomic<bool> stopping{false};
@@ -442,34 +480,38 @@ void HttpServer::Impl::AcceptLoop() {
         acceptor->accept(socket, error);
         if (error)
             continue;
-        const int open = ++shared->connections;
-        if (open > kMaxConnections + 20) { // past the limit and its refusals: just close
-            --shared->connections;
-            continue;
-        }
+        ConnectionTable::Id id = 0;
+        const ConnectionTable::Admission admission = shared->table.Admit(socket.native_handle(), id);
+        if (admission == ConnectionTable::Admission::Dropped)
+            continue; // the socket closes with this scope
         try {
-            std::thread([shared = shared, socket = std::move(socket),
-                         busy = open > kMaxConnections]() mutable {
+            // Made here, so that a thread that cannot start still takes it out of the table before
+            // its socket closes.
+            auto connection = std::make_unique<Connection>(shared, std::move(socket), id);
+            std::thread([shared = shared, connection = std::move(connection), id]() mutable {
                 try {
-                    Connection connection(shared, std::move(socket));
-                    if (busy)
-                        connection.RefuseBusy();
+                    if (id)
+                        connection->Run();
                     else
-                        connection.Run();
+                        connection->RefuseBusy();
                 } catch (const std::exception&) {
                     // Out of memory or the like: only this connection is lost.
                 }
-                --shared->connections;
+                connection.reset();
+                if (!id)
+                    shared->table.RefusalDone();
             }).detach();
-        } catch (const std::system_error&) {
-            --shared->connections; // no thread for it: the socket closes with this scope
+        } catch (const std::exception&) {
+            if (id)
+                shared->table.Leave(id);
+            else
+                shared->table.RefusalDone();
         }
     }
 }
 
 HttpServer::HttpServer(const WebOptions& options, std::shared_ptr<ImageHub> hub)
-    : impl_(std::make_unique<Impl>()) {
-    impl_->shared->options = options;
+    : impl_(std::make_unique<Impl>(options)) {
     impl_->shared->hub = std::move(hub);
     impl_->shared->checkHost = options.password.empty() && IsLoopbackAddress(options.bindAddress);
 }

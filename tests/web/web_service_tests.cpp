@@ -1,11 +1,12 @@
 // lumetra-web as a user meets it: the program started on a loopback port, Lumetra's block written
 // through Lumetra's own HttpMirror, and every answer read over HTTP.
+#include "WebClient.h"
+#include "WebService.h"
+
 #include "CameraKeys.h"
 #include "FtpServer.h"
 #include "StartProcess.h"
 #include "TempFiles.h"
-#include "WebClient.h"
-#include "WebService.h"
 #include "delivery/HttpMirror.h"
 
 #include <gtest/gtest.h>
@@ -297,6 +298,26 @@ TEST_F(WebService, AnswersARequestWhoseEndIsUnclearOnceAndCloses) {
         EXPECT_EQ(received->rfind("HTTP/1.1 " + std::to_string(status) + " ", 0), 0u) << *received;
         EXPECT_EQ(CountOf(*received, "HTTP/1.1 "), 1u) << *received;
     }
+}
+
+TEST_F(WebService, HearsANewClientWhileIdleConnectionsTakeEveryPlace) {
+    StartService("--idle-timeout 60"); // they would not go by themselves
+    const std::string image = JpegLike(6);
+    Publish(Save("door.jpg", image));
+    ASSERT_EQ(LatestOnceItIs(200).status, 200);
+    std::vector<std::unique_ptr<WebConnection>> idle(110);
+    for (auto& connection : idle) {
+        connection = std::make_unique<WebConnection>();
+        ASSERT_TRUE(connection->Connect(port));
+    }
+    const DWORD started = ::GetTickCount();
+    const HttpAnswer answer = Get("/latest.jpg");
+    EXPECT_LT(::GetTickCount() - started, 1000u);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_TRUE(answer.body == image);
+    // The oldest made room; the newest is still heard.
+    EXPECT_TRUE(idle.front()->ClosedWithin(1000));
+    EXPECT_FALSE(idle.back()->ClosedWithin(200));
 }
 
 TEST_F(WebService, StreamSendsEachNewImageOnce) {
