@@ -29,10 +29,14 @@ using namespace std::chrono_literals;
 using Request = http::request<http::empty_body>;
 
 constexpr int kMaxConnections = 100;
-// With a password, those that have not given it fill at most this many places.
+// With a password, those that have not given it (guessers among them) fill at most this many places.
 constexpr int kMaxUnauthenticated = 30;
 constexpr std::size_t kHeaderLimit = 8 * 1024;
 constexpr DWORD kSendTimeoutMs = 30000;
+// A stream whose reader takes nothing for this long is closed. Each send hands over at most a piece,
+// so a slow reader that still takes something is not mistaken for one that takes nothing.
+constexpr DWORD kStreamStallMs = 10000;
+constexpr std::size_t kStreamPiece = 64 * 1024;
 constexpr auto kLongPollTime = 25s;
 constexpr auto kStreamCheckInterval = 1s;
 constexpr char kServerName[] = "Lumetra-web/" LUMETRA_VERSION_STRING;
@@ -142,6 +146,7 @@ class Connection {
     ImageHub& hub_;
     tcp::socket socket_;
     ConnectionTable::Id id_;
+    bool dropped_ = false; // a stream nobody reads: what it holds back is dropped
 
     beast::flat_buffer buffer_;
     unsigned version_ = 11;
@@ -225,9 +230,9 @@ void Connection::Run() {
     }
     // Closed to make room: not another word. Out of the table before the handle closes, as the
     // system may hand the same value to the next connection.
-    const bool dropped = shared_->table.Closed(id_);
+    dropped_ = dropped_ || shared_->table.Closed(id_);
     shared_->table.Leave(std::exchange(id_, 0));
-    if (dropped)
+    if (dropped_)
         CloseAbortively();
     else
         CloseGracefully();
@@ -361,12 +366,16 @@ bool Connection::ServeStream(const Request&, std::string_view, bool) {
     response.keep_alive(false); // the stream ends with the connection
     http::response_serializer<http::empty_body> serializer{response};
     beast::error_code error;
+    SetTimeout(socket_, SO_SNDTIMEO, kStreamStallMs);
+    const auto inPieces = [](const beast::error_code& failed, std::size_t) -> std::size_t {
+        return failed ? 0 : kStreamPiece;
+    };
     http::write_header(socket_, serializer, error);
     if (error || head_)
         return false;
     const std::string opening = std::string("--") + kBoundary + "\r\n";
     const std::string closing = std::string("\r\n--") + kBoundary + "\r\n";
-    asio::write(socket_, asio::buffer(opening), error);
+    asio::write(socket_, asio::buffer(opening), inPieces, error);
 
     // The current image first, then every new one once; a slow reader skips to the newest.
     std::uint64_t seenStatus = 0, sentImage = 0;
@@ -387,9 +396,10 @@ bool Connection::ServeStream(const Request&, std::string_view, bool) {
             "Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(image->bytes.size()) + "\r\n\r\n";
         const std::array<asio::const_buffer, 3> part{asio::buffer(header), asio::buffer(image->bytes),
                                                      asio::buffer(closing)};
-        asio::write(socket_, part, error);
+        asio::write(socket_, part, inPieces, error);
         sentImage = image->sequence;
     }
+    dropped_ = error == asio::error::timed_out;
     return false;
 }
 

@@ -320,6 +320,22 @@ TEST_F(WebService, HearsANewClientWhileIdleConnectionsTakeEveryPlace) {
     EXPECT_FALSE(idle.back()->ClosedWithin(200));
 }
 
+TEST_F(WebService, ClosesAStreamWhoseReaderTakesNothingFor10Seconds) {
+    StartService();
+    Publish(Save("cam-0.jpg", JpegLike(20, 400000)));
+    ASSERT_EQ(LatestOnceItIs(200).status, 200);
+    WebConnection stalled; // asks, then reads nothing
+    ASSERT_TRUE(stalled.Connect(port) &&
+                stalled.Send("GET /stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    // More than the buffers on the way hold: the stream is stuck at the last publication at the latest.
+    for (int i = 1; i <= 10; ++i) {
+        Publish(Save("cam-" + std::to_string(i) + ".jpg", JpegLike(20 + i, 400000)));
+        ::Sleep(200);
+    }
+    ::Sleep(11000);
+    EXPECT_TRUE(stalled.ClosedWithin(5000));
+}
+
 TEST_F(WebService, StreamSendsEachNewImageOnce) {
     StartService();
     std::vector<std::string> images;
