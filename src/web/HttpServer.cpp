@@ -1,6 +1,7 @@
 #include "web/HttpServer.h"
 
 #include "web/ConnectionTable.h"
+#include "web/PasswordGuard.h"
 #include "web/PublishedFile.h"
 #include "web/WebPages.h"
 
@@ -50,6 +51,7 @@ struct Shared {
     std::shared_ptr<ImageHub> hub;
     asio::io_context io; // sockets need one; all their calls here are blocking ones
     ConnectionTable table;
+    PasswordGuard guard;
     Clock::time_point started = Clock::now();
     bool checkHost = false;
 };
@@ -139,6 +141,7 @@ class Connection {
                   const char* retryAfter = nullptr);
     template <typename Body> bool Send(http::response<Body>& response, bool keepAlive);
     bool PeerClosed();
+    std::string RemoteAddress() const;
     void CloseGracefully();
     void CloseAbortively();
 
@@ -258,7 +261,18 @@ bool Connection::Serve(const Request& request) {
         return SendText(http::status::misdirected_request,
                         "This service answers only requests addressed to 127.0.0.1 or localhost.", false);
     if (const std::string& password = shared_->options.password; !password.empty()) {
-        if (!BasicAuthorizationCarries(request[http::field::authorization], password)) {
+        const auto credentials = request.find(http::field::authorization);
+        const bool right =
+            credentials != request.end() && BasicAuthorizationCarries(credentials->value(), password);
+        if (credentials != request.end()) {
+            // A right password waits as long as a wrong one would, so the speed of the answer tells a
+            // guesser nothing.
+            const std::string address = RemoteAddress();
+            const auto wait = right ? shared_->guard.Current(address) : shared_->guard.Wrong(address);
+            if (wait > Clock::duration::zero() && !shared_->table.Wait(id_, wait))
+                return false;
+        }
+        if (!right) {
             http::response<http::string_body> response{http::status::unauthorized, version_};
             response.set(http::field::www_authenticate, "Basic realm=\"Lumetra\", charset=\"UTF-8\"");
             response.set(http::field::content_type, "text/plain; charset=utf-8");
@@ -443,6 +457,12 @@ bool Connection::PeerClosed() {
     return ::recv(handle, dropped, sizeof dropped, 0) <= 0;
 }
 
+std::string Connection::RemoteAddress() const {
+    beast::error_code error;
+    const tcp::endpoint peer = socket_.remote_endpoint(error);
+    return error ? std::string("an unknown address") : peer.address().to_string();
+}
+
 void Connection::CloseAbortively() {
     beast::error_code error;
     socket_.set_option(asio::socket_base::linger(true, 0), error);
@@ -477,7 +497,12 @@ struct HttpServer::Impl {
 
 void HttpServer::Impl::AcceptLoop() {
     const SOCKET listening = acceptor->native_handle();
+    auto swept = Clock::now();
     while (!stopping) {
+        if (Clock::now() - swept >= 1s) {
+            swept = Clock::now();
+            shared->guard.Sweep(swept);
+        }
         // A short wait, so that Stop is noticed without closing the socket under accept.
         fd_set ready;
         FD_ZERO(&ready);

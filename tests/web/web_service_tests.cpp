@@ -8,10 +8,12 @@
 #include "StartProcess.h"
 #include "TempFiles.h"
 #include "delivery/HttpMirror.h"
+#include "framework/EventLog.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -334,6 +336,34 @@ TEST_F(WebService, ClosesAStreamWhoseReaderTakesNothingFor10Seconds) {
     }
     ::Sleep(11000);
     EXPECT_TRUE(stalled.ClosedWithin(5000));
+}
+
+TEST_F(WebService, SlowsDownWrongPasswordsLogsThemAndStillTakesTheRightOne) {
+    StartService("--password \"s3cret word\"");
+    const auto log = [] {
+        std::ifstream in(std::filesystem::path(lumetra::EventLogPath()), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const std::size_t logged = log().size();
+    const auto request = [](const std::string& credentials) { // "anyone:wrong", "anyone:s3cret word"
+        return "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + credentials +
+               "\r\n\r\n";
+    };
+    const DWORD started = ::GetTickCount();
+    std::vector<std::unique_ptr<WebConnection>> guesses(20); // at once: sent one by one they take 2 minutes
+    for (auto& guess : guesses) {
+        guess = std::make_unique<WebConnection>();
+        ASSERT_TRUE(guess->Connect(port) && guess->Send(request("YW55b25lOndyb25n")));
+    }
+    for (auto& guess : guesses)
+        EXPECT_EQ(guess->ReadAnswer(40000).status, 401);
+    EXPECT_GE(::GetTickCount() - started, 10000u);
+    const std::string told = "6 wrong passwords from 127.0.0.1 within a minute";
+    EXPECT_NE(service.Output().find(told), std::string::npos) << service.Output();
+    for (int i = 0; i < 20 && log().find(told, logged) == std::string::npos; ++i)
+        ::Sleep(50);
+    EXPECT_NE(log().find("lumetra-web: " + told, logged), std::string::npos);
+    EXPECT_EQ(HttpExchange(port, request("YW55b25lOnMzY3JldCB3b3Jk"), 40000).status, 200);
 }
 
 TEST_F(WebService, StreamSendsEachNewImageOnce) {
