@@ -150,6 +150,7 @@ class Connection {
     tcp::socket socket_;
     ConnectionTable::Id id_;
     bool dropped_ = false; // a stream nobody reads: what it holds back is dropped
+    bool authenticated_ = false;
 
     beast::flat_buffer buffer_;
     unsigned version_ = 11;
@@ -264,9 +265,9 @@ bool Connection::Serve(const Request& request) {
         const auto credentials = request.find(http::field::authorization);
         const bool right =
             credentials != request.end() && BasicAuthorizationCarries(credentials->value(), password);
-        if (credentials != request.end()) {
+        if (credentials != request.end() && !(right && authenticated_)) {
             // A right password waits as long as a wrong one would, so the speed of the answer tells a
-            // guesser nothing.
+            // guesser nothing; on a connection it has opened already, there is nothing left to tell.
             const std::string address = RemoteAddress();
             const auto wait = right ? shared_->guard.Current(address) : shared_->guard.Wrong(address);
             if (wait > Clock::duration::zero() && !shared_->table.Wait(id_, wait))
@@ -279,7 +280,8 @@ bool Connection::Serve(const Request& request) {
             response.body() = "This service needs its password (the user name can be anything).\n";
             return Send(response, keepAlive);
         }
-        shared_->table.Authenticated(id_);
+        if (!std::exchange(authenticated_, true))
+            shared_->table.Authenticated(id_);
     }
     if (request.method() != http::verb::get && !head_) {
         http::response<http::string_body> response{http::status::method_not_allowed, version_};

@@ -89,15 +89,14 @@ namespace {
 std::optional<std::string> RefusalOfOpened(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info,
                                            const std::wstring& path, CameraFolders& folders) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    const std::wstring finalPath = FinalPathOf(file);
+    if (finalPath.empty() || !::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
+        return "where it really is cannot be told";
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return "it is a link or another reparse point";
     // Lumetra writes each image afresh: a second name may be the way in from elsewhere.
     if (info.nNumberOfLinks > 1)
         return "the file has other names (hard links) as well";
-    const std::wstring finalPath = FinalPathOf(file);
-    if (finalPath.empty())
-        return "where it really is cannot be told";
     if (auto refusal = folders.RefusalOf(finalPath, path))
         return refusal;
     // An 8.3 alias such as SECR~1.JPG may stand for a file of any type: the real name counts.
