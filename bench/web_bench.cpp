@@ -2,6 +2,7 @@
 // /stream.mjpg, and /latest.jpg requests per second with 1 and 20 clients beside Debian's nginx
 // serving the same file in the same run (nginx and the wrk client run natively on Linux).
 //   web_bench [saves]
+#include "CameraKeys.h"
 #include "FtpServer.h"
 #include "WebClient.h"
 #include "StartProcess.h"
@@ -170,6 +171,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "web_bench: cannot make the shared-memory block\n");
         return 1;
     }
+    // lumetra-web serves only what lies in a camera's folder.
+    const ScopedCameraKey savesCamera("bench saves"), servedCamera("bench www");
+    savesCamera.WriteText("FIL", ToWindowsPath(kWork));
+    servedCamera.WriteText("FIL", ToWindowsPath(std::string(kWork) + "/www"));
     const std::string latest = ToWindowsPath(std::string(kWork) + "/www/latest.jpg");
     WriteWhole(latest, images[0]);
     mirror.MirrorImagePath(true, latest);

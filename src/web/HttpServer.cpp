@@ -1,5 +1,7 @@
 #include "web/HttpServer.h"
 
+#include "web/ConnectionTable.h"
+#include "web/PasswordGuard.h"
 #include "web/PublishedFile.h"
 #include "web/WebPages.h"
 
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <charconv>
 #include <thread>
+#include <utility>
 
 namespace lumetra::web {
 namespace {
@@ -27,18 +30,28 @@ using namespace std::chrono_literals;
 using Request = http::request<http::empty_body>;
 
 constexpr int kMaxConnections = 100;
+// With a password, those that have not given it (guessers among them) fill at most this many places.
+constexpr int kMaxUnauthenticated = 30;
 constexpr std::size_t kHeaderLimit = 8 * 1024;
 constexpr DWORD kSendTimeoutMs = 30000;
+// A stream whose reader takes nothing for this long is closed. Each send hands over at most a piece,
+// so a slow reader that still takes something is not mistaken for one that takes nothing.
+constexpr DWORD kStreamStallMs = 10000;
+constexpr std::size_t kStreamPiece = 64 * 1024;
 constexpr auto kLongPollTime = 25s;
 constexpr auto kStreamCheckInterval = 1s;
 constexpr char kServerName[] = "Lumetra-web/" LUMETRA_VERSION_STRING;
 constexpr char kBoundary[] = "lumetraframe";
 
 struct Shared {
+    explicit Shared(const WebOptions& options)
+        : options(options), table(kMaxConnections, options.password.empty() ? 0 : kMaxUnauthenticated) {}
+
     WebOptions options;
     std::shared_ptr<ImageHub> hub;
     asio::io_context io; // sockets need one; all their calls here are blocking ones
-    std::atomic<int> connections{0};
+    ConnectionTable table;
+    PasswordGuard guard;
     Clock::time_point started = Clock::now();
     bool checkHost = false;
 };
@@ -74,10 +87,34 @@ class DeadlineReader {
     Clock::time_point deadline_;
 };
 
+// A request whose end two readers could place differently (a proxy in front of this service, and
+// the service) would let a second request hide in its body; such a request ends the connection.
+const char* FramingProblem(const Request& request) {
+    if (request.count(http::field::host) > 1)
+        return "The request names its Host more than once.";
+    int codings = 0;
+    std::string_view coding;
+    for (const auto& field : request)
+        if (field.name() == http::field::transfer_encoding) {
+            ++codings;
+            coding = field.value();
+        }
+    if (codings > 1 || (codings == 1 && (request.version() < 11 || !beast::iequals(coding, "chunked"))))
+        return "The request's Transfer-Encoding is not chunked alone, so where the request ends is unclear.";
+    return nullptr;
+}
+
 class Connection {
   public:
-    Connection(std::shared_ptr<Shared> shared, tcp::socket socket)
-        : shared_(std::move(shared)), hub_(*shared_->hub), socket_(std::move(socket)) {}
+    // id: its place in the table (0 for a connection that is only refused).
+    Connection(std::shared_ptr<Shared> shared, tcp::socket socket, ConnectionTable::Id id)
+        : shared_(std::move(shared)), hub_(*shared_->hub), socket_(std::move(socket)), id_(id) {}
+    ~Connection() {
+        if (id_)
+            shared_->table.Leave(id_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
     void Run();
     void RefuseBusy();
@@ -104,11 +141,17 @@ class Connection {
                   const char* retryAfter = nullptr);
     template <typename Body> bool Send(http::response<Body>& response, bool keepAlive);
     bool PeerClosed();
+    std::string RemoteAddress() const;
     void CloseGracefully();
+    void CloseAbortively();
 
     std::shared_ptr<Shared> shared_;
     ImageHub& hub_;
     tcp::socket socket_;
+    ConnectionTable::Id id_;
+    bool dropped_ = false; // a stream nobody reads: what it holds back is dropped
+    bool authenticated_ = false;
+
     beast::flat_buffer buffer_;
     unsigned version_ = 11;
     bool head_ = false;
@@ -144,10 +187,23 @@ void Connection::Run() {
     SetTimeout(socket_, SO_SNDTIMEO, kSendTimeoutMs);
 
     for (bool first = true;; first = false) {
+        if (!shared_->table.AwaitRequest(id_))
+            break;
         http::request_parser<http::empty_body> parser;
         parser.header_limit(kHeaderLimit);
         DeadlineReader reader(socket_, Clock::now() + idle);
-        http::read(reader, buffer_, parser, error);
+        http::read_header(reader, buffer_, parser, error);
+        if (!error) {
+            if (const char* problem = FramingProblem(parser.get())) {
+                version_ = 11;
+                head_ = false;
+                SendText(http::status::bad_request, problem, false);
+                break;
+            }
+            http::read(reader, buffer_, parser, error);
+        }
+        if (error && shared_->table.Closed(id_))
+            break;
         if (error) {
             version_ = 11;
             head_ = false;
@@ -159,9 +215,9 @@ void Connection::Run() {
                                  " seconds.",
                              false);
             } else if (error == http::error::header_limit) {
-                const std::string_view received(static_cast<const char*>(buffer_.data().data()),
-                                                buffer_.size());
-                if (received.find("\r\n") == std::string_view::npos)
+                // The parser takes the request line as soon as it is whole: without it, the address
+                // is what is too long.
+                if (parser.get().target().empty())
                     SendText(http::status::uri_too_long, "The requested address is too long.", false);
                 else
                     SendText(http::status::request_header_fields_too_large,
@@ -173,10 +229,17 @@ void Connection::Run() {
             }
             break;
         }
-        if (!Serve(parser.get()))
+        if (!shared_->table.Answer(id_) || !Serve(parser.get()))
             break;
     }
-    CloseGracefully();
+    // Closed to make room: not another word. Out of the table before the handle closes, as the
+    // system may hand the same value to the next connection.
+    dropped_ = dropped_ || shared_->table.Closed(id_);
+    shared_->table.Leave(std::exchange(id_, 0));
+    if (dropped_)
+        CloseAbortively();
+    else
+        CloseGracefully();
 }
 
 void Connection::RefuseBusy() {
@@ -198,13 +261,27 @@ bool Connection::Serve(const Request& request) {
     if (shared_->checkHost && host != request.end() && !HostIsLoopback(host->value()))
         return SendText(http::status::misdirected_request,
                         "This service answers only requests addressed to 127.0.0.1 or localhost.", false);
-    const std::string& password = shared_->options.password;
-    if (!password.empty() && !BasicAuthorizationCarries(request[http::field::authorization], password)) {
-        http::response<http::string_body> response{http::status::unauthorized, version_};
-        response.set(http::field::www_authenticate, "Basic realm=\"Lumetra\", charset=\"UTF-8\"");
-        response.set(http::field::content_type, "text/plain; charset=utf-8");
-        response.body() = "This service needs its password (the user name can be anything).\n";
-        return Send(response, keepAlive);
+    if (const std::string& password = shared_->options.password; !password.empty()) {
+        const auto credentials = request.find(http::field::authorization);
+        const bool right =
+            credentials != request.end() && BasicAuthorizationCarries(credentials->value(), password);
+        if (credentials != request.end() && !(right && authenticated_)) {
+            // A right password waits as long as a wrong one would, so the speed of the answer tells a
+            // guesser nothing; on a connection it has opened already, there is nothing left to tell.
+            const std::string address = RemoteAddress();
+            const auto wait = right ? shared_->guard.Current(address) : shared_->guard.Wrong(address);
+            if (wait > Clock::duration::zero() && !shared_->table.Wait(id_, wait))
+                return false;
+        }
+        if (!right) {
+            http::response<http::string_body> response{http::status::unauthorized, version_};
+            response.set(http::field::www_authenticate, "Basic realm=\"Lumetra\", charset=\"UTF-8\"");
+            response.set(http::field::content_type, "text/plain; charset=utf-8");
+            response.body() = "This service needs its password (the user name can be anything).\n";
+            return Send(response, keepAlive);
+        }
+        if (!std::exchange(authenticated_, true))
+            shared_->table.Authenticated(id_);
     }
     if (request.method() != http::verb::get && !head_) {
         http::response<http::string_body> response{http::status::method_not_allowed, version_};
@@ -305,12 +382,16 @@ bool Connection::ServeStream(const Request&, std::string_view, bool) {
     response.keep_alive(false); // the stream ends with the connection
     http::response_serializer<http::empty_body> serializer{response};
     beast::error_code error;
+    SetTimeout(socket_, SO_SNDTIMEO, kStreamStallMs);
+    const auto inPieces = [](const beast::error_code& failed, std::size_t) -> std::size_t {
+        return failed ? 0 : kStreamPiece;
+    };
     http::write_header(socket_, serializer, error);
     if (error || head_)
         return false;
     const std::string opening = std::string("--") + kBoundary + "\r\n";
     const std::string closing = std::string("\r\n--") + kBoundary + "\r\n";
-    asio::write(socket_, asio::buffer(opening), error);
+    asio::write(socket_, asio::buffer(opening), inPieces, error);
 
     // The current image first, then every new one once; a slow reader skips to the newest.
     std::uint64_t seenStatus = 0, sentImage = 0;
@@ -331,9 +412,10 @@ bool Connection::ServeStream(const Request&, std::string_view, bool) {
             "Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(image->bytes.size()) + "\r\n\r\n";
         const std::array<asio::const_buffer, 3> part{asio::buffer(header), asio::buffer(image->bytes),
                                                      asio::buffer(closing)};
-        asio::write(socket_, part, error);
+        asio::write(socket_, part, inPieces, error);
         sentImage = image->sequence;
     }
+    dropped_ = error == asio::error::timed_out;
     return false;
 }
 
@@ -377,6 +459,18 @@ bool Connection::PeerClosed() {
     return ::recv(handle, dropped, sizeof dropped, 0) <= 0;
 }
 
+std::string Connection::RemoteAddress() const {
+    beast::error_code error;
+    const tcp::endpoint peer = socket_.remote_endpoint(error);
+    return error ? std::string("an unknown address") : peer.address().to_string();
+}
+
+void Connection::CloseAbortively() {
+    beast::error_code error;
+    socket_.set_option(asio::socket_base::linger(true, 0), error);
+    socket_.close(error);
+}
+
 void Connection::CloseGracefully() {
     beast::error_code error;
     socket_.shutdown(tcp::socket::shutdown_send, error);
@@ -392,7 +486,9 @@ void Connection::CloseGracefully() {
 } // namespace
 
 struct HttpServer::Impl {
-    std::shared_ptr<Shared> shared = std::make_shared<Shared>();
+    explicit Impl(const WebOptions& options) : shared(std::make_shared<Shared>(options)) {}
+
+    std::shared_ptr<Shared> shared;
     std::unique_ptr<tcp::acceptor> acceptor;
     std::thread thread;
     std::atomic<bool> stopping{false};
@@ -403,7 +499,12 @@ struct HttpServer::Impl {
 
 void HttpServer::Impl::AcceptLoop() {
     const SOCKET listening = acceptor->native_handle();
+    auto swept = Clock::now();
     while (!stopping) {
+        if (Clock::now() - swept >= 1s) {
+            swept = Clock::now();
+            shared->guard.Sweep(swept);
+        }
         // A short wait, so that Stop is noticed without closing the socket under accept.
         fd_set ready;
         FD_ZERO(&ready);
@@ -416,34 +517,38 @@ void HttpServer::Impl::AcceptLoop() {
         acceptor->accept(socket, error);
         if (error)
             continue;
-        const int open = ++shared->connections;
-        if (open > kMaxConnections + 20) { // past the limit and its refusals: just close
-            --shared->connections;
-            continue;
-        }
+        ConnectionTable::Id id = 0;
+        const ConnectionTable::Admission admission = shared->table.Admit(socket.native_handle(), id);
+        if (admission == ConnectionTable::Admission::Dropped)
+            continue; // the socket closes with this scope
         try {
-            std::thread([shared = shared, socket = std::move(socket),
-                         busy = open > kMaxConnections]() mutable {
+            // Made here, so that a thread that cannot start still takes it out of the table before
+            // its socket closes.
+            auto connection = std::make_unique<Connection>(shared, std::move(socket), id);
+            std::thread([shared = shared, connection = std::move(connection), id]() mutable {
                 try {
-                    Connection connection(shared, std::move(socket));
-                    if (busy)
-                        connection.RefuseBusy();
+                    if (id)
+                        connection->Run();
                     else
-                        connection.Run();
+                        connection->RefuseBusy();
                 } catch (const std::exception&) {
                     // Out of memory or the like: only this connection is lost.
                 }
-                --shared->connections;
+                connection.reset();
+                if (!id)
+                    shared->table.RefusalDone();
             }).detach();
-        } catch (const std::system_error&) {
-            --shared->connections; // no thread for it: the socket closes with this scope
+        } catch (const std::exception&) {
+            if (id)
+                shared->table.Leave(id);
+            else
+                shared->table.RefusalDone();
         }
     }
 }
 
 HttpServer::HttpServer(const WebOptions& options, std::shared_ptr<ImageHub> hub)
-    : impl_(std::make_unique<Impl>()) {
-    impl_->shared->options = options;
+    : impl_(std::make_unique<Impl>(options)) {
     impl_->shared->hub = std::move(hub);
     impl_->shared->checkHost = options.password.empty() && IsLoopbackAddress(options.bindAddress);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The HTTP side of the service: one listening socket, and a thread for each connection (blocking
 // sockets are what Wine runs fastest). Every request is read with limits and timeouts, so a bad
-// or idle client only ever costs its own connection.
+// or idle client only ever costs its own connection, and a full house makes room for a newcomer.
 
 #include "web/ImageHub.h"
 #include "web/WebOptions.h"

@@ -69,6 +69,9 @@ void ImageWatcher::Publish(PublicationState state, std::string message,
 }
 
 void ImageWatcher::Poll(Clock::time_point now) {
+    // The cameras' folders changed: the file served now is judged again.
+    if (folders_.Refresh())
+        settled_ = false;
     std::wstring path;
     switch (block_.Read(path)) {
     case BlockContent::Absent:
@@ -143,7 +146,7 @@ void ImageWatcher::Evaluate(Clock::time_point now) {
     if (settled_)
         return;
 
-    FileRead read = ReadPublishedFile(path_);
+    FileRead read = ReadPublishedFile(path_, folders_);
     if (read.stamp != lastStamp_ && read.check != FileCheck::Unreadable)
         return; // changed while being read: look again at the next poll
     switch (read.check) {
@@ -152,8 +155,14 @@ void ImageWatcher::Evaluate(Clock::time_point now) {
             return young ? pending() : unusable("is not a JPEG image");
         [[fallthrough]];
     case FileCheck::Jpeg: {
+        const std::string etag = EntityTag(read.bytes);
+        settled_ = true;
+        // Judged again as it was (the cameras' folders changed): not a new image for the streams.
+        if (image_ && image_->path == shown && image_->etag == etag &&
+            image_->lastModified == HttpDate(read.stamp.lastWrite))
+            return Publish(PublicationState::Ready, {}, image_);
         auto image = std::make_shared<ServedImage>();
-        image->etag = EntityTag(read.bytes);
+        image->etag = etag;
         image->bytes = std::move(read.bytes);
         image->path = shown;
         const std::size_t slash = shown.find_last_of('\\');
@@ -162,13 +171,17 @@ void ImageWatcher::Evaluate(Clock::time_point now) {
         image->modifiedIso = IsoTime(read.stamp.lastWrite);
         image->lastModified = HttpDate(read.stamp.lastWrite);
         image_ = std::move(image);
-        settled_ = true;
         Publish(PublicationState::Ready, {}, image_);
         return;
     }
     case FileCheck::NotJpeg:
         settled_ = true;
         return unusable("is not a JPEG image");
+    case FileCheck::Refused:
+        settled_ = true;
+        Publish(PublicationState::Refused,
+                "The published path " + shown + " is not served: " + read.refusal + ".", nullptr);
+        return;
     case FileCheck::TooLarge:
         settled_ = true;
         return unusable("is larger than 64 MB");

@@ -3,6 +3,7 @@
 // up to date: a new image as soon as the named file is completely written, a plain sentence for
 // everything else.
 
+#include "web/CameraFolders.h"
 #include "web/ImageHub.h"
 #include "web/MirrorBlockReader.h"
 #include "web/PublishedFile.h"
@@ -34,6 +35,7 @@ class ImageWatcher {
 
     std::shared_ptr<ImageHub> hub_;
     MirrorBlockReader block_;
+    CameraFolders folders_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
 

@@ -1,5 +1,7 @@
 #include "web/PublishedFile.h"
 
+#include "web/CameraFolders.h"
+
 #include "framework/Handles.h"
 
 #include <cstdio>
@@ -17,6 +19,10 @@ bool EndsWithNoCase(const std::wstring& text, const wchar_t* suffix) {
         if (std::towlower(text[text.size() - length + i]) != suffix[i])
             return false;
     return true;
+}
+
+bool HasJpegName(const std::wstring& path) {
+    return EndsWithNoCase(path, L".jpg") || EndsWithNoCase(path, L".jpeg");
 }
 
 std::uint64_t Join(DWORD high, DWORD low) {
@@ -54,7 +60,7 @@ std::optional<std::string> RefusalOf(const std::wstring& path) {
             return "it contains \"..\"";
         start = end + 1;
     }
-    if (!EndsWithNoCase(path, L".jpg") && !EndsWithNoCase(path, L".jpeg"))
+    if (!HasJpegName(path))
         return "only files whose names end in .jpg or .jpeg are served";
     return std::nullopt;
 }
@@ -77,14 +83,40 @@ FileRead StampOf(const std::wstring& path) {
     return result;
 }
 
-FileRead ReadPublishedFile(const std::wstring& path) {
+namespace {
+
+// Why the opened file is not served; nullopt for a camera's image.
+std::optional<std::string> RefusalOfOpened(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info,
+                                           const std::wstring& path, CameraFolders& folders) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const std::wstring finalPath = FinalPathOf(file);
+    if (finalPath.empty() || !::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
+        return "where it really is cannot be told";
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return "it is a link or another reparse point";
+    // Lumetra writes each image afresh: a second name may be the way in from elsewhere.
+    if (info.nNumberOfLinks > 1)
+        return "the file has other names (hard links) as well";
+    if (auto refusal = folders.RefusalOf(finalPath, path))
+        return refusal;
+    // An 8.3 alias such as SECR~1.JPG may stand for a file of any type: the real name counts.
+    if (!HasJpegName(finalPath))
+        return "its real name is " + Utf8(finalPath.substr(finalPath.find_last_of(L'\\') + 1)) +
+               ", and only files whose names end in .jpg or .jpeg are served";
+    return std::nullopt;
+}
+
+} // namespace
+
+FileRead ReadPublishedFile(const std::wstring& path, CameraFolders& folders) {
     FileRead result = StampOf(path);
     if (result.check != FileCheck::Unfinished)
         return result;
-    // Lumetra may be writing the file: share everything, so neither side is refused.
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // Lumetra may be writing the file: share everything, so neither side is refused. A link is
+    // opened itself, not followed.
+    UniqueFile file(::CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         result.systemError = ::GetLastError();
         result.check =
@@ -107,6 +139,11 @@ FileRead ReadPublishedFile(const std::wstring& path) {
     }
     result.stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
     result.stamp.lastWrite = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    if (auto refusal = RefusalOfOpened(file.get(), info, path, folders)) {
+        result.check = FileCheck::Refused;
+        result.refusal = std::move(*refusal);
+        return result;
+    }
     if (result.stamp.size > kLargestServedFile) {
         result.check = FileCheck::TooLarge;
         return result;

@@ -9,6 +9,8 @@
 
 namespace lumetra::web {
 
+class CameraFolders;
+
 // Why a path is not even opened, as the end of a sentence ("... is not served: <reason>"); nullopt
 // when it may be opened.
 std::optional<std::string> RefusalOf(const std::wstring& path);
@@ -28,6 +30,7 @@ enum class FileCheck {
     NotRegular, // a device, pipe or the like
     NotJpeg,
     TooLarge,
+    Refused,    // not a camera's image, judged on the opened file: `refusal` tells why
     Unreadable, // cannot be opened or read: `systemError` tells why
 };
 
@@ -36,13 +39,16 @@ struct FileRead {
     FileStamp stamp;
     std::string bytes; // the file when Jpeg or Unfinished
     unsigned long systemError = 0;
+    std::string refusal; // as for RefusalOf
 };
 
 inline constexpr std::uint64_t kLargestServedFile = 64ull * 1024 * 1024;
 
 // The stamp of the file, or its check (Missing, Folder, Unreadable) when it has none.
 FileRead StampOf(const std::wstring& path);
-FileRead ReadPublishedFile(const std::wstring& path);
+// Opens the file and judges where it really is before reading it: a link, a file with other names,
+// one outside the cameras' folders or whose real name is no .jpg/.jpeg is Refused.
+FileRead ReadPublishedFile(const std::wstring& path, CameraFolders& folders);
 
 // The system's sentence for an error code, UTF-8, without the trailing full stop and line break.
 std::string SystemMessage(unsigned long error);

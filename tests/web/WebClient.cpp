@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace lumetra::test {
 namespace {
@@ -166,6 +167,12 @@ bool WebConnection::ClosedWithin(unsigned timeoutMs) {
         Fill(static_cast<unsigned>(left.count()));
     }
     return true;
+}
+
+std::optional<std::string> WebConnection::ReadUntilClosed(unsigned timeoutMs) {
+    if (!ClosedWithin(timeoutMs))
+        return std::nullopt;
+    return std::exchange(pending_, {});
 }
 
 void WebConnection::Close() {

@@ -33,6 +33,8 @@ class WebConnection {
     std::optional<std::string> ReadPart(unsigned timeoutMs = 5000);
     // Whether the peer closed the connection within the time (after anything it still sends).
     bool ClosedWithin(unsigned timeoutMs);
+    // Everything not yet read once the peer has closed; nullopt while it is still open after the time.
+    std::optional<std::string> ReadUntilClosed(unsigned timeoutMs);
     void Close();
 
   private:

@@ -72,6 +72,10 @@ class WithLumetra : public ::testing::Test {
         ASSERT_TRUE(cameras->loaded()) << "lumetra_testcam.dll not found under %LUMETRA_BUILD_DIR%";
         DeleteCameraKey(kCamera);
         folder = FreshWorkFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A camera set up in an earlier session: Lumetra stores its folder when CAM ACTION closes,
+        // and lumetra-web serves only what lies in such a folder.
+        ASSERT_TRUE(lumetra::test::WriteCameraValue(kCamera, "FIL", REG_SZ, folder.c_str(),
+                                                    static_cast<DWORD>(folder.size() + 1)));
         port = lumetra::test::FreeLoopbackPort();
         ASSERT_TRUE(service.Start("--port " + std::to_string(port), port)) << service.Output();
         ASSERT_TRUE(run.Start(TestedProgram())) << "lumetra.exe did not show its camera list";

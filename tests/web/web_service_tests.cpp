@@ -1,13 +1,21 @@
 // lumetra-web as a user meets it: the program started on a loopback port, Lumetra's block written
 // through Lumetra's own HttpMirror, and every answer read over HTTP.
-#include "FtpServer.h"
 #include "WebClient.h"
 #include "WebService.h"
+
+#include "CameraKeys.h"
+#include "FtpServer.h"
+#include "StartProcess.h"
+#include "TempFiles.h"
 #include "delivery/HttpMirror.h"
+#include "framework/EventLog.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -27,12 +35,14 @@ std::string JpegLike(unsigned seed, std::size_t size = 20000) {
 class WebService : public ::testing::Test {
   protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "lumetra-web-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        // Under /tmp, so that a test can make Linux links into it.
+        hostFolder = std::string("/tmp/lumetra-web-") +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                     std::to_string(::GetCurrentProcessId());
+        folder = ToWindowsPath(hostFolder);
         RemoveTree(folder);
         ::CreateDirectoryA(folder.c_str(), nullptr);
+        ASSERT_TRUE(camera.WriteText("FIL", folder)); // the camera that saves there
         port = FreeLoopbackPort();
     }
     void TearDown() override {
@@ -78,7 +88,8 @@ class WebService : public ::testing::Test {
         return answer;
     }
 
-    std::string folder;
+    std::string hostFolder, folder;
+    ScopedCameraKey camera{"web"};
     unsigned short port = 0;
     WebServiceProcess service;
     lumetra::HttpMirror mirror;
@@ -174,6 +185,45 @@ TEST_F(WebService, AnswersEveryUnusablePublicationWithAPlainSentenceAndNoBytes) 
     }
 }
 
+TEST_F(WebService, ServesOnlyFilesThatReallyLieInACameraFolder) {
+    StartService();
+    const std::string image = JpegLike(5);
+    const std::string outside = "C:\\windows\\outside.jpg";
+    std::ofstream(outside, std::ios::binary) << image;
+    char alias[MAX_PATH] = {}; // a JPEG of another name whose 8.3 alias ends in .JPG
+    ASSERT_GT(::GetShortPathNameA(Save("secret.jpgx", image).c_str(), alias, MAX_PATH), 0u);
+    ASSERT_EQ(std::string(alias).substr(std::strlen(alias) - 4), ".JPG") << alias;
+    // A link to a JPEG elsewhere, made on the Linux side: Wine's CreateSymbolicLink makes nothing, and
+    // its DeleteFile on a link deletes the file it leads to.
+    const std::string elsewhere = hostFolder + "-elsewhere", link = folder + "\\door.jpg";
+    const auto onLinux = [](const std::string& command, const std::function<bool()>& done) {
+        ChildProcess shell;
+        shell.Start("Z:\\bin\\sh -c \"" + command + "\"");
+        shell.Detach();
+        for (int i = 0; i < 100 && !done(); ++i)
+            ::Sleep(50);
+        return done();
+    };
+    ::CreateDirectoryA(ToWindowsPath(elsewhere).c_str(), nullptr);
+    std::ofstream(ToWindowsPath(elsewhere + "/door.jpg"), std::ios::binary) << image;
+    ASSERT_TRUE(onLinux("ln -s " + elsewhere + "/door.jpg " + hostFolder, [&] { return FileExists(link); }));
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {outside, "it is not in a folder a camera saves into"},
+        {alias, "its real name is secret.jpgx"},
+        {link, "it leads through a link"},
+    };
+    for (const auto& [path, sentence] : cases) {
+        Publish(path);
+        const HttpAnswer answer = LatestOnceItIs(403, path);
+        EXPECT_EQ(answer.status, 403) << path << ": " << answer.body;
+        EXPECT_NE(answer.body.find(sentence), std::string::npos) << path << ": " << answer.body;
+    }
+    ::DeleteFileA(outside.c_str());
+    EXPECT_TRUE(onLinux("rm -r " + hostFolder + "/door.jpg " + elsewhere,
+                        [&] { return !FileExists(ToWindowsPath(elsewhere)); }));
+}
+
 TEST_F(WebService, AnswersBadRequestsWhileServingEveryoneElse) {
     StartService();
     const std::string image = JpegLike(4, 60000);
@@ -222,6 +272,98 @@ TEST_F(WebService, AnswersBadRequestsWhileServingEveryoneElse) {
     EXPECT_GE(::GetTickCount() - started, 1500u);
     EXPECT_TRUE(idle.ClosedWithin(2000));
     EXPECT_EQ(Get("/latest.jpg").status, 200);
+}
+
+TEST_F(WebService, AnswersARequestWhoseEndIsUnclearOnceAndCloses) {
+    StartService();
+    const std::string get = "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    std::string thousandLines;
+    for (int i = 0; i < 1000; ++i)
+        thousandLines += "X-" + std::to_string(i) + ": v\r\n";
+    const std::vector<std::pair<std::string, int>> cases = {
+        // A second request hidden in the body of the first, behind a coding that is not chunked.
+        {"POST /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: xchunked\r\n\r\n"
+         "GET /smuggled HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+         400},
+        {get + "Transfer-Encoding: chunked, identity\r\n\r\n0\r\n\r\n", 400},
+        {get + "Host: cams.example.com\r\n\r\n", 400},
+        {get + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        {get + "Content-Length: 0\r\nContent-Length: 5\r\n\r\nhello", 400},
+        {get + "X-Long: " + std::string(12 * 1024, 'a') + "\r\n\r\n", 431},
+        {get + thousandLines + "\r\n", 431},
+    };
+    for (const auto& [request, status] : cases) {
+        WebConnection connection;
+        ASSERT_TRUE(connection.Connect(port) && connection.Send(request));
+        const std::optional<std::string> received = connection.ReadUntilClosed(5000);
+        ASSERT_TRUE(received) << "still open after " << request.substr(0, 120);
+        EXPECT_EQ(received->rfind("HTTP/1.1 " + std::to_string(status) + " ", 0), 0u) << *received;
+        EXPECT_EQ(CountOf(*received, "HTTP/1.1 "), 1u) << *received;
+    }
+}
+
+TEST_F(WebService, HearsANewClientWhileIdleConnectionsTakeEveryPlace) {
+    StartService("--idle-timeout 60"); // they would not go by themselves
+    const std::string image = JpegLike(6);
+    Publish(Save("door.jpg", image));
+    ASSERT_EQ(LatestOnceItIs(200).status, 200);
+    std::vector<std::unique_ptr<WebConnection>> idle(110);
+    for (auto& connection : idle) {
+        connection = std::make_unique<WebConnection>();
+        ASSERT_TRUE(connection->Connect(port));
+    }
+    const DWORD started = ::GetTickCount();
+    const HttpAnswer answer = Get("/latest.jpg");
+    EXPECT_LT(::GetTickCount() - started, 1000u);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_TRUE(answer.body == image);
+    // The oldest made room; the newest is still heard.
+    EXPECT_TRUE(idle.front()->ClosedWithin(1000));
+    EXPECT_FALSE(idle.back()->ClosedWithin(200));
+}
+
+TEST_F(WebService, ClosesAStreamWhoseReaderTakesNothingFor10Seconds) {
+    StartService();
+    Publish(Save("cam-0.jpg", JpegLike(20, 400000)));
+    ASSERT_EQ(LatestOnceItIs(200).status, 200);
+    WebConnection stalled; // asks, then reads nothing
+    ASSERT_TRUE(stalled.Connect(port) &&
+                stalled.Send("GET /stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    // More than the buffers on the way hold: the stream is stuck at the last publication at the latest.
+    for (int i = 1; i <= 10; ++i) {
+        Publish(Save("cam-" + std::to_string(i) + ".jpg", JpegLike(20 + i, 400000)));
+        ::Sleep(200);
+    }
+    ::Sleep(11000);
+    EXPECT_TRUE(stalled.ClosedWithin(5000));
+}
+
+TEST_F(WebService, SlowsDownWrongPasswordsLogsThemAndStillTakesTheRightOne) {
+    StartService("--password \"s3cret word\"");
+    const auto log = [] {
+        std::ifstream in(std::filesystem::path(lumetra::EventLogPath()), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const std::size_t logged = log().size();
+    const auto request = [](const std::string& credentials) { // "anyone:wrong", "anyone:s3cret word"
+        return "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + credentials +
+               "\r\n\r\n";
+    };
+    const DWORD started = ::GetTickCount();
+    std::vector<std::unique_ptr<WebConnection>> guesses(20); // at once: sent one by one they take 2 minutes
+    for (auto& guess : guesses) {
+        guess = std::make_unique<WebConnection>();
+        ASSERT_TRUE(guess->Connect(port) && guess->Send(request("YW55b25lOndyb25n")));
+    }
+    for (auto& guess : guesses)
+        EXPECT_EQ(guess->ReadAnswer(40000).status, 401);
+    EXPECT_GE(::GetTickCount() - started, 10000u);
+    const std::string told = "6 wrong passwords from 127.0.0.1 within a minute";
+    EXPECT_NE(service.Output().find(told), std::string::npos) << service.Output();
+    for (int i = 0; i < 20 && log().find(told, logged) == std::string::npos; ++i)
+        ::Sleep(50);
+    EXPECT_NE(log().find("lumetra-web: " + told, logged), std::string::npos);
+    EXPECT_EQ(HttpExchange(port, request("YW55b25lOnMzY3JldCB3b3Jk"), 40000).status, 200);
 }
 
 TEST_F(WebService, StreamSendsEachNewImageOnce) {
