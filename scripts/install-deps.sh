@@ -6,6 +6,8 @@ python3-pyftpdlib python3-aiosmtpd openssl python3-pil x11-apps imagemagick"
 # lumetra-web: Boost.Beast/Asio (header-only), curl and Chromium for its tests, NSIS and zip for the
 # packages, nginx and wrk for its benchmark.
 PACKAGES="$PACKAGES libboost-dev curl chromium nsis zip nginx wrk"
+# JSON for the cameras' shared block and the service's status (header-only).
+PACKAGES="$PACKAGES nlohmann-json3-dev"
 
 missing=""
 for p in $PACKAGES; do
