@@ -1,6 +1,7 @@
 #include "web/HttpServer.h"
 
 #include "web/ConnectionTable.h"
+#include "web/CameraPages.h"
 #include "web/PasswordGuard.h"
 #include "web/PublishedFile.h"
 #include "web/WebPages.h"
@@ -15,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <charconv>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -132,11 +134,19 @@ class Connection {
     // "Try /, /latest.jpg, /stream.mjpg or /status.json.", from the table.
     static std::string KnownPages();
 
+    // The image status a stream follows in each snapshot; nullptr while there is none (a camera
+    // that is not listed at the moment).
+    using ImageSelector = std::function<const ImageStatus*(const ServiceStatus&)>;
+
     bool Serve(const Request& request);
     bool ServePage(const Request& request, std::string_view query, bool keepAlive);
+    bool ServeSingleImagePage(const Request& request, std::string_view query, bool keepAlive);
     bool ServeImage(const Request& request, std::string_view query, bool keepAlive);
     bool ServeStatus(const Request& request, std::string_view query, bool keepAlive);
     bool ServeStream(const Request& request, std::string_view query, bool keepAlive);
+    bool ServeCamera(const Request& request, std::string_view path, bool keepAlive);
+    bool SendImage(const Request& request, const ImageStatus& status, bool keepAlive);
+    bool SendStream(const ImageSelector& select);
     bool SendText(http::status status, const std::string& sentence, bool keepAlive,
                   const char* retryAfter = nullptr);
     template <typename Body> bool Send(http::response<Body>& response, bool keepAlive);
@@ -160,7 +170,7 @@ class Connection {
 // Every page answers GET and HEAD (checked before the table is looked at).
 const Connection::Route Connection::Routes[] = {
     {"/", true, &Connection::ServePage},
-    {"/index.html", false, &Connection::ServePage},
+    {"/index.html", false, &Connection::ServeSingleImagePage},
     {"/latest.jpg", true, &Connection::ServeImage},
     {"/stream.mjpg", true, &Connection::ServeStream},
     {"/status.json", true, &Connection::ServeStatus},
@@ -304,12 +314,23 @@ bool Connection::Serve(const Request& request) {
     for (const Route& route : Routes)
         if (route.path == path)
             return (this->*route.answer)(request, query, keepAlive);
+    if (path.substr(0, kCamerasPrefix.size()) == kCamerasPrefix)
+        return ServeCamera(request, path, keepAlive);
     return SendText(http::status::not_found,
                     "There is no page " + std::string(path.substr(0, 100)) + " here. " + KnownPages(),
                     keepAlive);
 }
 
+// Every camera of the roster side by side; without any, the single image as before.
 bool Connection::ServePage(const Request&, std::string_view, bool keepAlive) {
+    const std::shared_ptr<const ServiceStatus> status = hub_.Current();
+    http::response<http::string_body> response{http::status::ok, version_};
+    response.set(http::field::content_type, "text/html; charset=utf-8");
+    response.body() = status->cameras.empty() ? RenderPage(*status, true) : RenderCamerasPage(*status);
+    return Send(response, keepAlive);
+}
+
+bool Connection::ServeSingleImagePage(const Request&, std::string_view, bool keepAlive) {
     http::response<http::string_body> response{http::status::ok, version_};
     response.set(http::field::content_type, "text/html; charset=utf-8");
     response.body() = RenderPage(*hub_.Current());
@@ -318,18 +339,50 @@ bool Connection::ServePage(const Request&, std::string_view, bool keepAlive) {
 
 bool Connection::ServeImage(const Request& request, std::string_view, bool keepAlive) {
     const std::shared_ptr<const ServiceStatus> status = hub_.Current();
-    const std::shared_ptr<const ServedImage> image = status->image;
+    return SendImage(request, *status, keepAlive);
+}
+
+// "/cameras/<name>/latest.jpg" and "/cameras/<name>/stream.mjpg", the name percent-encoded UTF-8.
+bool Connection::ServeCamera(const Request& request, std::string_view path, bool keepAlive) {
+    const std::string_view rest = path.substr(kCamerasPrefix.size());
+    const std::size_t slash = rest.find('/');
+    const std::string_view page =
+        slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (page != "latest.jpg" && page != "stream.mjpg")
+        return SendText(
+            http::status::not_found,
+            "There is no page " + std::string(path.substr(0, 100)) +
+                " here. Each camera has /cameras/<name>/latest.jpg and /cameras/<name>/stream.mjpg.",
+            keepAlive);
+    const std::optional<std::string> name = DecodeCameraName(rest.substr(0, slash));
+    if (!name)
+        return SendText(http::status::bad_request,
+                        "The camera name in the address is not percent-encoded UTF-8 text without / or \\.",
+                        keepAlive);
+    const std::shared_ptr<const ServiceStatus> status = hub_.Current();
+    const CameraStatus* camera = status->FindCamera(*name);
+    if (!camera)
+        return SendText(http::status::not_found,
+                        "No camera named " + *name + " is shown on the web by Lumetra now.", keepAlive);
+    if (page == "latest.jpg")
+        return SendImage(request, *camera, keepAlive);
+    return SendStream(
+        [name = *name](const ServiceStatus& now) -> const ImageStatus* { return now.FindCamera(name); });
+}
+
+bool Connection::SendImage(const Request& request, const ImageStatus& status, bool keepAlive) {
+    const std::shared_ptr<const ServedImage> image = status.image;
     if (!image) {
-        switch (status->state) {
+        switch (status.state) {
         case PublicationState::Refused:
-            return SendText(http::status::forbidden, status->message, keepAlive);
+            return SendText(http::status::forbidden, status.message, keepAlive);
         case PublicationState::Missing:
-            return SendText(http::status::not_found, status->message, keepAlive);
+            return SendText(http::status::not_found, status.message, keepAlive);
         case PublicationState::Unusable:
-            return SendText(http::status::bad_gateway, status->message, keepAlive);
+            return SendText(http::status::bad_gateway, status.message, keepAlive);
         default:
-            return SendText(http::status::service_unavailable, status->message, keepAlive,
-                            status->state == PublicationState::Pending ? "1" : "5");
+            return SendText(http::status::service_unavailable, status.message, keepAlive,
+                            status.state == PublicationState::Pending ? "1" : "5");
         }
     }
     bool unchanged = false;
@@ -372,8 +425,12 @@ bool Connection::ServeStatus(const Request&, std::string_view query, bool keepAl
     return Send(response, keepAlive);
 }
 
-// The stream ends with its connection: it answers false whatever happened.
 bool Connection::ServeStream(const Request&, std::string_view, bool) {
+    return SendStream([](const ServiceStatus& now) -> const ImageStatus* { return &now; });
+}
+
+// The stream ends with its connection: it answers false whatever happened.
+bool Connection::SendStream(const ImageSelector& select) {
     http::response<http::empty_body> response{http::status::ok, version_};
     response.set(http::field::content_type, std::string("multipart/x-mixed-replace; boundary=") + kBoundary);
     response.set(http::field::cache_control, "no-cache, no-store");
@@ -405,7 +462,8 @@ bool Connection::ServeStream(const Request&, std::string_view, bool) {
             continue;
         }
         seenStatus = status->sequence;
-        const std::shared_ptr<const ServedImage> image = status->image;
+        const ImageStatus* followed = select(*status);
+        const std::shared_ptr<const ServedImage> image = followed ? followed->image : nullptr;
         if (!image || image->sequence <= sentImage)
             continue;
         const std::string header =

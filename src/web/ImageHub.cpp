@@ -20,6 +20,13 @@ const char* StateName(PublicationState state) {
     return "unknown";
 }
 
+const CameraStatus* ServiceStatus::FindCamera(std::string_view name) const {
+    for (const CameraStatus& camera : cameras)
+        if (camera.name == name)
+            return &camera;
+    return nullptr;
+}
+
 ImageHub::ImageHub() {
     auto initial = std::make_shared<ServiceStatus>();
     initial->sequence = 1;
@@ -35,8 +42,7 @@ void ImageHub::Update(ServiceStatus status) {
     {
         std::lock_guard lock(mutex_);
         const ServiceStatus& now = *current_;
-        if (status.state == now.state && status.message == now.message && status.published == now.published &&
-            status.image == now.image)
+        if (static_cast<const ImageStatus&>(status) == now && status.cameras == now.cameras)
             return;
         status.sequence = now.sequence + 1;
         current_ = std::make_shared<const ServiceStatus>(std::move(status));

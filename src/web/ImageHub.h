@@ -9,6 +9,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumetra {
+enum class CameraHealth; // delivery/CameraRoster.h, kept out of here with the Windows headers it needs
+}
 
 namespace lumetra::web {
 
@@ -33,14 +39,37 @@ enum class PublicationState {
 };
 const char* StateName(PublicationState state);
 
-struct ServiceStatus {
+// What the service makes of one published path: the one of Lumetra's first block, or a camera's.
+struct ImageStatus {
     PublicationState state = PublicationState::Waiting;
     std::string message;   // a plain sentence for every state but Ready
-    std::string published; // UTF-8 path the block names now; empty when none
-    // The image /latest.jpg serves: the one named when Ready, the previous one while the named file
-    // is still being written, none otherwise.
+    std::string published; // UTF-8 path named now; empty when none
+    // The image served: the one named when Ready, the previous one while the named file is still
+    // being written, none otherwise.
     std::shared_ptr<const ServedImage> image;
-    std::uint64_t sequence = 0; // set by the hub: changes with every change of the fields above
+
+    bool operator==(const ImageStatus&) const = default;
+};
+
+// A camera of the roster block: its health as Lumetra reports it, and its image as the service
+// judges it.
+struct CameraStatus : ImageStatus {
+    std::string name; // UTF-8
+    CameraHealth health{}; // Live
+    std::string reason;        // why its saves fail, while Failing
+    std::int64_t lastSave = 0; // seconds since 1970 (UTC), 0 for never
+    std::int64_t lastFailure = 0;
+    std::string lastFailureReason;
+
+    bool operator==(const CameraStatus&) const = default;
+};
+
+// The fields of ImageStatus are those of the first block's path (/latest.jpg, /stream.mjpg).
+struct ServiceStatus : ImageStatus {
+    std::vector<CameraStatus> cameras; // in the roster's order; empty without a roster
+    std::uint64_t sequence = 0;        // set by the hub: changes with every change of the fields above
+
+    const CameraStatus* FindCamera(std::string_view name) const;
 };
 
 class ImageHub {

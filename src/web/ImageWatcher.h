@@ -1,17 +1,19 @@
 #pragma once
-// Watches Lumetra's block and the file it names, on a thread of its own, and keeps the hub's status
-// up to date: a new image as soon as the named file is completely written, a plain sentence for
-// everything else.
+// Watches Lumetra's blocks and the files they name, on a thread of its own, and keeps the hub's
+// status up to date: the path of the first block and every camera of the roster, each followed by a
+// PublishedPath.
 
 #include "web/CameraFolders.h"
+#include "web/CameraRosterReader.h"
 #include "web/ImageHub.h"
 #include "web/MirrorBlockReader.h"
-#include "web/PublishedFile.h"
+#include "web/PublishedPath.h"
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace lumetra::web {
 
@@ -28,26 +30,31 @@ class ImageWatcher {
     void Stop();
 
   private:
+    struct WatchedCamera {
+        CameraStatus status;
+        PublishedPath path;
+    };
+
     void Run();
     void Poll(Clock::time_point now);
-    void Evaluate(Clock::time_point now);
-    void Publish(PublicationState state, std::string message, std::shared_ptr<const ServedImage> image);
+    void PollMirror(Clock::time_point now);
+    void PollRoster(Clock::time_point now);
+    void SetMirrorStatus(PublicationState state, std::string message);
 
     std::shared_ptr<ImageHub> hub_;
     MirrorBlockReader block_;
+    CameraRosterReader roster_;
     CameraFolders folders_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
 
+    ServiceStatus next_; // what the hub is given after each poll
     bool sawPath_ = false;
     Clock::time_point noPathSince_{};
-    std::wstring path_;             // the path the block names
-    Clock::time_point changedAt_{}; // when it was published, or its file last changed
-    FileStamp lastStamp_{};         // of the named file at the last look
-    bool haveStamp_ = false;
-    bool settled_ = false;                     // the file with lastStamp_ was judged for good
-    std::shared_ptr<const ServedImage> image_; // the newest image read
-    std::uint64_t imageCount_ = 0;
+    std::uint64_t mirrorImageCount_ = 0;
+    PublishedPath mirror_{mirrorImageCount_};
+    std::uint64_t cameraImageCount_ = 0; // shared by every camera: one may leave and come back
+    std::vector<WatchedCamera> cameras_; // in the roster's order
 };
 
 } // namespace lumetra::web

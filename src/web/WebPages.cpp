@@ -1,8 +1,7 @@
 #include "web/WebPages.h"
 
+#include "web/CameraPages.h"
 #include "web/WebOptions.h"
-
-#include <cstdio>
 
 namespace lumetra::web {
 namespace {
@@ -26,7 +25,7 @@ main{padding:16px;text-align:center}
 [hidden]{display:none!important}
 </style>
 </head>
-<body data-sequence="@SEQUENCE@" data-image="@IMAGE@">
+<body data-sequence="@SEQUENCE@" data-image="@IMAGE@"@UNTIL_CAMERAS@>
 <header><h1>Lumetra</h1><span id="caption"><span id="name">@NAME@</span> <time id="time" datetime="@TIME@">@TIME@</time></span></header>
 <main>
 <p id="message"@MESSAGE_HIDDEN@>@MESSAGE@</p>
@@ -76,6 +75,7 @@ async function follow() {
       const answer = await fetch("/status.json?after=" + sequence, {cache: "no-store"});
       if (!answer.ok) throw new Error(answer.statusText);
       const status = await answer.json();
+      if (document.body.dataset.untilCameras && status.cameras.length) { location.reload(); return; }
       sequence = status.sequence;
       show(status);
     } catch (error) {
@@ -135,23 +135,6 @@ bool DecodeBase64(std::string_view text, std::string& decoded) {
 
 } // namespace
 
-std::string JsonString(std::string_view text) {
-    std::string result = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            result += '\\';
-            result += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            result += escaped;
-        } else {
-            result += c;
-        }
-    }
-    return result + "\"";
-}
-
 std::string HtmlText(std::string_view text) {
     std::string result;
     for (const char c : text) {
@@ -178,8 +161,9 @@ std::string HtmlText(std::string_view text) {
     return result;
 }
 
-std::string RenderPage(const ServiceStatus& status) {
+std::string RenderPage(const ServiceStatus& status, bool untilCameras) {
     std::string page = kPage;
+    Replace(page, "@UNTIL_CAMERAS@", untilCameras ? " data-until-cameras=\"1\"" : "");
     const ServedImage* image = status.image.get();
     Replace(page, "@SEQUENCE@", std::to_string(status.sequence));
     Replace(page, "@IMAGE@", std::to_string(image ? image->sequence : 0));
@@ -193,19 +177,23 @@ std::string RenderPage(const ServiceStatus& status) {
 }
 
 std::string RenderStatusJson(const ServiceStatus& status, long long uptimeSeconds) {
-    std::string json =
-        "{\"state\":" + JsonString(StateName(status.state)) + ",\"message\":" + JsonString(status.message) +
-        ",\"published\":" + (status.published.empty() ? std::string("null") : JsonString(status.published)) +
-        ",\"image\":";
-    if (const ServedImage* image = status.image.get())
-        json += "{\"path\":" + JsonString(image->path) + ",\"name\":" + JsonString(image->name) +
-                ",\"size\":" + std::to_string(image->bytes.size()) +
-                ",\"time\":" + JsonString(image->modifiedIso) +
-                ",\"sequence\":" + std::to_string(image->sequence) + "}";
-    else
-        json += "null";
-    return json + ",\"sequence\":" + std::to_string(status.sequence) +
-           ",\"uptime\":" + std::to_string(uptimeSeconds) + "}\n";
+    using Json = nlohmann::ordered_json;
+    Json image = nullptr;
+    if (const ServedImage* served = status.image.get())
+        image = {{"path", served->path},
+                 {"name", served->name},
+                 {"size", served->bytes.size()},
+                 {"time", served->modifiedIso},
+                 {"sequence", served->sequence}};
+    const Json json = {{"state", StateName(status.state)},
+                       {"message", status.message},
+                       {"published", status.published.empty() ? Json(nullptr) : Json(status.published)},
+                       {"image", std::move(image)},
+                       {"cameras", CamerasJson(status)},
+                       {"sequence", status.sequence},
+                       {"uptime", uptimeSeconds}};
+    // Text from the blocks is UTF-8 already; anything broken is replaced rather than refused.
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 bool EntityTagMatches(std::string_view ifNoneMatch, std::string_view etag) {

@@ -9,8 +9,9 @@
 
 namespace lumetra::web {
 
-// The page at "/": the current status rendered in, and a script that follows every change.
-std::string RenderPage(const ServiceStatus& status);
+// The single-image page: the current status rendered in, and a script that follows every change.
+// `untilCameras`: the page is reloaded once the roster lists cameras (it stands in for their page).
+std::string RenderPage(const ServiceStatus& status, bool untilCameras = false);
 std::string RenderStatusJson(const ServiceStatus& status, long long uptimeSeconds);
 
 // Whether an If-None-Match value names this entity tag.
@@ -20,7 +21,6 @@ bool BasicAuthorizationCarries(std::string_view authorization, const std::string
 // Whether a Host header names a loopback address (with or without a port).
 bool HostIsLoopback(std::string_view host);
 
-std::string JsonString(std::string_view text);
 std::string HtmlText(std::string_view text);
 
 } // namespace lumetra::web
