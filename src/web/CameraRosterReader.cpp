@@ -85,6 +85,9 @@ std::optional<RosterCamera> CameraOf(const Json& entry) {
 
 std::vector<RosterCamera> ParseCameraRoster(std::string_view text) {
     std::vector<RosterCamera> cameras;
+    // The parser would take a NUL for the end of the text and the part before it for all of it.
+    if (text.find('\0') != std::string_view::npos)
+        return cameras;
     const Json roster = Json::parse(text.begin(), text.end(), nullptr, false);
     if (roster.is_discarded() || !roster.is_object())
         return cameras;

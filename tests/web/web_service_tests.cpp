@@ -7,10 +7,12 @@
 #include "FtpServer.h"
 #include "StartProcess.h"
 #include "TempFiles.h"
+#include "delivery/CameraRoster.h"
 #include "delivery/HttpMirror.h"
 #include "framework/EventLog.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <filesystem>
@@ -53,6 +55,7 @@ class WebService : public ::testing::Test {
             EXPECT_EQ(service.ExitCode(), 0u) << service.Output();
         }
         mirror.Close();
+        roster.Close();
         RemoveTree(folder);
     }
 
@@ -70,6 +73,48 @@ class WebService : public ::testing::Test {
             ASSERT_TRUE(mirror.Open());
         }
         ASSERT_TRUE(mirror.MirrorImagePath(true, path));
+    }
+    // The cameras of the roster, as Lumetra publishes them: name and image path.
+    void PublishCameras(const std::vector<std::pair<std::string, std::string>>& cameras) {
+        if (!roster.IsMapped()) {
+            ASSERT_TRUE(roster.Open());
+        }
+        std::vector<lumetra::PublishedCamera> published;
+        for (const auto& [name, path] : cameras) {
+            published.emplace_back();
+            published.back().name = name;
+            published.back().image = path;
+        }
+        roster.Publish(published);
+    }
+    // The roster block as another program may leave it.
+    void WriteRoster(std::uint32_t magic, std::uint32_t version, std::uint32_t sequence, std::uint32_t length,
+                     const std::string& text) {
+        const HANDLE mapping = ::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, lumetra::kCameraRosterName);
+        ASSERT_TRUE(mapping);
+        auto* view = static_cast<char*>(::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        ASSERT_TRUE(view);
+        const lumetra::CameraRosterHeader header{magic, version, sequence, length};
+        std::memcpy(view + sizeof header, text.data(),
+                    std::min(text.size(), lumetra::kCameraRosterTextLimit));
+        std::memcpy(view, &header, sizeof header);
+        ::UnmapViewOfFile(view);
+        ::CloseHandle(mapping);
+    }
+    // The names of status.json's cameras once they are `expected`, or when the time is up.
+    std::vector<std::string> CamerasOnceThey(const std::vector<std::string>& expected,
+                                             unsigned timeoutMs = 6000) {
+        std::vector<std::string> names;
+        for (unsigned waited = 0; waited == 0 || (names != expected && waited <= timeoutMs); waited += 50) {
+            if (waited > 0)
+                ::Sleep(50);
+            const auto status = nlohmann::json::parse(Get("/status.json").body, nullptr, false);
+            names.clear();
+            if (status.is_object() && status["cameras"].is_array())
+                for (const auto& camera : status["cameras"])
+                    names.push_back(camera.value("name", "?"));
+        }
+        return names;
     }
     HttpAnswer Get(const std::string& path, const std::string& headers = {}) {
         return HttpGet(port, path, headers);
@@ -93,6 +138,7 @@ class WebService : public ::testing::Test {
     unsigned short port = 0;
     WebServiceProcess service;
     lumetra::HttpMirror mirror;
+    lumetra::CameraRoster roster;
 };
 
 TEST_F(WebService, WaitsForLumetraThenServesTheNewestImageWithItsValidators) {
@@ -416,6 +462,183 @@ TEST_F(WebService, AsksForThePasswordAndRefusesOtherMachinesWithoutOne) {
     ASSERT_TRUE(open.WaitForExit(10000)) << "it listened on every address without a password";
     EXPECT_EQ(open.ExitCode(), 2u);
     EXPECT_NE(open.Output().find("--password"), std::string::npos) << open.Output();
+}
+
+TEST_F(WebService, ShowsEveryPublishedCameraOnItsPageAndAtItsOwnAddress) {
+    StartService();
+    const std::string door = JpegLike(30), kitchen = JpegLike(31);
+    PublishCameras({{"door", Save("door.jpg", door)},
+                    {"K\xC3\xBC"
+                     "che & <Hof>",
+                     Save("kitchen.jpg", kitchen)}});
+    ASSERT_EQ(CamerasOnceThey({"door", "K\xC3\xBC"
+                                       "che & <Hof>"})
+                  .size(),
+              2u);
+
+    const HttpAnswer page = Get("/");
+    EXPECT_EQ(CountOf(page.body, "<figure class=\"camera\""), 2u) << page.body;
+    EXPECT_NE(page.body.find(">K\xC3\xBC"
+                             "che &amp; &lt;Hof&gt;<"),
+              std::string::npos)
+        << page.body;
+    EXPECT_EQ(page.body.find("<Hof>"), std::string::npos) << "a name went into the page unescaped";
+    EXPECT_EQ(page.body.find("://"), std::string::npos) << "the page refers to something outside";
+
+    const std::string kitchenImage = "/cameras/K%C3%BCche%20%26%20%3CHof%3E/latest.jpg";
+    HttpAnswer latest;
+    for (int i = 0; i < 120 && latest.body != kitchen; ++i, ::Sleep(50))
+        latest = Get(kitchenImage);
+    EXPECT_TRUE(latest.body == kitchen) << latest.status << " " << latest.body.substr(0, 200);
+    EXPECT_EQ(Get(kitchenImage, "If-None-Match: " + latest.Header("etag") + "\r\n").status, 304);
+    EXPECT_TRUE(Get("/cameras/door/latest.jpg").body == door);
+    EXPECT_NE(Get("/status.json").body.find("\"url\":\"" + kitchenImage + "\""), std::string::npos);
+
+    const HttpAnswer unknown = Get("/cameras/garage/latest.jpg");
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_NE(unknown.body.find("No camera named garage"), std::string::npos) << unknown.body;
+    // Names that cannot be a camera's: broken escapes, broken or overlong UTF-8, NUL, slashes.
+    for (const char* bad : {"%zz", "do%2", "%C3", "%C0%AF", "%ED%A0%80", "d%00r", "a%2Fb", "a%5Cb"}) {
+        const HttpAnswer answer = Get("/cameras/" + std::string(bad) + "/latest.jpg");
+        EXPECT_EQ(answer.status, 400) << bad << ": " << answer.body;
+    }
+}
+
+TEST_F(WebService, CameraStreamCarriesOnlyItsOwnCamerasImages) {
+    StartService();
+    PublishCameras({{"door", Save("door-0.jpg", JpegLike(40))}, {"yard", Save("yard-0.jpg", JpegLike(41))}});
+    ASSERT_EQ(CamerasOnceThey({"door", "yard"}).size(), 2u);
+    WebConnection stream;
+    ASSERT_TRUE(stream.Connect(port) &&
+                stream.Send("GET /cameras/yard/stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    ASSERT_EQ(stream.ReadAnswer().status, 200);
+    auto part = stream.ReadPart();
+    ASSERT_TRUE(part && *part == JpegLike(41)) << "the stream does not open with yard's image";
+    for (unsigned i = 1; i <= 3; ++i) {
+        const std::string doorImage = Save("door-" + std::to_string(i) + ".jpg", JpegLike(40 + 2 * i));
+        const std::string yardImage = Save("yard-" + std::to_string(i) + ".jpg", JpegLike(41 + 2 * i));
+        PublishCameras({{"door", doorImage}, {"yard", folder + "\\yard-" + std::to_string(i - 1) + ".jpg"}});
+        EXPECT_FALSE(stream.ReadPart(500)) << "door's image " << i << " came on yard's stream";
+        PublishCameras({{"door", doorImage}, {"yard", yardImage}});
+        part = stream.ReadPart();
+        ASSERT_TRUE(part) << "yard's image " << i << " did not arrive";
+        EXPECT_TRUE(*part == JpegLike(41 + 2 * i)) << "image " << i;
+    }
+}
+
+TEST_F(WebService, RefusesARosterPathOutsideTheCameraFolders) {
+    StartService();
+    const std::string outside = "C:\\windows\\outside.jpg";
+    std::ofstream(outside, std::ios::binary) << JpegLike(50);
+    PublishCameras(
+        {{"door", outside}, {"yard", folder + "\\..\\yard.jpg"}, {"hall", Save("notes.txt", "x")}});
+    ASSERT_EQ(CamerasOnceThey({"door", "yard", "hall"}).size(), 3u);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"door", "it is not in a folder a camera saves into"},
+        {"yard", "it contains \"..\""},
+        {"hall", "only files whose names end in .jpg or .jpeg are served"},
+    };
+    for (const auto& [name, sentence] : cases) {
+        HttpAnswer answer;
+        for (int i = 0; i < 120 && answer.status != 403; ++i, ::Sleep(50))
+            answer = Get("/cameras/" + name + "/latest.jpg");
+        EXPECT_EQ(answer.status, 403) << name << ": " << answer.body;
+        EXPECT_NE(answer.body.find(sentence), std::string::npos) << name << ": " << answer.body;
+    }
+    EXPECT_NE(Get("/status.json").body.find("\"imageState\":\"refused\""), std::string::npos);
+    ::DeleteFileA(outside.c_str());
+}
+
+TEST_F(WebService, KeepsServingTheGoodCamerasWhateverTheRosterBlockHolds) {
+    StartService();
+    const std::string good = Save("good.jpg", JpegLike(60));
+    std::string escapedGood;
+    for (const char c : good)
+        escapedGood += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    const auto camera = [&](const std::string& name, const std::string& extra = {}) {
+        return "{\"name\":\"" + name + "\",\"image\":\"" + escapedGood +
+               "\",\"state\":\"live\",\"reason\":\"\"," +
+               "\"lastSave\":1765170000,\"lastFailure\":0,\"lastFailureReason\":\"\"" + extra + "}";
+    };
+    const auto list = [](const std::vector<std::string>& cameras) {
+        std::string text = "{\"cameras\":[";
+        for (const std::string& entry : cameras)
+            text += (text.back() == '[' ? "" : ",") + entry;
+        return text + "]}";
+    };
+    std::vector<std::string> many, twentyNames;
+    for (int i = 0; i < 25; ++i) {
+        many.push_back(camera("c" + std::to_string(i)));
+        if (i < 20)
+            twentyNames.push_back("c" + std::to_string(i));
+    }
+    const std::uint32_t magic = lumetra::kCameraRosterMagic;
+    struct Case {
+        const char* what;
+        std::uint32_t magic, version, length; // length 0: the text's
+        std::string text;
+        std::vector<std::string> shown;
+    };
+    const std::vector<Case> cases = {
+        {"a wrong magic", 0x12345678, 1, 0, list({camera("good")}), {}},
+        {"a later version", magic, 2, 0, list({camera("good")}), {}},
+        {"text that does not parse", magic, 1, 0, "{\"cameras\":[{\"name\":", {}},
+        {"a length beyond the block", magic, 1, 0xFFFFFFF0, list({camera("good")}), {"good"}},
+        {"no list", magic, 1, 0, "{\"cameras\":{\"name\":\"good\"}}", {}},
+        {"fields of the wrong kind",
+         magic,
+         1,
+         0,
+         list({"{\"name\":5}", "[1,2]",
+               camera("bad-time").replace(camera("bad-time").find("1765170000"), 10, "-5"),
+               camera("bad-state").replace(camera("bad-state").find("live"), 4, "exploded"), camera("good")}),
+         {"good"}},
+        {"empty, long and hostile names",
+         magic,
+         1,
+         0,
+         list({camera(""), camera(std::string(200, 'n')), camera("a/b"), camera("a\\\\b"),
+               camera("x\\u0000y"), camera("good")}),
+         {"good"}},
+        {"a name twice",
+         magic,
+         1,
+         0,
+         list({camera("good"), camera("good", ",\"extra\":1"), camera("two")}),
+         {"good", "two"}},
+        {"more than 20 cameras", magic, 1, 0, list(many), twentyNames},
+        {"a NUL in the text", magic, 1, 0, list({camera("good")}) + std::string("\0garbage", 8), {}},
+    };
+    std::uint32_t sequence = 100;
+    for (const Case& bad : cases) {
+        PublishCameras({{"before", good}});
+        ASSERT_EQ(CamerasOnceThey({"before"}), std::vector<std::string>{"before"}) << bad.what;
+        roster.Close(); // what follows is written by someone else
+        sequence += 2;
+        WriteRoster(bad.magic, bad.version, sequence,
+                    bad.length ? bad.length : static_cast<std::uint32_t>(bad.text.size()), bad.text);
+        if (bad.length) {
+            // Taken for a write under way: the cameras before stay until the block makes sense.
+            EXPECT_EQ(CamerasOnceThey({}, 500), std::vector<std::string>{"before"}) << bad.what;
+            WriteRoster(magic, 1, sequence, static_cast<std::uint32_t>(bad.text.size()), bad.text);
+            EXPECT_EQ(CamerasOnceThey(bad.shown), bad.shown) << bad.what;
+        } else {
+            EXPECT_EQ(CamerasOnceThey(bad.shown), bad.shown) << bad.what;
+        }
+        ASSERT_EQ(service.ExitCode(), static_cast<DWORD>(STILL_ACTIVE)) << bad.what << "\n"
+                                                                        << service.Output();
+        const std::string page = Get("/").body;
+        EXPECT_EQ(page.find("id=\"picture\"") != std::string::npos, bad.shown.empty())
+            << bad.what << ": the page does not fall back to the single image without cameras";
+    }
+    // Odd while being written: read again later, and taken once even.
+    WriteRoster(magic, 1, 1001, 0, list({camera("later")}));
+    WriteRoster(magic, 1, 1001, static_cast<std::uint32_t>(list({camera("later")}).size()),
+                list({camera("later")}));
+    EXPECT_NE(CamerasOnceThey({}, 500), std::vector<std::string>{"later"});
+    WriteRoster(magic, 1, 1002, static_cast<std::uint32_t>(list({camera("later")}).size()),
+                list({camera("later")}));
+    EXPECT_EQ(CamerasOnceThey({"later"}), std::vector<std::string>{"later"});
 }
 
 } // namespace
