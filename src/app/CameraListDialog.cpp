@@ -63,6 +63,7 @@ CameraListDialog::CameraListDialog(HWND parent)
 
 CameraListDialog::~CameraListDialog() {
     httpMirror.Close();
+    cameraRoster_.Close();
     // The sessions named here are not touched; they own themselves.
     openSessions_.clear();
 }
@@ -121,6 +122,7 @@ BOOL CameraListDialog::OnInitDialog() {
 
     timerId_ = ::SetTimer(window, CameraTimerId, CameraTimerPeriodMs, nullptr);
     httpMirror.Open();
+    cameraRoster_.Open();
     mirrorEnabled_ = false;
     return TRUE;
 }
@@ -201,6 +203,17 @@ void CameraListDialog::MirrorImagePath(const std::string& path) {
     httpMirror.MirrorImagePath(mirrorEnabled_, path);
 }
 
+void CameraListDialog::PublishCamerasToWeb() {
+    std::vector<PublishedCamera> cameras;
+    for (const LiveView* session : OpenSessions())
+        if (std::optional<PublishedCamera> camera = session->WebPublication())
+            cameras.push_back(std::move(*camera));
+    // In the order the owner sees them in the list, whichever opened first.
+    std::sort(cameras.begin(), cameras.end(),
+              [](const PublishedCamera& a, const PublishedCamera& b) { return a.name < b.name; });
+    cameraRoster_.Publish(cameras);
+}
+
 void CameraListDialog::ShowAboutBox() {
     AboutDialog about;
     about.DoModal();
@@ -265,6 +278,7 @@ bool CameraListDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
         if (wParam != CameraTimerId)
             return false;
         TickOpenSessions(*this);
+        PublishCamerasToWeb();
         result = 0;
         return true;
     case WM_PAINT:

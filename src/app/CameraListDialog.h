@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "delivery/CameraRoster.h"
 #include "delivery/HttpMirror.h"
 #include "app/CameraListIds.h"
 #include "framework/Dialog.h"
@@ -38,6 +39,8 @@ class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch 
     void MirrorImagePath(const std::string& path) override;
     void SetMirrorEnabled(bool enabled) override { mirrorEnabled_ = enabled; }
     bool MirrorEnabled() const { return mirrorEnabled_; }
+    // Every open camera shown on the web, with its health, to the service's second block.
+    void PublishCamerasToWeb() override;
 
     // printf-style message in the "DeriDez Message" box; bounded, always terminated.
     static void ShowFormattedMessage(const char* format, ...);
@@ -64,6 +67,7 @@ class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch 
 
     std::set<LiveView*, std::less<>> openSessions_;
     bool mirrorEnabled_ = false;
+    CameraRoster cameraRoster_;
     UniqueIcon dialogIcon_;
     UINT_PTR timerId_ = 0;
     std::string camText_;

@@ -41,7 +41,7 @@ std::string CameraRosterText(const std::vector<PublishedCamera>& cameras) {
                         {"lastFailureReason", camera.lastFailureReason}});
     // Names and paths come from ANSI text converted to UTF-8; anything broken is replaced, not thrown.
     return nlohmann::json{{"cameras", std::move(list)}}.dump(-1, ' ', false,
-                                                              nlohmann::json::error_handler_t::replace);
+                                                             nlohmann::json::error_handler_t::replace);
 }
 
 bool CameraRoster::Open() {

@@ -17,7 +17,7 @@ constexpr size_t kEncodedWordBytes = 45; // 60 base64 characters: a word of 72, 
 constexpr size_t kParameterPiece = 60;
 
 std::string Utf8(const std::string& ansi) {
-    return WideToUtf8(AnsiToWide(ansi));
+    return AnsiToUtf8(ansi);
 }
 
 bool IsPrintableAscii(std::string_view text) {

@@ -181,8 +181,8 @@ bool SmtpSession::LogIn() {
     std::vector<std::string> mechanisms;
     if (!Offers(ehlo_, "AUTH", &mechanisms))
         return Failed(settings_.server + " offers no login (AUTH)");
-    const std::string user = WideToUtf8(AnsiToWide(settings_.user));
-    const std::string password = WideToUtf8(AnsiToWide(settings_.password));
+    const std::string user = AnsiToUtf8(settings_.user);
+    const std::string password = AnsiToUtf8(settings_.password);
     const auto offered = [&mechanisms](const char* name) {
         return std::find(mechanisms.begin(), mechanisms.end(), name) != mechanisms.end();
     };

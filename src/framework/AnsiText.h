@@ -19,6 +19,9 @@ std::string WideToAnsi(const std::wstring& text);
 // UTF-8 whatever the code page.
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const char* text, std::size_t length);
+inline std::string AnsiToUtf8(const std::string& text) {
+    return WideToUtf8(AnsiToWide(text));
+}
 
 // Characters of ANSI text as an edit control counts them (UTF-16 code units), not its bytes.
 std::size_t AnsiCharacterCount(const std::string& text);

@@ -130,9 +130,9 @@ void LogEvent(const std::string& cameraName, const std::string& text) {
                   now.wHour, now.wMinute, now.wSecond);
     std::string line = stamp;
     if (!cameraName.empty())
-        line += "[" + WideToUtf8(AnsiToWide(cameraName)) + "]  ";
+        line += "[" + AnsiToUtf8(cameraName) + "]  ";
     // One event, one line: the line breaks of a box text become blanks.
-    for (char c : WideToUtf8(AnsiToWide(text)))
+    for (char c : AnsiToUtf8(text))
         line += (c == '\r' || c == '\n') ? ' ' : c;
     line += "\r\n";
     Writer().Queue(std::move(line));

@@ -118,7 +118,7 @@ void LiveView::WatchForTrouble() {
     const std::optional<TroubleWatcher::Notice> notice = trouble_.Look(now, at);
     if (!notice || !actionDialog_->TroubleMailOn() || actionDialog_->EmailAddresses().empty())
         return;
-    const TroubleFacts facts{cameraName_, actionDialog_->EmailAddresses(), lastWrittenPath_,
+    const TroubleFacts facts{cameraName_, actionDialog_->EmailAddresses(), history_.lastWrittenPath,
                              failureRun_.reason, at - notice->since};
     if (!delivery_.Mail(ComposeTroubleMail(*notice, facts), MailServer(), std::nullopt, true))
         trouble_.Unsent(*notice);
@@ -132,7 +132,7 @@ void LiveView::AddAutomaticDelivery(AfterSaving& afterSaving, const std::string&
         afterSaving.upload = actionDialog_->FtpRequest(fullPath, bareName);
     }
     if (SwitchOn(SessionSwitch::EmailAuto) && delivery_.MailDue(actionDialog_->EmailSeconds(), tickTime))
-        afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName};
+        afterSaving.mail = MailRequest{actionDialog_->EmailAddresses(), fullPath, bareName, {}, {}};
 }
 
 } // namespace lumetra

@@ -137,8 +137,11 @@ void LiveView::OnFrameReady() {
     const FrameOutcome outcome = HandleFrameReady(cameraIndex_, viewer);
     if (outcome.handled == FrameHandled::NoFrame)
         return;
-    if (outcome.handled == FrameHandled::Composed)
+    if (outcome.handled == FrameHandled::Composed) {
         OnSaveHandled(outcome.saveStatus, armedBefore);
+        if (host_)
+            host_->PublishCamerasToWeb();
+    }
     if (look)
         SaveOnMotion();
 }
@@ -166,7 +169,8 @@ void LiveView::OnSaveHandled(int status, std::uint64_t armedBefore) {
         failureRun_.ongoing = false;
         LogEvent(cameraName_, "saving works again: " + image->path);
     }
-    lastWrittenPath_ = image->path;
+    history_.lastWrittenPath = image->path;
+    history_.lastWrittenAt = ::_time64(nullptr);
     const AfterSaving& after = image->afterSaving;
     if (after.mirror)
         delivery_.Mirror(image->path);
@@ -183,7 +187,7 @@ void LiveView::OnSaveHandled(int status, std::uint64_t armedBefore) {
 
 std::vector<std::string> LiveView::ImagesInUse() const {
     std::vector<std::string> paths = delivery_.PathsInUse();
-    paths.push_back(lastWrittenPath_);
+    paths.push_back(history_.lastWrittenPath);
     if (imageViewer_)
         paths.push_back(imageViewer_->ImagePath());
     if (actionDialog_)
@@ -208,6 +212,7 @@ void LiveView::OnSaveFailed(const PendingImage& image, int status) {
         failureRun_.reason = reason;
     }
     failureRun_.ongoing = true;
+    NoteFailedSave(reason);
     if (image.afterSaving.retryAt)
         lastSaveTime_ = *image.afterSaving.retryAt;
     if (image.afterSaving.motion)
@@ -228,6 +233,31 @@ void LiveView::SaveRefused(const std::string& reason) {
         failureRun_.reason = reason;
     }
     failureRun_.ongoing = true;
+    NoteFailedSave(reason);
+}
+
+void LiveView::NoteFailedSave(const std::string& reason) {
+    history_.lastFailedAt = ::_time64(nullptr);
+    // Within a run the file system is asked only once: the run's reason stands for the others.
+    history_.lastFailureReason = reason.empty() ? failureRun_.reason : reason;
+}
+
+std::optional<PublishedCamera> LiveView::WebPublication() const {
+    if (!actionDialog_ || actionDialog_->Settings().mirrorToHttp != 1)
+        return std::nullopt;
+    PublishedCamera camera;
+    camera.name = AnsiToUtf8(cameraName_);
+    camera.image = AnsiToUtf8(history_.lastWrittenPath);
+    if (watcher_.Lost()) {
+        camera.health = CameraHealth::Waiting;
+    } else if (failureRun_.ongoing) {
+        camera.health = CameraHealth::Failing;
+        camera.reason = failureRun_.reason;
+    }
+    camera.lastSave = history_.lastWrittenAt;
+    camera.lastFailure = history_.lastFailedAt;
+    camera.lastFailureReason = history_.lastFailureReason;
+    return camera;
 }
 
 void LiveView::ShowSaveStatus(const std::string& reason) {
@@ -353,7 +383,7 @@ void LiveView::MailLastSavedImage() {
         LogEvent(cameraName_, "not mailed: " + path + " was not written");
         return;
     }
-    delivery_.Mail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName()},
+    delivery_.Mail(MailRequest{actionDialog_->EmailAddresses(), path, actionDialog_->LastImageName(), {}, {}},
                    MailServer(), std::nullopt);
 }
 

@@ -4,6 +4,7 @@
 // the delivery of saved images and the retention of old ones.
 
 #include "capture/CaptureGraph.h"
+#include "delivery/CameraRoster.h"
 #include "delivery/Retention.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
@@ -97,6 +98,10 @@ class LiveView : public Dialog, public ActionSession {
     bool SaveCurrentImage(const std::string& path) override;
     void ActionDialogClosed() override;
 
+    // The camera as the web service shows it: its name, last image and health; none while its
+    // "Mirror file path to HTTP service" is not ticked.
+    std::optional<PublishedCamera> WebPublication() const;
+
     const std::string& CameraName() const { return cameraName_; }
     int CameraIndex() const { return cameraIndex_; }
     CamActionDialog* ActionDialog() const { return actionDialog_; }
@@ -128,6 +133,14 @@ class LiveView : public Dialog, public ActionSession {
         std::string lastPath;
         std::string reason; // of the first failure of the run
     };
+    // The last image written and the last save that failed, as the web service tells them; times
+    // in seconds since 1970.
+    struct SaveHistory {
+        std::string lastWrittenPath;
+        std::int64_t lastWrittenAt = 0;
+        std::int64_t lastFailedAt = 0;
+        std::string lastFailureReason;
+    };
     // A line below the picture that keeps its distance from the client area's bottom.
     struct BottomLine {
         int id;
@@ -158,6 +171,7 @@ class LiveView : public Dialog, public ActionSession {
     // An automatic save that could not even be asked for (no folder, a refused name, a path too
     // long): told in the Live View and logged like a failed write.
     void SaveRefused(const std::string& reason);
+    void NoteFailedSave(const std::string& reason);
     // The images retention must never delete: the last written, sent, published and shown.
     std::vector<std::string> ImagesInUse() const;
     void ShowWaiting(bool waiting);
@@ -197,7 +211,7 @@ class LiveView : public Dialog, public ActionSession {
     std::optional<PendingImage> pendingImage_;
     SaveCounts counts_;
     FailureRun failureRun_;
-    std::string lastWrittenPath_;
+    SaveHistory history_;
     // Watching the camera; while it is lost, the "waiting" text covers the picture and the frame
     // asked for is given up.
     CameraWatcher watcher_{graph_,

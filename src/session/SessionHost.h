@@ -20,6 +20,9 @@ class SessionHost {
     virtual bool HasSession(const LiveView* session) const = 0;
     // Publishes a saved image's path when the mirror is switched on and open.
     virtual void MirrorImagePath(const std::string& path) = 0;
+    // Tells the web service every camera shown there as it is now (also done on every tick), so a
+    // new image is on the web as soon as it is written.
+    virtual void PublishCamerasToWeb() = 0;
 
   protected:
     ~SessionHost() = default;

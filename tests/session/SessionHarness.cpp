@@ -2,6 +2,7 @@
 
 #include "WindowDriver.h"
 #include "app/CameraApp.h"
+#include "delivery/CameraRoster.h"
 #include "delivery/HttpMirror.h"
 #include "framework/EventLog.h"
 #include "session/CameraSchedule.h"
@@ -69,7 +70,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::Tick() {
-    TickOpenSessions(dialog_);
+    // What the camera timer does, with the test's own timing.
+    ::SendMessageA(hwnd(), WM_TIMER, camera_list_ids::CameraTimerId, 0);
 }
 
 LiveView* MainWindow::Open(const std::string& name, bool expectErrorBox) {
@@ -217,6 +219,20 @@ std::string MirrorBlockText() {
     }
     ::CloseHandle(mapping);
     return text;
+}
+
+nlohmann::json CamerasOnWeb() {
+    UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kCameraRosterName));
+    UniqueMappedView view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, kCameraRosterSize)
+                                  : nullptr);
+    if (!view)
+        return nullptr;
+    const auto* header = static_cast<const CameraRosterHeader*>(view.get());
+    if (header->magic != kCameraRosterMagic || header->sequence % 2 != 0 ||
+        header->length > kCameraRosterTextLimit)
+        return nullptr;
+    const std::string text(static_cast<const char*>(view.get()) + sizeof *header, header->length);
+    return nlohmann::json::parse(text, nullptr, false).value("cameras", nlohmann::json());
 }
 
 } // namespace lumetra::test

@@ -12,6 +12,7 @@
 #include "settings/CamActionDialog.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <windows.h>
 
 #include <cstdint>
@@ -92,5 +93,7 @@ COLORREF ClientPixel(HWND window, int x, int y);
 
 // The shared-memory block of the HTTP mirror, as the service reads it ("" when missing).
 std::string MirrorBlockText();
+// The cameras shown on the web, as Lumetra's second block lists them; null when it holds no list.
+nlohmann::json CamerasOnWeb();
 
 } // namespace lumetra::test

@@ -60,8 +60,9 @@ TEST_F(PictureSizeTest, AnOlderKeyAndASizeNotOfferedOpenAtTheDefaultSize) {
         SCOPED_TRACE(stored ? stored : "older key");
         DeleteCameraKey(kCamera);
         ASSERT_TRUE(WriteCameraValue(kCamera, "FIN", REG_SZ, "image", 6));
-        if (stored)
+        if (stored) {
             ASSERT_TRUE(WriteCameraValue(kCamera, "PSZ", REG_SZ, stored, 10));
+        }
         const size_t logBefore = EventLogText().size();
         TempFolder folder("default");
         MainWindow main;

@@ -329,6 +329,11 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     SetCheck(session->ActionDialog(), ids::FtpAuto, true);
     SetCheck(session->ActionDialog(), ids::EmailAuto, true);
     SetCheck(session->ActionDialog(), ids::SaveAuto, true);
+    SetCheck(session->ActionDialog(), ids::MirrorToHttp, true); // its health is told on the web too
+    const auto onWeb = [] {
+        const nlohmann::json cameras = CamerasOnWeb();
+        return cameras.is_array() && cameras.size() == 1 ? cameras[0] : nlohmann::json();
+    };
     const auto runSecond = [&] {
         const auto handled = session->ImagesWritten() + session->SavesFailed();
         now += 2;
@@ -350,6 +355,13 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     EXPECT_EQ(Uploads(), 1u);
     EXPECT_EQ(MailsSent(), 1u);
     EXPECT_EQ(GetText(status), "Last save failed: the folder does not exist");
+    const nlohmann::json failing = onWeb();
+    EXPECT_EQ(failing.value("name", ""), kCamera) << failing;
+    EXPECT_EQ(failing.value("state", ""), "failing") << failing;
+    EXPECT_EQ(failing.value("reason", ""), "the folder does not exist") << failing;
+    EXPECT_EQ(failing.value("image", ""), folder.File("image.jpg")) << failing; // the last one written
+    EXPECT_GT(failing.value("lastSave", 0ll), 0) << failing;
+    EXPECT_GE(failing.value("lastFailure", 0ll), failing.value("lastSave", 0ll)) << failing;
     // A name the schedule cannot use is shown the same way, without a box.
     SetEdit(session->ActionDialog(), ids::FileName, "a/b");
     now += 2;
@@ -362,6 +374,11 @@ TEST_F(ScheduleTest, AFolderDeletedUnderSaveAutoSendsNothingUntilSavingWorksAgai
     EXPECT_TRUE(PumpUntil([&] { return Uploads() == 2 && MailsSent() == 2; }, 3000));
     EXPECT_EQ(folder.Files(), std::vector<std::string>{"image.jpg"});
     EXPECT_EQ(GetText(status), "");
+    const nlohmann::json working = onWeb();
+    EXPECT_EQ(working.value("state", ""), "live") << working;
+    EXPECT_EQ(working.value("reason", "?"), "") << working;
+    EXPECT_EQ(working.value("lastFailureReason", ""), "the file name is not a plain file name") << working;
+    EXPECT_GE(working.value("lastSave", 0ll), failing.value("lastFailure", 0ll)) << working;
     EXPECT_TRUE(boxes.Seen().empty());
     FlushEventLog();
     const std::string log = ReadAll(NarrowLogPath()).substr(logStart);
