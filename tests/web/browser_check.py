@@ -1,7 +1,7 @@
 """Headless Chromium looks at lumetra-web's page for the end-to-end test, which runs under Wine and
 cannot drive a Linux program itself: this script does, through the DevTools protocol on a pipe.
 
-Usage: browser_check.py URL WORKDIR
+Usage: browser_check.py URL WORKDIR [cameras]
 1. Loads URL, waits until the page shows a picture, marks the document (window.lumetraMark) and
    writes WORKDIR/first.png and WORKDIR/first.json.
 2. Waits for WORKDIR/go (the test saves a new image, then writes it), waits until the page names
@@ -9,6 +9,9 @@ Usage: browser_check.py URL WORKDIR
    the mark survived, that is, whether the page changed without a reload.
 Every JSON file holds "name" (the file name the page shows) and "x", "y", "width", "height" (where
 the picture is, in screenshot pixels). WORKDIR/error.txt tells what went wrong, if anything.
+With "cameras", the page of every camera: first.json once every tile shows its picture, then after
+WORKDIR/go second.json once a tile says it waits for its camera; each holds "tiles", a list of
+"name", "image" (the sequence of the picture shown), "note" and where the picture is.
 """
 import base64
 import json
@@ -25,6 +28,12 @@ STATE = """(() => {
           x: r.x, y: r.y, width: r.width, height: r.height,
           sameDocument: window.lumetraMark === "kept"};
 })()"""
+
+TILES = """[...document.querySelectorAll("figure.camera")].map(tile => {
+  const p = tile.querySelector(".picture"), r = p.getBoundingClientRect(), note = tile.querySelector(".note");
+  return {name: tile.dataset.name, image: Number(tile.dataset.image), note: note.hidden ? "" : note.textContent,
+          shown: !p.hidden && p.complete && p.naturalWidth > 0, x: r.x, y: r.y, width: r.width, height: r.height};
+})"""
 
 
 class Browser:
@@ -93,14 +102,20 @@ class Browser:
             self.process.kill()
 
 
-def wait_for(browser, done, seconds):
+def wait_for(browser, done, seconds, expression=STATE):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
-        state = browser.evaluate(STATE)
+        state = browser.evaluate(expression)
         if state and done(state):
             return state
         time.sleep(0.1)
     raise RuntimeError("the page did not get there: " + json.dumps(state))
+
+
+def wait_for_go(work):
+    deadline = time.monotonic() + 60
+    while not os.path.exists(os.path.join(work, "go")) and time.monotonic() < deadline:
+        time.sleep(0.1)
 
 
 def report(work, name, state):
@@ -111,19 +126,27 @@ def report(work, name, state):
 
 def main():
     url, work = sys.argv[1:3]
+    cameras = sys.argv[3:4] == ["cameras"]
     null = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):  # the test's pipes must not be held open by this process
         os.dup2(null, fd)
     browser = Browser(work)
     try:
         browser.open(url)
+        if cameras:
+            first = wait_for(browser, lambda tiles: tiles and all(t["shown"] for t in tiles), 30, TILES)
+            browser.screenshot(os.path.join(work, "first.png"))
+            report(work, "first", {"tiles": first})
+            wait_for_go(work)
+            second = wait_for(browser, lambda tiles: any("Waiting for the camera" in t["note"] for t in tiles), 20,
+                              TILES)
+            report(work, "second", {"tiles": second})
+            return
         first = wait_for(browser, lambda s: s["shown"] and s["name"], 30)
         browser.evaluate('window.lumetraMark = "kept"')
         browser.screenshot(os.path.join(work, "first.png"))
         report(work, "first", first)
-        deadline = time.monotonic() + 60
-        while not os.path.exists(os.path.join(work, "go")) and time.monotonic() < deadline:
-            time.sleep(0.1)
+        wait_for_go(work)
         second = wait_for(browser, lambda s: s["shown"] and s["name"] != first["name"], 20)
         time.sleep(0.3)  # let the new picture be painted
         browser.screenshot(os.path.join(work, "second.png"))

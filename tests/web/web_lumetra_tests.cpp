@@ -12,6 +12,7 @@
 #include "TestPattern.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <fstream>
@@ -26,6 +27,10 @@ using lumetra::test::WebServiceProcess;
 namespace {
 
 constexpr char kCamera[] = "Web Test Camera";
+// Beside it on the web: one showing a still picture (a white block over the colour bars) and one
+// whose Mirror box is not ticked.
+constexpr char kStillCamera[] = "Web Still Camera";
+constexpr char kUnmirroredCamera[] = "Web Unmirrored Camera";
 constexpr char kHostWork[] = "/tmp/lumetra-web-e2e";
 
 std::string FileText(const std::string& path) {
@@ -79,14 +84,19 @@ class WithLumetra : public ::testing::Test {
         port = lumetra::test::FreeLoopbackPort();
         ASSERT_TRUE(service.Start("--port " + std::to_string(port), port)) << service.Output();
         ASSERT_TRUE(run.Start(TestedProgram())) << "lumetra.exe did not show its camera list";
-        camera = run.Open(kCamera);
-        ASSERT_TRUE(camera.camAction) << "the camera's windows did not open";
+        camera = OpenSaving(kCamera, folder, true);
+    }
+    // Opens a camera that saves "door<time>.jpg" into `directory`.
+    CameraWindows OpenSaving(const char* name, const std::string& directory, bool mirror) {
+        CameraWindows windows = run.Open(name);
+        EXPECT_TRUE(windows.camAction) << name << ": the camera's windows did not open";
         CameraSetup setup;
-        setup.directory = folder;
+        setup.directory = directory;
         setup.fileName = "door";
-        setup.mirror = true;
-        ASSERT_TRUE(run.Configure(camera.camAction, setup));
-        ASSERT_TRUE(SetChecked(camera.camAction, ids::AppendTime, true));
+        setup.mirror = mirror;
+        EXPECT_TRUE(windows.camAction && run.Configure(windows.camAction, setup) &&
+                    SetChecked(windows.camAction, ids::AppendTime, true));
+        return windows;
     }
     void TearDown() override {
         if (run.Process().Running()) {
@@ -97,16 +107,17 @@ class WithLumetra : public ::testing::Test {
     }
 
     // Saves with "Save Current Image"; returns the new file once it is written.
-    std::string SaveNow() {
-        const std::vector<std::string> before = FilesIn(folder, "door*.jpg");
+    std::string SaveNow() { return SaveNow(camera, folder); }
+    std::string SaveNow(const CameraWindows& windows, const std::string& directory) {
+        const std::vector<std::string> before = FilesIn(directory, "door*.jpg");
         ::Sleep(1000); // the appended time counts whole seconds
-        Press(camera.camAction, ids::SaveCurrentImage);
+        Press(windows.camAction, ids::SaveCurrentImage);
         std::string saved;
         WaitUntil(
             [&] {
-                for (const std::string& name : FilesIn(folder, "door*.jpg"))
+                for (const std::string& name : FilesIn(directory, "door*.jpg"))
                     if (std::find(before.begin(), before.end(), name) == before.end())
-                        saved = folder + "\\" + name;
+                        saved = directory + "\\" + name;
                 return !saved.empty() && WaitForImage(saved, 100);
             },
             8000);
@@ -189,8 +200,9 @@ TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
     RemoveTree(hostWork);
     ::CreateDirectoryA(hostWork.c_str(), nullptr);
     lumetra::test::ChildProcess browserCheck;
+    // The single image stays at /index.html; "/" shows every camera of the roster.
     ASSERT_TRUE(browserCheck.Start("Z:\\usr\\bin\\python3 " LUMETRA_BROWSER_CHECK " http://127.0.0.1:" +
-                                   std::to_string(port) + "/ " + work));
+                                   std::to_string(port) + "/index.html " + work));
     const auto reported = [&](const char* name) {
         return WaitUntil(
                    [&] { return FileExists(hostWork + "\\" + name) || FileExists(hostWork + "\\error.txt"); },
@@ -229,6 +241,130 @@ TEST_F(WithLumetra, ChromiumShowsTheCameraAndFollowsTheNextSaveWithoutReload) {
     expectCameraPicture(secondJson, hostWork + "\\second.png");
     // The check ends by itself once it has reported the second page.
     browserCheck.Detach();
+}
+
+// The cameras in status.json, by name, once `done` holds for them (or when the time is up).
+template <typename Done> nlohmann::json CamerasOnce(unsigned short port, Done done, DWORD timeoutMs = 10000) {
+    nlohmann::json cameras;
+    WaitUntil(
+        [&] {
+            const auto status = nlohmann::json::parse(HttpGet(port, "/status.json").body, nullptr, false);
+            cameras = nlohmann::json::object();
+            if (status.is_object() && status["cameras"].is_array())
+                for (const auto& listed : status["cameras"])
+                    cameras[listed.value("name", "")] = listed;
+            return done(cameras);
+        },
+        timeoutMs);
+    return cameras;
+}
+
+TEST_F(WithLumetra, ChromiumShowsEveryMirroredCameraWithItsOwnImagesAndTheOneUnplugged) {
+    if (!FileExists("Z:\\usr\\bin\\chromium"))
+        GTEST_SKIP() << "chromium is not installed (scripts/install-deps.sh installs it)";
+    lumetra::test::ScopedTestCamera still(*cameras, kStillCamera), unmirrored(*cameras, kUnmirroredCamera);
+    ASSERT_TRUE(still.registered() && unmirrored.registered());
+    ASSERT_TRUE(cameras->SetScene(kStillCamera, lumetra::testcam::kSceneStill));
+    std::map<std::string, std::string> folders = {{kCamera, folder}};
+    for (const char* name : {kStillCamera, kUnmirroredCamera}) {
+        DeleteCameraKey(name);
+        folders[name] = FreshWorkFolder(std::string("WebCameras-") + name);
+        ASSERT_TRUE(lumetra::test::WriteCameraValue(name, "FIL", REG_SZ, folders[name].c_str(),
+                                                    static_cast<DWORD>(folders[name].size() + 1)));
+    }
+    std::map<std::string, CameraWindows> windows = {
+        {kCamera, camera},
+        {kStillCamera, OpenSaving(kStillCamera, folders[kStillCamera], true)},
+        {kUnmirroredCamera, OpenSaving(kUnmirroredCamera, folders[kUnmirroredCamera], false)}};
+    std::map<std::string, std::string> saved;
+    for (const auto& [name, window] : windows)
+        ASSERT_FALSE((saved[name] = SaveNow(window, folders[name])).empty()) << name << " saved nothing";
+    const auto fileName = [](const std::string& path) { return path.substr(path.find_last_of('\\') + 1); };
+    const auto showsLastSaves = [&](const nlohmann::json& listed) {
+        return listed.size() == 2 && listed.contains(kCamera) && listed.contains(kStillCamera) &&
+               listed[kCamera]["image"].value("name", "") == fileName(saved[kCamera]) &&
+               listed[kStillCamera]["image"].value("name", "") == fileName(saved[kStillCamera]);
+    };
+    nlohmann::json listed = CamerasOnce(port, showsLastSaves);
+    ASSERT_TRUE(showsLastSaves(listed)) << listed.dump(1);
+
+    // Each stream carries its own camera's saves, and nothing when only the other one saves.
+    std::map<std::string, std::unique_ptr<WebConnection>> streams;
+    for (const char* name : {kCamera, kStillCamera}) {
+        auto& stream = streams[name] = std::make_unique<WebConnection>();
+        ASSERT_TRUE(stream->Connect(port) && stream->Send("GET " + listed[name].value("stream", "") +
+                                                          " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        ASSERT_EQ(stream->ReadAnswer().status, 200) << name;
+        const auto first = stream->ReadPart();
+        EXPECT_TRUE(first && *first == FileText(saved[name])) << name << " does not open with its last save";
+    }
+    for (const auto& [name, other] : {std::pair{kCamera, kStillCamera}, std::pair{kStillCamera, kCamera}}) {
+        saved[name] = SaveNow(windows[name], folders[name]);
+        const auto part = streams[name]->ReadPart(5000);
+        EXPECT_TRUE(part && *part == FileText(saved[name])) << name << "'s new save is not on its stream";
+        EXPECT_FALSE(streams[other]->ReadPart(700)) << name << "'s save came on " << other << "'s stream";
+    }
+
+    const std::string work = std::string(kHostWork) + "-cameras", hostWork = ToWindowsPath(work);
+    RemoveTree(hostWork);
+    ::CreateDirectoryA(hostWork.c_str(), nullptr);
+    lumetra::test::ChildProcess browserCheck;
+    ASSERT_TRUE(browserCheck.Start("Z:\\usr\\bin\\python3 " LUMETRA_BROWSER_CHECK " http://127.0.0.1:" +
+                                   std::to_string(port) + "/ " + work + " cameras"));
+    const auto reported = [&](const char* name) {
+        return WaitUntil(
+                   [&] { return FileExists(hostWork + "\\" + name) || FileExists(hostWork + "\\error.txt"); },
+                   60000) &&
+               FileExists(hostWork + "\\" + name);
+    };
+    ASSERT_TRUE(reported("first.json")) << FileText(hostWork + "\\error.txt");
+    listed = CamerasOnce(port, showsLastSaves);
+    const auto tiles = nlohmann::json::parse(FileText(hostWork + "\\first.json"), nullptr, false)["tiles"];
+    ASSERT_EQ(tiles.size(), 2u) << tiles.dump(1);
+    const auto shot = LoadPicture(hostWork + "\\first.png");
+    ASSERT_TRUE(shot);
+    for (const auto& tile : tiles) {
+        const std::string name = tile.value("name", "");
+        ASSERT_TRUE(listed.contains(name)) << name << " is on the page";
+        EXPECT_EQ(tile.value("image", 0), listed[name]["image"].value("sequence", -1))
+            << name << "'s newest image";
+        // Where the still picture has its white block the moving one has the 75 % white bar.
+        const double scale = tile.value("width", 0.0) / 640;
+        const auto at = [&](int x, int y) {
+            double r, g, b;
+            shot->Mean(static_cast<int>(tile.value("x", 0.0) + x * scale),
+                       static_cast<int>(tile.value("y", 0.0) + y * scale), 8, 8, r, g, b);
+            return (r + g + b) / 3;
+        };
+        const auto red = lumetra::testcam::ReferencePatches()[0];
+        double r, g, b;
+        shot->Mean(static_cast<int>(tile.value("x", 0.0) + (red.x + 28) * scale),
+                   static_cast<int>(tile.value("y", 0.0) + (red.y + 28) * scale), 8, 8, r, g, b);
+        EXPECT_TRUE(r > 200 && g < 60 && b < 60)
+            << name << "'s red patch shows " << r << "," << g << "," << b;
+        if (name == kStillCamera)
+            EXPECT_GT(at(48, 120), 235) << name << " does not show its white block";
+        else
+            EXPECT_LT(at(48, 120), 215) << name << " shows a white block it does not have";
+    }
+
+    ASSERT_TRUE(cameras->Unplug(kStillCamera));
+    listed = CamerasOnce(port, [](const nlohmann::json& now) {
+        return now.contains(kStillCamera) && now[kStillCamera].value("state", "") == "waiting";
+    });
+    EXPECT_EQ(listed[kStillCamera].value("state", ""), "waiting") << listed.dump(1);
+    EXPECT_EQ(listed[kCamera].value("state", ""), "live");
+    std::ofstream(hostWork + "\\go").put('x');
+    ASSERT_TRUE(reported("second.json")) << FileText(hostWork + "\\error.txt");
+    for (const auto& tile :
+         nlohmann::json::parse(FileText(hostWork + "\\second.json"), nullptr, false)["tiles"])
+        EXPECT_EQ(tile.value("note", "").find("Waiting for the camera") == 0,
+                  tile.value("name", "") == kStillCamera)
+            << tile.dump();
+    cameras->Replug(kStillCamera);
+    browserCheck.Detach();
+    for (const char* name : {kStillCamera, kUnmirroredCamera})
+        DeleteCameraKey(name);
 }
 
 } // namespace
