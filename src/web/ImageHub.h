@@ -54,8 +54,8 @@ struct ImageStatus {
 // A camera of the roster block: its health as Lumetra reports it, and its image as the service
 // judges it.
 struct CameraStatus : ImageStatus {
-    std::string name; // UTF-8
-    CameraHealth health{}; // Live
+    std::string name;          // UTF-8
+    CameraHealth health{};     // Live
     std::string reason;        // why its saves fail, while Failing
     std::int64_t lastSave = 0; // seconds since 1970 (UTC), 0 for never
     std::int64_t lastFailure = 0;

@@ -9,6 +9,8 @@ using namespace std::chrono_literals;
 
 // Lumetra clears its first block before each write: a path missing this long is gone.
 constexpr auto kNoPathTime = 1s;
+// A roster still being written after this long is not being written: its writer left it so.
+constexpr auto kUnsettledRosterTime = 2s;
 constexpr auto kPollInterval = 10ms;
 // While a named file is being written, it is looked at more often: it is served the moment it is done.
 constexpr auto kPendingPollInterval = 2ms;
@@ -95,12 +97,20 @@ void ImageWatcher::PollMirror(Clock::time_point now) {
 
 void ImageWatcher::PollRoster(Clock::time_point now) {
     std::vector<RosterCamera> listed;
-    switch (roster_.Read(listed)) {
+    const RosterContent content = roster_.Read(listed);
+    if (content != RosterContent::Unsettled)
+        unsettledSince_ = {};
+    else if (unsettledSince_ == Clock::time_point{})
+        unsettledSince_ = now;
+    switch (content) {
     case RosterContent::Absent:
         cameras_.clear();
         break;
     case RosterContent::Unsettled:
-        break; // the cameras as listed before, their files looked at all the same
+        // The cameras as listed before, their files looked at all the same, for a while.
+        if (now - unsettledSince_ > kUnsettledRosterTime)
+            cameras_.clear();
+        break;
     case RosterContent::Cameras: {
         std::vector<WatchedCamera> watched;
         watched.reserve(listed.size());

@@ -53,6 +53,7 @@ class ImageWatcher {
     Clock::time_point noPathSince_{};
     std::uint64_t mirrorImageCount_ = 0;
     PublishedPath mirror_{mirrorImageCount_};
+    Clock::time_point unsettledSince_{}; // of the roster block
     std::uint64_t cameraImageCount_ = 0; // shared by every camera: one may leave and come back
     std::vector<WatchedCamera> cameras_; // in the roster's order
 };
