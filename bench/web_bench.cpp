@@ -1,12 +1,15 @@
 // Measures lumetra-web under Wine: the time from a save to the new image's last byte on an open
-// /stream.mjpg, and /latest.jpg requests per second with 1 and 20 clients beside Debian's nginx
+// /stream.mjpg, the same with four cameras of the roster streaming at once (as a ratio to the single
+// stream of the same run), and /latest.jpg requests per second with 1 and 20 clients beside Debian's nginx
 // serving the same file in the same run (nginx and the wrk client run natively on Linux).
 //   web_bench [saves]
+#include "WebClient.h" // winsock2.h before windows.h
+
 #include "CameraKeys.h"
 #include "FtpServer.h"
-#include "WebClient.h"
 #include "StartProcess.h"
 #include "WebService.h"
+#include "delivery/CameraRoster.h"
 #include "delivery/HttpMirror.h"
 #include "BenchClock.h"
 
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -225,6 +229,64 @@ int main(int argc, char** argv) {
                 latencies.size(), median, worst, worst < 50 ? "met" : "NOT met");
     if (wrong)
         std::printf("  %d saves did not arrive as saved within 3 s\n", wrong);
+
+    // Four cameras of the roster, each on a stream of its own, saving in turn as Lumetra does (the
+    // file written, then both blocks naming it); each save timed to its last byte on its own stream.
+    constexpr int kCameras = 4;
+    lumetra::CameraRoster roster;
+    std::vector<lumetra::PublishedCamera> cameras(kCameras);
+    std::vector<std::unique_ptr<WebConnection>> cameraStreams;
+    bool streaming = roster.Open();
+    for (int k = 0; k < kCameras && streaming; ++k) {
+        cameras[k].name = "bench cam " + std::to_string(k);
+        cameras[k].image = ToWindowsPath(std::string(kWork) + "/cam" + std::to_string(k) + "-0.jpg");
+        WriteWhole(cameras[k].image, images[0]);
+    }
+    roster.Publish(cameras);
+    for (int k = 0; k < kCameras && streaming; ++k)
+        streaming = WaitForStatusNaming(port, "cam" + std::to_string(k) + "-0.jpg");
+    for (int k = 0; k < kCameras && streaming; ++k) {
+        cameraStreams.push_back(std::make_unique<WebConnection>());
+        cameraStreams[k]->Connect(port);
+        cameraStreams[k]->Send("GET /cameras/bench%20cam%20" + std::to_string(k) +
+                               "/stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        streaming = cameraStreams[k]->ReadAnswer().status == 200 && cameraStreams[k]->ReadPart();
+    }
+    std::vector<double> fourLatencies;
+    int fourWrong = 0;
+    for (int i = 1; i <= saves && streaming; ++i) {
+        const int k = i % kCameras;
+        cameras[k].image =
+            ToWindowsPath(std::string(kWork) + "/cam" + std::to_string(k) + "-" + std::to_string(i) + ".jpg");
+        WriteWhole(cameras[k].image, images[i]);
+        const auto saved = Clock::now();
+        roster.Publish(cameras);
+        mirror.MirrorImagePath(true, cameras[k].image);
+        const auto part = cameraStreams[k]->ReadPart(3000);
+        const auto arrived = Clock::now();
+        if (!part || *part != images[i]) {
+            ++fourWrong;
+            continue;
+        }
+        fourLatencies.push_back(std::chrono::duration<double, std::milli>(arrived - saved).count());
+        ::Sleep(100);
+    }
+    cameraStreams.clear();
+    roster.Close();
+    if (!streaming) {
+        std::printf("Four /cameras/<name>/stream.mjpg did not start\n");
+    } else {
+        const double fourMedian = Median(fourLatencies);
+        const double fourWorst =
+            fourLatencies.empty() ? 0 : *std::max_element(fourLatencies.begin(), fourLatencies.end());
+        std::printf(
+            "The same with %d cameras streaming at once (/cameras/<name>/stream.mjpg), %zu saves: median "
+            "%.1f ms (%.2f of one stream's), worst %.1f ms (%.2f of one stream's) (goal: under 50 ms: %s)\n",
+            kCameras, fourLatencies.size(), fourMedian, median > 0 ? fourMedian / median : 0, fourWorst,
+            worst > 0 ? fourWorst / worst : 0, fourWorst < 50 ? "met" : "NOT met");
+        if (fourWrong)
+            std::printf("  %d saves did not arrive as saved within 3 s\n", fourWrong);
+    }
 
     // Requests per second: the same file for both servers.
     WriteWhole(latest, images[0]);

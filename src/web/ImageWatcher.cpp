@@ -60,9 +60,19 @@ void ImageWatcher::Poll(Clock::time_point now) {
         for (WatchedCamera& camera : cameras_)
             camera.path.Rejudge();
     }
+    readThisPoll_.clear();
     PollMirror(now);
     PollRoster(now);
     hub_->Update(next_);
+}
+
+FileRead ImageWatcher::ReadFile(const std::wstring& path) {
+    for (const auto& [readPath, read] : readThisPoll_)
+        if (readPath == path)
+            return read;
+    FileRead read = ReadPublishedFile(path, folders_);
+    readThisPoll_.emplace_back(path, read);
+    return read;
 }
 
 void ImageWatcher::SetMirrorStatus(PublicationState state, std::string message) {
@@ -91,7 +101,7 @@ void ImageWatcher::PollMirror(Clock::time_point now) {
     sawPath_ = true;
     noPathSince_ = {};
     mirror_.Name(path, now);
-    if (auto status = mirror_.Look(now, folders_))
+    if (auto status = mirror_.Look(now, [this](const std::wstring& path) { return ReadFile(path); }))
         static_cast<ImageStatus&>(next_) = std::move(*status);
 }
 
@@ -142,7 +152,8 @@ void ImageWatcher::PollRoster(Clock::time_point now) {
     next_.cameras.clear();
     for (WatchedCamera& camera : cameras_) {
         if (!camera.path.Path().empty())
-            if (auto status = camera.path.Look(now, folders_))
+            if (auto status =
+                    camera.path.Look(now, [this](const std::wstring& path) { return ReadFile(path); }))
                 static_cast<ImageStatus&>(camera.status) = std::move(*status);
         next_.cameras.push_back(camera.status);
     }

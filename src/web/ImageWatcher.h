@@ -40,6 +40,7 @@ class ImageWatcher {
     void PollMirror(Clock::time_point now);
     void PollRoster(Clock::time_point now);
     void SetMirrorStatus(PublicationState state, std::string message);
+    FileRead ReadFile(const std::wstring& path);
 
     std::shared_ptr<ImageHub> hub_;
     MirrorBlockReader block_;
@@ -49,6 +50,8 @@ class ImageWatcher {
     std::atomic<bool> stop_{false};
 
     ServiceStatus next_; // what the hub is given after each poll
+    // The files read in this poll: Lumetra names each image in both blocks, and it is read once.
+    std::vector<std::pair<std::wstring, FileRead>> readThisPoll_;
     bool sawPath_ = false;
     Clock::time_point noPathSince_{};
     std::uint64_t mirrorImageCount_ = 0;

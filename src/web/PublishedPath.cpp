@@ -1,7 +1,5 @@
 #include "web/PublishedPath.h"
 
-#include "web/CameraFolders.h"
-
 #include <cstdio>
 
 namespace lumetra::web {
@@ -46,7 +44,7 @@ ImageStatus PublishedPath::Status(PublicationState state, std::string message,
     return status;
 }
 
-std::optional<ImageStatus> PublishedPath::Look(Clock::time_point now, CameraFolders& folders) {
+std::optional<ImageStatus> PublishedPath::Look(Clock::time_point now, const FileReader& readFile) {
     const std::string shown = Utf8(path_);
     if (const auto refusal = RefusalOf(path_))
         return Status(PublicationState::Refused,
@@ -85,7 +83,7 @@ std::optional<ImageStatus> PublishedPath::Look(Clock::time_point now, CameraFold
     if (settled_)
         return std::nullopt;
 
-    FileRead read = ReadPublishedFile(path_, folders);
+    FileRead read = readFile(path_);
     if (read.stamp != lastStamp_ && read.check != FileCheck::Unreadable)
         return std::nullopt; // changed while being read: look again at the next poll
     switch (read.check) {

@@ -8,13 +8,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace lumetra::web {
-
-class CameraFolders;
 
 class PublishedPath {
   public:
@@ -29,8 +28,10 @@ class PublishedPath {
     const std::wstring& Path() const { return path_; }
     // The cameras' folders changed: the file served now is judged again.
     void Rejudge() { settled_ = false; }
+    // ReadPublishedFile, or a read of the same file made a moment ago.
+    using FileReader = std::function<FileRead(const std::wstring& path)>;
     // Looks at the named file; nullopt while the status before still stands.
-    std::optional<ImageStatus> Look(Clock::time_point now, CameraFolders& folders);
+    std::optional<ImageStatus> Look(Clock::time_point now, const FileReader& read);
 
   private:
     ImageStatus Status(PublicationState state, std::string message,
