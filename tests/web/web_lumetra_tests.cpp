@@ -289,6 +289,9 @@ TEST_F(WithLumetra, ChromiumShowsEveryMirroredCameraWithItsOwnImagesAndTheOneUnp
     };
     nlohmann::json listed = CamerasOnce(port, showsLastSaves);
     ASSERT_TRUE(showsLastSaves(listed)) << listed.dump(1);
+    const std::string lastSave = listed[kCamera].value("lastSave", ""); // "2026-01-31T12:00:00Z"
+    EXPECT_TRUE(lastSave.size() == 20 && lastSave[10] == 'T' && lastSave.back() == 'Z') << lastSave;
+    EXPECT_TRUE(listed[kCamera]["lastFailure"].is_null()) << listed.dump(1);
 
     // Each stream carries its own camera's saves, and nothing when only the other one saves.
     std::map<std::string, std::unique_ptr<WebConnection>> streams;
