@@ -116,6 +116,12 @@ nlohmann::ordered_json TimeJson(std::int64_t seconds) {
     return iso ? nlohmann::ordered_json(*iso) : nlohmann::ordered_json(nullptr);
 }
 
+// RFC 3986's unreserved characters: never escaped.
+bool IsUnreserved(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
 int HexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -172,8 +178,7 @@ std::string CameraAddress(std::string_view name, std::string_view page) {
     std::string address(kCamerasPrefix);
     for (const char c : name) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '~') {
+        if (IsUnreserved(c)) {
             address += c;
         } else {
             constexpr char kHex[] = "0123456789ABCDEF";
@@ -189,6 +194,10 @@ std::optional<std::string> DecodeCameraName(std::string_view encoded) {
     std::string name;
     for (std::size_t i = 0; i < encoded.size(); ++i) {
         if (encoded[i] != '%') {
+            // Anything but the characters a path segment may hold as they are must come escaped.
+            if (!IsUnreserved(encoded[i]) &&
+                std::string_view("!$&'()*+,;=:@").find(encoded[i]) == std::string_view::npos)
+                return std::nullopt;
             name += encoded[i];
             continue;
         }

@@ -483,8 +483,9 @@ TEST_F(WebService, ShowsEveryPublishedCameraOnItsPageAndAtItsOwnAddress) {
     const HttpAnswer unknown = Get("/cameras/garage/latest.jpg");
     EXPECT_EQ(unknown.status, 404);
     EXPECT_NE(unknown.body.find("No camera named garage"), std::string::npos) << unknown.body;
-    // Names that cannot be a camera's: broken escapes, broken or overlong UTF-8, NUL, slashes.
-    for (const char* bad : {"%zz", "do%2", "%C3", "%C0%AF", "%ED%A0%80", "d%00r", "a%2Fb", "a%5Cb"}) {
+    // Names that cannot be a camera's: broken escapes, broken or overlong UTF-8, NUL, slashes, raw UTF-8.
+    for (const char* bad :
+         {"%zz", "do%2", "%C3", "%C0%AF", "%ED%A0%80", "d%00r", "a%2Fb", "a%5Cb", "K\u00fcche"}) {
         const HttpAnswer answer = Get("/cameras/" + std::string(bad) + "/latest.jpg");
         EXPECT_EQ(answer.status, 400) << bad << ": " << answer.body;
     }
