@@ -248,7 +248,8 @@ std::optional<PublishedCamera> LiveView::WebPublication() const {
     PublishedCamera camera;
     camera.name = AnsiToUtf8(cameraName_);
     camera.image = AnsiToUtf8(history_.lastWrittenPath);
-    if (watcher_.Lost()) {
+    // A camera that never started (no device of its name, or busy) is waited for as a lost one is.
+    if (watcher_.Lost() || !graph_.running()) {
         camera.health = CameraHealth::Waiting;
     } else if (failureRun_.ongoing) {
         camera.health = CameraHealth::Failing;

@@ -134,7 +134,7 @@ TEST(FtpUploadModes, PassiveByDefaultOnTheNamedPortAndNeverHalfWrittenUnderItsNa
     const std::string local = passiveOnly.Root() + "\\..\\local.jpg";
     const std::string named = "127.0.0.1:" + std::to_string(passiveOnly.Port());
     FtpUploader uploader; // port 21 unless the server names one
-    for (const std::string content : {std::string(300000, 'a'), std::string(1000, 'b')}) {
+    for (const std::string& content : {std::string(300000, 'a'), std::string(1000, 'b')}) {
         std::ofstream(local, std::ios::binary)
             .write(content.data(), static_cast<std::streamsize>(content.size()));
         BoxWatcher watcher;

@@ -313,6 +313,8 @@ TEST_F(ScheduleTest, ANameThatMatchesNoDeviceKeepsTickingAndSendsNothingUnwritte
     }
     EXPECT_TRUE(main.dialog().HasSession(session));
     EXPECT_NE(MirrorBlockText(), "PATH=" + path + "\n");
+    const nlohmann::json onWeb = CamerasOnWeb(); // shown as waited for, not as live
+    EXPECT_EQ(onWeb.is_array() && onWeb.size() == 1 ? onWeb[0].value("state", "") : "", "waiting") << onWeb;
     EXPECT_EQ(Logins(), 0u);
     EXPECT_EQ(MailsSent(), 0u);
     EXPECT_TRUE(folder.Files().empty());
