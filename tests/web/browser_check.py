@@ -126,21 +126,19 @@ def report(work, name, state):
 
 def main():
     url, work = sys.argv[1:3]
-    cameras = sys.argv[3:4] == ["cameras"]
     null = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):  # the test's pipes must not be held open by this process
         os.dup2(null, fd)
     browser = Browser(work)
     try:
         browser.open(url)
-        if cameras:
+        if sys.argv[3:4] == ["cameras"]:
             first = wait_for(browser, lambda tiles: tiles and all(t["shown"] for t in tiles), 30, TILES)
             browser.screenshot(os.path.join(work, "first.png"))
             report(work, "first", {"tiles": first})
             wait_for_go(work)
-            second = wait_for(browser, lambda tiles: any("Waiting for the camera" in t["note"] for t in tiles), 20,
-                              TILES)
-            report(work, "second", {"tiles": second})
+            waiting = wait_for(browser, lambda tiles: any("Waiting for the camera" in t["note"] for t in tiles), 20, TILES)
+            report(work, "second", {"tiles": waiting})
             return
         first = wait_for(browser, lambda s: s["shown"] and s["name"], 30)
         browser.evaluate('window.lumetraMark = "kept"')

@@ -87,9 +87,8 @@ class WebService : public ::testing::Test {
     void WriteRoster(std::uint32_t magic, std::uint32_t version, std::uint32_t sequence, std::uint32_t length,
                      const std::string& text) {
         const HANDLE mapping = ::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, lumetra::kCameraRosterName);
-        ASSERT_TRUE(mapping);
         auto* view = static_cast<char*>(::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-        ASSERT_TRUE(view);
+        ASSERT_TRUE(view) << "the service keeps the block open";
         const lumetra::CameraRosterHeader header{magic, version, sequence, length};
         std::memcpy(view + sizeof header, text.data(),
                     std::min(text.size(), lumetra::kCameraRosterTextLimit));
