@@ -28,8 +28,12 @@ const char kNoImageYet[] = "No image from this camera has been saved yet.";
 ImageWatcher::ImageWatcher(std::shared_ptr<ImageHub> hub) : hub_(std::move(hub)) {}
 
 void ImageWatcher::Start() {
-    if (!thread_.joinable())
-        thread_ = std::thread([this] { Run(); });
+    if (thread_.joinable())
+        return;
+    // The first look is taken before the service answers anyone: on a busy machine its thread may
+    // start late, and a client must never get the empty status the hub begins with.
+    Poll(Clock::now());
+    thread_ = std::thread([this] { Run(); });
 }
 
 void ImageWatcher::Stop() {
