@@ -71,11 +71,12 @@ void CameraRoster::Close() {
     mapping_.reset();
 }
 
-std::size_t CameraRoster::Publish(const std::vector<PublishedCamera>& cameras) {
+void CameraRoster::Publish(const std::vector<PublishedCamera>& cameras) {
     if (!view_)
-        return 0;
-    if (written_ && cameras == published_)
-        return published_.size();
+        return;
+    const ULONGLONG now = ::GetTickCount64();
+    if (written_ && cameras == published_ && now - writtenAt_ < kCameraRosterHeartbeatMs)
+        return;
     std::vector<PublishedCamera> fitting = cameras;
     std::string text = CameraRosterText(fitting);
     while (text.size() > kCameraRosterTextLimit && !fitting.empty()) {
@@ -86,7 +87,7 @@ std::size_t CameraRoster::Publish(const std::vector<PublishedCamera>& cameras) {
     // Kept as asked, so that an unchanged roster is not written again.
     published_ = cameras;
     written_ = true;
-    return fitting.size();
+    writtenAt_ = now;
 }
 
 void CameraRoster::Write(std::string_view text) {

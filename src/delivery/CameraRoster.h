@@ -12,6 +12,9 @@
 // `sequence` is odd while the writer changes the block: a reader copies the text and takes it only
 // when the sequence was even and the same before and after. A reader trusts nothing else either:
 // any local program can create or write the block.
+// Lumetra writes the block at least every kCameraRosterHeartbeatMs, unchanged or not, so that a
+// sequence standing still much longer tells a reader that Lumetra was stopped without closing
+// (killed, or hung) and its cameras are no longer watched.
 
 #include "framework/Handles.h"
 
@@ -27,6 +30,7 @@ inline constexpr char kCameraRosterName[] = "lumetracameras";
 inline constexpr std::size_t kCameraRosterSize = 64 * 1024;
 inline constexpr std::uint32_t kCameraRosterMagic = 0x4D41434C; // "LCAM"
 inline constexpr std::uint32_t kCameraRosterVersion = 1;
+inline constexpr unsigned kCameraRosterHeartbeatMs = 5000;
 
 struct CameraRosterHeader {
     std::uint32_t magic;
@@ -67,9 +71,9 @@ class CameraRoster {
     void Close();
     bool IsMapped() const { return static_cast<bool>(view_); }
 
-    // Writes the block when `cameras` differ from what it holds. Cameras that would not fit are left
-    // out, the last ones first. Returns how many are published.
-    std::size_t Publish(const std::vector<PublishedCamera>& cameras);
+    // Writes the block when `cameras` differ from what it holds, or the heartbeat is due. Cameras
+    // that would not fit are left out, the last ones first.
+    void Publish(const std::vector<PublishedCamera>& cameras);
 
   private:
     void Write(std::string_view text);
@@ -78,6 +82,7 @@ class CameraRoster {
     UniqueHandle mapping_;
     std::vector<PublishedCamera> published_;
     bool written_ = false;
+    unsigned long long writtenAt_ = 0; // GetTickCount64 of the last write
 };
 
 } // namespace lumetra

@@ -163,7 +163,10 @@ bool IsUtf8(std::string_view text) {
 std::string CameraNote(const CameraStatus& camera) {
     switch (camera.health) {
     case CameraHealth::Waiting:
-        return "Waiting for the camera: it is not connected, and Lumetra shows it again once it is.";
+        // Lumetra gives no reason for a lost camera; the service does when Lumetra has gone silent.
+        return camera.reason.empty()
+                   ? "Waiting for the camera: it is not connected, and Lumetra shows it again once it is."
+                   : camera.reason;
     case CameraHealth::Failing:
         return "Saving fails: " +
                (camera.reason.empty() ? std::string("Lumetra gives no reason.") : camera.reason);

@@ -139,6 +139,10 @@ RosterContent CameraRosterReader::Read(std::vector<RosterCamera>& cameras) {
     const CameraRosterHeader before = header();
     if (before.magic != kCameraRosterMagic || before.version != kCameraRosterVersion)
         return RosterContent::Absent;
+    if (before.sequence != lastSequence_ || heardAt_ == std::chrono::steady_clock::time_point{}) {
+        lastSequence_ = before.sequence;
+        heardAt_ = std::chrono::steady_clock::now();
+    }
     if (before.sequence % 2 != 0)
         return RosterContent::Unsettled;
     // A length beyond the block is a block being written by someone else, or a lie.
@@ -155,6 +159,12 @@ RosterContent CameraRosterReader::Read(std::vector<RosterCamera>& cameras) {
     }
     cameras = lastCameras_;
     return RosterContent::Cameras;
+}
+
+std::chrono::steady_clock::duration
+CameraRosterReader::SilentFor(std::chrono::steady_clock::time_point now) const {
+    return heardAt_ == std::chrono::steady_clock::time_point{} ? std::chrono::steady_clock::duration::zero()
+                                                               : now - heardAt_;
 }
 
 } // namespace lumetra::web

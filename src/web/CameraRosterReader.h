@@ -7,6 +7,7 @@
 #include "delivery/CameraRoster.h"
 #include "framework/Handles.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -41,6 +42,8 @@ class CameraRosterReader {
   public:
     // Opens the block when it exists (and keeps it open) and reads it.
     RosterContent Read(std::vector<RosterCamera>& cameras);
+    // How long the block's sequence has stood still, as seen by the reads (none before the first).
+    std::chrono::steady_clock::duration SilentFor(std::chrono::steady_clock::time_point now) const;
 
   private:
     bool Open();
@@ -48,6 +51,8 @@ class CameraRosterReader {
     UniqueHandle mapping_;
     UniqueMappedView view_;
     std::size_t size_ = 0;
+    std::uint32_t lastSequence_ = 0;
+    std::chrono::steady_clock::time_point heardAt_{}; // when the sequence last moved
     std::string lastText_; // the text parsed last, so an unchanged one is not parsed again
     std::vector<RosterCamera> lastCameras_;
 };

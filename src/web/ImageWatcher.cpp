@@ -22,6 +22,11 @@ const char kNothingPublished[] =
     "camera's CAM ACTION window and save an image.";
 const char kNoPathAnyMore[] = "Lumetra's shared memory names no image any more.";
 const char kNoImageYet[] = "No image from this camera has been saved yet.";
+// Lumetra rewrites its roster every 5 seconds: one that stands still three times as long was left
+// behind by a Lumetra that no longer watches its cameras.
+constexpr auto kRosterSilenceTime = 15s;
+const char kLumetraSilent[] =
+    "Waiting for Lumetra: it has not been heard from for 15 seconds, so nothing watches this camera now.";
 
 } // namespace
 
@@ -160,6 +165,10 @@ void ImageWatcher::PollRoster(Clock::time_point now) {
                     camera.path.Look(now, [this](const std::wstring& path) { return ReadFile(path); }))
                 static_cast<ImageStatus&>(camera.status) = std::move(*status);
         next_.cameras.push_back(camera.status);
+        if (roster_.SilentFor(now) > kRosterSilenceTime) {
+            next_.cameras.back().health = CameraHealth::Waiting;
+            next_.cameras.back().reason = kLumetraSilent;
+        }
     }
 }
 

@@ -490,6 +490,26 @@ TEST_F(WebService, ShowsEveryPublishedCameraOnItsPageAndAtItsOwnAddress) {
     }
 }
 
+TEST_F(WebService, ShowsTheCamerasAsWaitingOnceLumetraIsSilentAndLiveWhenItIsHeardAgain) {
+    StartService();
+    PublishCameras({{"door", Save("door.jpg", JpegLike(40))}});
+    ASSERT_EQ(CamerasOnceThey({"door"}).size(), 1u);
+    const auto door = [&] { return nlohmann::json::parse(Get("/status.json").body).at("cameras").at(0); };
+    EXPECT_EQ(door().value("state", ""), "live");
+    // Lumetra rewrites its list every 5 seconds; this writer falls silent, as a killed Lumetra does.
+    nlohmann::json silent = nlohmann::json::object();
+    for (int i = 0; i < 250 && silent.value("state", "") != "waiting"; ++i, ::Sleep(100))
+        silent = door();
+    EXPECT_EQ(silent.value("state", ""), "waiting") << silent;
+    EXPECT_NE(silent.value("reason", "").find("has not been heard from"), std::string::npos) << silent;
+    EXPECT_NE(Get("/").body.find("has not been heard from"), std::string::npos);
+    PublishCameras({{"door", folder + "\\door.jpg"}}); // the same list: written as a heartbeat
+    nlohmann::json heard = nlohmann::json::object();
+    for (int i = 0; i < 60 && heard.value("state", "") != "live"; ++i, ::Sleep(100))
+        heard = door();
+    EXPECT_EQ(heard.value("state", ""), "live") << heard;
+}
+
 TEST_F(WebService, RefusesARosterPathOutsideTheCameraFolders) {
     StartService();
     const std::string outside = "C:\\windows\\outside.jpg";
