@@ -46,15 +46,8 @@ std::string CameraRosterText(const std::vector<PublishedCamera>& cameras) {
 
 bool CameraRoster::Open() {
     Close();
-    UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                              static_cast<DWORD>(kCameraRosterSize), kCameraRosterName));
-    if (!mapping)
+    if (block_.Create(kCameraRosterName, kCameraRosterSize) == SharedBlock::Opened::Failed)
         return false;
-    UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kCameraRosterSize));
-    if (!view)
-        return false;
-    mapping_ = std::move(mapping);
-    view_ = std::move(view);
     // A block left by an earlier run (the service keeps it open) names cameras that are not open.
     published_.clear();
     written_ = false;
@@ -63,16 +56,15 @@ bool CameraRoster::Open() {
 }
 
 void CameraRoster::Close() {
-    if (!view_)
+    if (!block_)
         return;
     // No camera is open any more; the service says so rather than showing them as live.
     Publish({});
-    view_.reset();
-    mapping_.reset();
+    block_.Close();
 }
 
 void CameraRoster::Publish(const std::vector<PublishedCamera>& cameras) {
-    if (!view_)
+    if (!block_)
         return;
     const ULONGLONG now = ::GetTickCount64();
     if (written_ && cameras == published_ && now - writtenAt_ < kCameraRosterHeartbeatMs)
@@ -91,7 +83,7 @@ void CameraRoster::Publish(const std::vector<PublishedCamera>& cameras) {
 }
 
 void CameraRoster::Write(std::string_view text) {
-    CameraRosterHeader* header = HeaderOf(view_.get());
+    CameraRosterHeader* header = HeaderOf(block_.Data());
     auto* sequence = reinterpret_cast<volatile LONG*>(&header->sequence);
     // Odd while the text changes: a reader that sees it, or a change of it, reads again.
     if (::InterlockedIncrement(sequence) % 2 == 0)
@@ -99,9 +91,9 @@ void CameraRoster::Write(std::string_view text) {
     const std::uint32_t previousLength = header->length;
     header->magic = kCameraRosterMagic;
     header->version = kCameraRosterVersion;
-    std::memcpy(TextOf(view_.get()), text.data(), text.size());
+    std::memcpy(TextOf(block_.Data()), text.data(), text.size());
     if (previousLength > text.size() && previousLength <= kCameraRosterTextLimit)
-        std::memset(TextOf(view_.get()) + text.size(), 0, previousLength - text.size());
+        std::memset(TextOf(block_.Data()) + text.size(), 0, previousLength - text.size());
     header->length = static_cast<std::uint32_t>(text.size());
     ::InterlockedIncrement(sequence);
 }

@@ -16,7 +16,7 @@
 // sequence standing still much longer tells a reader that Lumetra was stopped without closing
 // (killed, or hung) and its cameras are no longer watched.
 
-#include "framework/Handles.h"
+#include "framework/SharedBlock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -69,7 +69,7 @@ class CameraRoster {
     // Maps the block, creating it when missing, and publishes no camera. Returns whether it is mapped.
     bool Open();
     void Close();
-    bool IsMapped() const { return static_cast<bool>(view_); }
+    bool IsMapped() const { return static_cast<bool>(block_); }
 
     // Writes the block when `cameras` differ from what it holds, or the heartbeat is due. Cameras
     // that would not fit are left out, the last ones first.
@@ -78,8 +78,7 @@ class CameraRoster {
   private:
     void Write(std::string_view text);
 
-    UniqueMappedView view_;
-    UniqueHandle mapping_;
+    SharedBlock block_;
     std::vector<PublishedCamera> published_;
     bool written_ = false;
     unsigned long long writtenAt_ = 0; // GetTickCount64 of the last write

@@ -13,33 +13,15 @@ constexpr std::size_t kMaxTextUnits = kMirrorBlockSize / sizeof(wchar_t) - 1;
 } // namespace
 
 bool HttpMirror::Open() {
-    Close();
-    UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                              static_cast<DWORD>(kMirrorBlockSize), kMirrorBlockName));
-    if (!mapping)
-        return false;
-    const bool alreadyExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kMirrorBlockSize));
-    if (!view)
-        return false;
-    if (!alreadyExisted)
-        std::memset(view.get(), 0, kMirrorBlockSize);
-    mapping_ = std::move(mapping);
-    view_ = std::move(view);
-    mapped_ = true;
-    return true;
+    return block_.Create(kMirrorBlockName, kMirrorBlockSize) != SharedBlock::Opened::Failed;
 }
 
 void HttpMirror::Close() {
-    if (!mapped_)
-        return;
-    view_.reset();
-    mapping_.reset();
-    mapped_ = false;
+    block_.Close();
 }
 
 bool HttpMirror::MirrorImagePath(bool mirrorEnabled, const std::string& ansiPath) {
-    if (!mirrorEnabled || !mapped_)
+    if (!mirrorEnabled || !block_)
         return false;
     std::wstring widePath = AnsiToWide(ansiPath);
     // "PATH=" + path + line feed must leave room for the terminator.
@@ -61,7 +43,7 @@ void HttpMirror::WriteEntries() {
     }
     if (text.size() > kMaxTextUnits)
         return;
-    auto* block = static_cast<unsigned char*>(view_.get());
+    auto* block = static_cast<unsigned char*>(block_.Data());
     std::memset(block, 0, kMirrorBlockSize);
     // wchar_t is UTF-16LE on Windows; the zeroed block already holds the terminating U+0000.
     std::memcpy(block, text.data(), text.size() * sizeof(wchar_t));

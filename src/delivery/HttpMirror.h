@@ -2,7 +2,7 @@
 // Publishes the path of the last saved image to the local HTTP service through the named
 // shared-memory block "lumetramem": UTF-16LE "PATH=<path>", a line feed, U+0000, zeros after.
 
-#include "framework/Handles.h"
+#include "framework/SharedBlock.h"
 
 #include <cstddef>
 #include <map>
@@ -24,7 +24,7 @@ class HttpMirror {
     // left as found. Returns whether it is mapped.
     bool Open();
     void Close();
-    bool IsMapped() const { return mapped_; }
+    bool IsMapped() const { return static_cast<bool>(block_); }
 
     // The main dialog's MirrorImagePath: publishes ansiPath when mirrorEnabled is set and the block
     // is mapped. A path whose text would not fit the block is not published (the block keeps its
@@ -34,9 +34,7 @@ class HttpMirror {
   private:
     void WriteEntries();
 
-    UniqueMappedView view_;
-    UniqueHandle mapping_;
-    bool mapped_ = false;
+    SharedBlock block_;
     std::map<std::wstring, std::wstring> entries_;
 };
 

@@ -108,28 +108,11 @@ std::vector<RosterCamera> ParseCameraRoster(std::string_view text) {
     return cameras;
 }
 
-bool CameraRosterReader::Open() {
-    UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kCameraRosterName));
-    if (!mapping)
-        return false;
-    UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
-    if (!view)
-        return false;
-    // A block made by another program may be smaller than Lumetra's, even smaller than the header.
-    MEMORY_BASIC_INFORMATION region{};
-    if (::VirtualQuery(view.get(), &region, sizeof region) == 0 ||
-        region.RegionSize < sizeof(CameraRosterHeader))
-        return false;
-    size_ = std::min<std::size_t>(region.RegionSize, kCameraRosterSize);
-    mapping_ = std::move(mapping);
-    view_ = std::move(view);
-    return true;
-}
-
 RosterContent CameraRosterReader::Read(std::vector<RosterCamera>& cameras) {
-    if (!view_ && !Open())
+    // A block made by another program may be smaller than Lumetra's, even smaller than the header.
+    if (!block_ && !block_.OpenForReading(kCameraRosterName, kCameraRosterSize, sizeof(CameraRosterHeader)))
         return RosterContent::Absent;
-    const char* bytes = static_cast<const char*>(view_.get());
+    const char* bytes = static_cast<const char*>(block_.Data());
     const auto header = [&] {
         CameraRosterHeader copy;
         std::atomic_thread_fence(std::memory_order_acquire);
@@ -146,7 +129,7 @@ RosterContent CameraRosterReader::Read(std::vector<RosterCamera>& cameras) {
     if (before.sequence % 2 != 0)
         return RosterContent::Unsettled;
     // A length beyond the block is a block being written by someone else, or a lie.
-    if (before.length > size_ - sizeof(CameraRosterHeader))
+    if (before.length > block_.Size() - sizeof(CameraRosterHeader))
         return RosterContent::Unsettled;
     std::string text(before.length, '\0');
     std::memcpy(text.data(), bytes + sizeof(CameraRosterHeader), text.size());

@@ -5,7 +5,7 @@
 // skipped, never acted on.
 
 #include "delivery/CameraRoster.h"
-#include "framework/Handles.h"
+#include "framework/SharedBlock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -46,11 +46,7 @@ class CameraRosterReader {
     std::chrono::steady_clock::duration SilentFor(std::chrono::steady_clock::time_point now) const;
 
   private:
-    bool Open();
-
-    UniqueHandle mapping_;
-    UniqueMappedView view_;
-    std::size_t size_ = 0;
+    SharedBlock block_;
     std::uint32_t lastSequence_ = 0;
     std::chrono::steady_clock::time_point heardAt_{}; // when the sequence last moved
     std::string lastText_; // the text parsed last, so an unchanged one is not parsed again

@@ -22,30 +22,15 @@ bool FindPublishedPath(const wchar_t* units, std::size_t count, std::wstring& pa
     return false;
 }
 
-bool MirrorBlockReader::Open() {
-    UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kMirrorBlockName));
-    if (!mapping)
-        return false;
-    UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
-    if (!view)
-        return false;
-    // A block made by another program may be smaller than Lumetra's.
-    MEMORY_BASIC_INFORMATION region{};
-    if (::VirtualQuery(view.get(), &region, sizeof region) == 0)
-        return false;
-    size_ = std::min<std::size_t>(region.RegionSize, kMirrorBlockSize) & ~std::size_t{1};
-    mapping_ = std::move(mapping);
-    view_ = std::move(view);
-    return true;
-}
-
 BlockContent MirrorBlockReader::Read(std::wstring& path) {
-    if (!view_ && !Open())
+    if (!block_ && !block_.OpenForReading(kMirrorBlockName, kMirrorBlockSize))
         return BlockContent::Absent;
-    // Two copies that agree were not torn by a write in between.
-    std::vector<wchar_t> first(size_ / sizeof(wchar_t)), second(first.size());
-    std::memcpy(first.data(), view_.get(), size_);
-    std::memcpy(second.data(), view_.get(), size_);
+    // Two copies that agree were not torn by a write in between. A block made by another program
+    // may be smaller than Lumetra's, even of an odd size.
+    const std::size_t units = block_.Size() / sizeof(wchar_t);
+    std::vector<wchar_t> first(units), second(units);
+    std::memcpy(first.data(), block_.Data(), units * sizeof(wchar_t));
+    std::memcpy(second.data(), block_.Data(), units * sizeof(wchar_t));
     if (first != second)
         return BlockContent::Unsettled;
     return FindPublishedPath(first.data(), first.size(), path) ? BlockContent::Path : BlockContent::NoPath;

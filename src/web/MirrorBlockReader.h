@@ -2,7 +2,7 @@
 // Reads the path Lumetra publishes in its shared-memory block "lumetramem". Any local program can
 // create or write that block, and Lumetra writes it without a lock, so every read is checked.
 
-#include "framework/Handles.h"
+#include "framework/SharedBlock.h"
 
 #include <string>
 
@@ -22,11 +22,7 @@ class MirrorBlockReader {
     BlockContent Read(std::wstring& path);
 
   private:
-    bool Open();
-
-    UniqueHandle mapping_;
-    UniqueMappedView view_;
-    std::size_t size_ = 0;
+    SharedBlock block_;
 };
 
 // The value of the first complete "PATH=" line of the block's text (UTF-16 code units up to the
