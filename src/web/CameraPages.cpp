@@ -9,26 +9,13 @@
 namespace lumetra::web {
 namespace {
 
-// No outside scripts, fonts or styles: the page works on a machine without internet access.
-const char kPageStart[] = R"PAGE(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>Lumetra</title>
-<style>
-body{margin:0;font:15px/1.4 system-ui,-apple-system,"Segoe UI",Tahoma,sans-serif;background:#1c1f24;color:#e6e6e6}
-header{padding:10px 16px;background:#2a2f36}
-h1{margin:0;font-size:19px;font-weight:600}
+const char kCamerasStyle[] = R"PAGE(header{padding:10px 16px;background:#2a2f36}
 main{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,400px),1fr));gap:16px;padding:16px;align-items:start}
 figure{margin:0;background:#2a2f36;border-radius:6px;overflow:hidden}
 figcaption{display:flex;flex-wrap:wrap;gap:2px 12px;align-items:baseline;padding:6px 10px;color:#b9c2ce}
 .name{font-weight:600;color:#fff}
 .picture{display:block;width:100%;height:auto;background:#000}
 .note{margin:0;padding:10px;background:#5a3a1e;color:#fff}
-[hidden]{display:none!important}
-</style>
-</head>
 )PAGE";
 
 const char kPageEnd[] = R"PAGE(</main>
@@ -244,7 +231,7 @@ nlohmann::ordered_json CamerasJson(const ServiceStatus& status) {
 }
 
 std::string RenderCamerasPage(const ServiceStatus& status) {
-    std::string page = kPageStart;
+    std::string page = PageStart(kCamerasStyle);
     page += "<body data-sequence=\"" + std::to_string(status.sequence) +
             "\">\n<header><h1>Lumetra</h1></header>\n";
     page += "<main id=\"cameras\">\n";

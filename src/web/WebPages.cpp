@@ -6,8 +6,8 @@
 namespace lumetra::web {
 namespace {
 
-// No outside scripts, fonts or styles: the page works on a machine without internet access.
-const char kPage[] = R"PAGE(<!DOCTYPE html>
+// No outside scripts, fonts or styles: every page works on a machine without internet access.
+const char kPageHead[] = R"PAGE(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
@@ -15,17 +15,20 @@ const char kPage[] = R"PAGE(<!DOCTYPE html>
 <title>Lumetra</title>
 <style>
 body{margin:0;font:15px/1.4 system-ui,-apple-system,"Segoe UI",Tahoma,sans-serif;background:#1c1f24;color:#e6e6e6}
-header{display:flex;flex-wrap:wrap;gap:4px 18px;align-items:baseline;padding:10px 16px;background:#2a2f36}
 h1{margin:0;font-size:19px;font-weight:600}
+[hidden]{display:none!important}
+)PAGE";
+
+const char kSingleImageStyle[] =
+    R"PAGE(header{display:flex;flex-wrap:wrap;gap:4px 18px;align-items:baseline;padding:10px 16px;background:#2a2f36}
 #caption{color:#b9c2ce}
 #name{font-weight:600;color:#fff}
 main{padding:16px;text-align:center}
 #picture{max-width:100%;height:auto;background:#000;box-shadow:0 2px 14px #000b}
 #message{display:inline-block;margin:40px 0;padding:14px 18px;border-radius:6px;background:#373d46;max-width:40em}
-[hidden]{display:none!important}
-</style>
-</head>
-<body data-sequence="@SEQUENCE@" data-image="@IMAGE@"@UNTIL_CAMERAS@>
+)PAGE";
+
+const char kPage[] = R"PAGE(<body data-sequence="@SEQUENCE@" data-image="@IMAGE@"@UNTIL_CAMERAS@>
 <header><h1>Lumetra</h1><span id="caption"><span id="name">@NAME@</span> <time id="time" datetime="@TIME@">@TIME@</time></span></header>
 <main>
 <p id="message"@MESSAGE_HIDDEN@>@MESSAGE@</p>
@@ -161,8 +164,12 @@ std::string HtmlText(std::string_view text) {
     return result;
 }
 
+std::string PageStart(std::string_view style) {
+    return kPageHead + std::string(style) + "</style>\n</head>\n";
+}
+
 std::string RenderPage(const ServiceStatus& status, bool untilCameras) {
-    std::string page = kPage;
+    std::string page = PageStart(kSingleImageStyle) + kPage;
     Replace(page, "@UNTIL_CAMERAS@", untilCameras ? " data-until-cameras=\"1\"" : "");
     const ServedImage* image = status.image.get();
     Replace(page, "@SEQUENCE@", std::to_string(status.sequence));

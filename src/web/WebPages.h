@@ -9,6 +9,8 @@
 
 namespace lumetra::web {
 
+// The start of every page of the service, up to and with </head>: the common style and `style`.
+std::string PageStart(std::string_view style);
 // The single-image page: the current status rendered in, and a script that follows every change.
 // `untilCameras`: the page is reloaded once the roster lists cameras (it stands in for their page).
 std::string RenderPage(const ServiceStatus& status, bool untilCameras = false);
