@@ -156,6 +156,31 @@ class BareServer {
     unsigned short port_ = 0;
 };
 
+// Save to last byte, each save in turn: `write(i)` writes image i and names the stream it must arrive
+// on, the clock starts, `publish(i)` tells the service, and the clock stops at its last byte there.
+struct SaveTimes {
+    std::vector<double> latencies; // ms, of the saves that arrived as saved
+    int wrong = 0;                 // saves that did not arrive as saved within 3 s
+};
+template <typename Write, typename Publish>
+SaveTimes TimeSaves(int saves, const std::vector<std::string>& images, Write write, Publish publish) {
+    SaveTimes times;
+    for (int i = 1; i <= saves; ++i) {
+        WebConnection& stream = write(i);
+        const auto saved = Clock::now();
+        publish(i);
+        const auto part = stream.ReadPart(3000);
+        const auto arrived = Clock::now();
+        if (!part || *part != images[i]) {
+            ++times.wrong;
+            continue;
+        }
+        times.latencies.push_back(std::chrono::duration<double, std::milli>(arrived - saved).count());
+        ::Sleep(100);
+    }
+    return times;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -205,22 +230,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "web_bench: /stream.mjpg did not start (%d)\n", header.status);
         return 1;
     }
-    std::vector<double> latencies;
-    int wrong = 0;
-    for (int i = 1; i <= saves; ++i) {
-        const std::string path = ToWindowsPath(std::string(kWork) + "/save-" + std::to_string(i) + ".jpg");
-        WriteWhole(path, images[i]);
-        const auto saved = Clock::now();
-        mirror.MirrorImagePath(true, path);
-        const auto part = stream.ReadPart(3000);
-        const auto arrived = Clock::now();
-        if (!part || *part != images[i]) {
-            ++wrong;
-            continue;
-        }
-        latencies.push_back(std::chrono::duration<double, std::milli>(arrived - saved).count());
-        ::Sleep(100);
-    }
+    std::string path;
+    const auto [latencies, wrong] = TimeSaves(
+        saves, images,
+        [&](int i) -> WebConnection& {
+            path = ToWindowsPath(std::string(kWork) + "/save-" + std::to_string(i) + ".jpg");
+            WriteWhole(path, images[i]);
+            return stream;
+        },
+        [&](int) { mirror.MirrorImagePath(true, path); });
     stream.Close();
     const double median = Median(latencies);
     const double worst = latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
@@ -252,25 +270,19 @@ int main(int argc, char** argv) {
                                "/stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
         streaming = cameraStreams[k]->ReadAnswer().status == 200 && cameraStreams[k]->ReadPart();
     }
-    std::vector<double> fourLatencies;
-    int fourWrong = 0;
-    for (int i = 1; i <= saves && streaming; ++i) {
-        const int k = i % kCameras;
-        cameras[k].image =
-            ToWindowsPath(std::string(kWork) + "/cam" + std::to_string(k) + "-" + std::to_string(i) + ".jpg");
-        WriteWhole(cameras[k].image, images[i]);
-        const auto saved = Clock::now();
-        roster.Publish(cameras);
-        mirror.MirrorImagePath(true, cameras[k].image);
-        const auto part = cameraStreams[k]->ReadPart(3000);
-        const auto arrived = Clock::now();
-        if (!part || *part != images[i]) {
-            ++fourWrong;
-            continue;
-        }
-        fourLatencies.push_back(std::chrono::duration<double, std::milli>(arrived - saved).count());
-        ::Sleep(100);
-    }
+    const auto [fourLatencies, fourWrong] = TimeSaves(
+        streaming ? saves : 0, images,
+        [&](int i) -> WebConnection& {
+            const int k = i % kCameras;
+            cameras[k].image = ToWindowsPath(std::string(kWork) + "/cam" + std::to_string(k) + "-" +
+                                             std::to_string(i) + ".jpg");
+            WriteWhole(cameras[k].image, images[i]);
+            return *cameraStreams[k];
+        },
+        [&](int i) {
+            roster.Publish(cameras);
+            mirror.MirrorImagePath(true, cameras[i % kCameras].image);
+        });
     cameraStreams.clear();
     roster.Close();
     if (!streaming) {

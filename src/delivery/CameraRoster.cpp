@@ -50,7 +50,7 @@ bool CameraRoster::Open() {
         return false;
     // A block left by an earlier run (the service keeps it open) names cameras that are not open.
     published_.clear();
-    written_ = false;
+    writtenAt_ = 0;
     Publish({});
     return true;
 }
@@ -67,7 +67,7 @@ void CameraRoster::Publish(const std::vector<PublishedCamera>& cameras) {
     if (!block_)
         return;
     const ULONGLONG now = ::GetTickCount64();
-    if (written_ && cameras == published_ && now - writtenAt_ < kCameraRosterHeartbeatMs)
+    if (writtenAt_ != 0 && cameras == published_ && now - writtenAt_ < kCameraRosterHeartbeatMs)
         return;
     std::vector<PublishedCamera> fitting = cameras;
     std::string text = CameraRosterText(fitting);
@@ -78,7 +78,6 @@ void CameraRoster::Publish(const std::vector<PublishedCamera>& cameras) {
     Write(text);
     // Kept as asked, so that an unchanged roster is not written again.
     published_ = cameras;
-    written_ = true;
     writtenAt_ = now;
 }
 

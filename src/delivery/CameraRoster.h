@@ -80,8 +80,7 @@ class CameraRoster {
 
     SharedBlock block_;
     std::vector<PublishedCamera> published_;
-    bool written_ = false;
-    unsigned long long writtenAt_ = 0; // GetTickCount64 of the last write
+    unsigned long long writtenAt_ = 0; // GetTickCount64 of the last write; 0: none since Open
 };
 
 } // namespace lumetra

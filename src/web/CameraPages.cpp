@@ -1,7 +1,8 @@
 #include "web/CameraPages.h"
 
-#include "web/PublishedFile.h"
 #include "delivery/CameraRoster.h"
+#include "web/CameraRosterReader.h"
+#include "web/PublishedFile.h"
 #include "web/WebPages.h"
 
 #include <algorithm>
@@ -198,10 +199,7 @@ std::optional<std::string> DecodeCameraName(std::string_view encoded) {
         name += static_cast<char>(high * 16 + low);
         i += 2;
     }
-    const bool forbidden = std::any_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '/' || c == '\\';
-    });
-    if (name.empty() || forbidden || !IsUtf8(name))
+    if (name.empty() || std::any_of(name.begin(), name.end(), IsForbiddenInCameraName) || !IsUtf8(name))
         return std::nullopt;
     return name;
 }

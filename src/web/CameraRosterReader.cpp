@@ -51,9 +51,7 @@ std::optional<CameraHealth> HealthOf(const std::string& word) {
 bool UsableName(const std::string& name) {
     if (name.empty() || name.size() > kLongestCameraName)
         return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '/' || c == '\\';
-    });
+    return std::none_of(name.begin(), name.end(), IsForbiddenInCameraName);
 }
 
 std::optional<RosterCamera> CameraOf(const Json& entry) {

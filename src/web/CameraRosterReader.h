@@ -18,6 +18,12 @@ namespace lumetra::web {
 inline constexpr std::size_t kMostCamerasShown = 20;
 inline constexpr std::size_t kLongestCameraName = 128; // bytes of UTF-8
 
+// Characters no camera name on the web holds: control characters, and the slash and backslash, which
+// an address could not name.
+inline bool IsForbiddenInCameraName(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '/' || c == '\\';
+}
+
 struct RosterCamera {
     std::string name;   // UTF-8, 1 to kLongestCameraName bytes, no control characters, '/' or '\'
     std::wstring image; // its last saved image; empty before the first

@@ -159,13 +159,14 @@ void ImageWatcher::PollRoster(Clock::time_point now) {
     }
     }
     next_.cameras.clear();
+    const bool lumetraSilent = roster_.SilentFor(now) > kRosterSilenceTime;
     for (WatchedCamera& camera : cameras_) {
         if (!camera.path.Path().empty())
             if (auto status =
                     camera.path.Look(now, [this](const std::wstring& path) { return ReadFile(path); }))
                 static_cast<ImageStatus&>(camera.status) = std::move(*status);
         next_.cameras.push_back(camera.status);
-        if (roster_.SilentFor(now) > kRosterSilenceTime) {
+        if (lumetraSilent) {
             next_.cameras.back().health = CameraHealth::Waiting;
             next_.cameras.back().reason = kLumetraSilent;
         }
