@@ -12,11 +12,29 @@ import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import ActiveDTP, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
-class PassiveOnlyHandler(FTPHandler):
+class HandingOverActiveDTP(ActiveDTP):
+    """pyftpdlib's ActiveDTP hands its connected socket to the data channel but keeps the socket's
+    number, and forgets that number from the event loop when its session ends. By then the number may
+    belong to another session's new data channel, which is then never read: that upload gets no 226 and
+    the client waits out its reply timeout. Once handed over, this one forgets the socket instead."""
+
+    def handle_connect(self):
+        super().handle_connect()
+        channel = self.cmd_channel.data_channel
+        if channel is not None and channel.socket is self.socket:
+            self._fileno = None
+            self.socket = None
+
+
+class LumetraHandler(FTPHandler):
+    active_dtp = HandingOverActiveDTP
+
+
+class PassiveOnlyHandler(LumetraHandler):
     def ftp_PORT(self, line):
         self.respond("502 Active mode is not allowed here.")
 
@@ -34,7 +52,7 @@ def main():
     logging.basicConfig(filename=log_file, level=logging.DEBUG, format="%(message)s")
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
-    handler = PassiveOnlyHandler if passive_only else FTPHandler
+    handler = PassiveOnlyHandler if passive_only else LumetraHandler
     handler.authorizer = authorizer
     handler.auth_failed_timeout = 0.1
     server = FTPServer(("127.0.0.1", int(port)), handler)
