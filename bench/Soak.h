@@ -1,0 +1,98 @@
+#pragma once
+// The soak run of soak_bench: four test cameras saving, uploading and mailing on the real camera
+// timer while faults come and go (SoakFaults.cpp), watched and counted (Soak.cpp) and reported
+// against their goals (SoakReport.cpp).
+
+#include <winsock2.h>
+
+#include "BoxWatcher.h"
+#include "FtpServer.h"
+#include "ProcessResources.h"
+#include "SessionHarness.h"
+#include "SoakSupport.h"
+#include "TestCameras.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace lumetra::soak {
+
+using test::MainWindow;
+using test::ResourceCounts;
+using test::ScopedTestCamera;
+using test::TempFolder;
+using test::TestCameras;
+
+struct Camera {
+    std::string name, prefix;
+    std::unique_ptr<TempFolder> folder;
+    LiveView* session = nullptr;
+    double savingFrom = 0, savingTo = 0;
+    std::vector<Span> saveDown; // lost or unplugged, its folder missing
+    std::vector<Span> ftpDown;  // its server stopped, replaced or silent, its box left open
+    bool unplugged = false, lostSeen = false, lostAtEnd = false;
+    double lostSince = 0, lostSeconds = 0;
+    int losses = 0;
+    std::uint64_t imagesWritten = 0, savesFailed = 0;
+    std::set<std::int32_t> written, uploaded, mailed; // stamps of its image names
+    int sentUnwritten = 0;                            // uploads and mails of a file it never wrote
+};
+
+// The images of its prefix in its folder, added to those it has written.
+void ScanFolder(Camera& camera);
+
+class Soak {
+  public:
+    Soak(TestCameras& devices, double seconds, std::string mailLog)
+        : devices_(devices), length_(seconds), mailLog_(std::move(mailLog)) {}
+    bool Start(MainWindow& main);
+    void Run();
+    void Finish();
+    bool Report();
+
+  private:
+    struct Fault {
+        double at; // fraction of the run
+        std::string what;
+        std::function<void()> act;
+    };
+    std::vector<Fault> Plan();
+    void WatchCameras();
+    void StopServer();
+    void StartServer();
+    void KeepBoxes(std::chrono::milliseconds delay);
+    void WaitIdle(const Camera* only, DWORD timeoutMs);
+    void Note(const std::string& what);
+    std::string Describe(const char* what, const Camera& camera, Stretch run) const;
+    bool PrintCameras();
+    bool PrintResources();
+
+    TestCameras& devices_;
+    double length_;
+    std::string mailLog_;
+    double start_ = 0;
+    std::vector<Camera> cameras_ = std::vector<Camera>(4);
+    std::vector<std::unique_ptr<ScopedTestCamera>> registered_;
+    std::unique_ptr<test::FtpServer> server_;
+    unsigned short ftpPort_ = 0;
+    double serverSince_ = 0;
+    std::string transcript_; // of every server so far
+    std::unique_ptr<test::BoxWatcher> boxes_;
+    std::map<std::string, int> boxCaptions_;
+    SOCKET silent_ = INVALID_SOCKET;
+    double stoppedAt_ = 0, deletedAt_ = 0, silencedAt_ = 0, repluggedAt_ = 0, backAfter_ = -1;
+    std::vector<std::string> timeline_;
+    int unknownSent_ = 0; // uploads and mails of no camera's image
+    ResourceCounts before_{}, after_{};
+    long platformHandles_ = 0;
+    std::string eventLog_;
+    size_t eventLogStart_ = 0;
+};
+
+} // namespace lumetra::soak
