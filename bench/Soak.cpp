@@ -20,6 +20,7 @@ namespace {
 constexpr char kUser[] = "soakuser";
 constexpr char kPassword[] = "soak-pass";
 constexpr double kServerLife = 90.0; // the test server stops itself after two minutes: replace it sooner
+constexpr double kSampleSeconds = 60;
 } // namespace
 
 void ScanFolder(Camera& camera) {
@@ -27,6 +28,11 @@ void ScanFolder(Camera& camera) {
         if (const auto stamp = StampOf(camera.prefix, name))
             camera.written.insert(*stamp);
 }
+
+Soak::Soak(TestCameras& devices, const Options& options, std::string mailLog)
+    : devices_(devices), length_(options.seconds), options_(options),
+      warmup_(options.warmupSeconds.value_or(std::min(300.0, options.seconds / 4))),
+      mailLog_(std::move(mailLog)) {}
 
 bool Soak::Start(MainWindow& main) {
     FlushEventLog();
@@ -109,6 +115,7 @@ void Soak::WatchCameras() {
     const double now = WallNow();
     for (Camera& camera : cameras_) {
         const bool lost = camera.session->CameraLost();
+        lostSinceSample_ = lostSinceSample_ || lost || camera.lostSince != 0;
         if (lost && !camera.lostSeen) {
             camera.lostSeen = true;
             ++camera.losses;
@@ -119,16 +126,41 @@ void Soak::WatchCameras() {
             camera.lostSeconds += now - camera.lostSince;
             camera.lostSince = 0;
             camera.lostSeen = false;
+            ++backSinceSample_;
             if (repluggedAt_ != 0 && &camera == &cameras_[1])
                 backAfter_ = now - repluggedAt_;
         }
     }
 }
 
+// The counts first (taken while the windows run), then what happened since the sample before.
+void Soak::TakeSample() {
+    Sample sample;
+    sample.counts = CountResources();
+    sample.at = WallNow() - start_;
+    std::uint64_t reads = 0;
+    for (const Camera& camera : cameras_)
+        reads += camera.session->DeviceListReads();
+    sample.deviceListReads = reads - readsBefore_;
+    readsBefore_ = reads;
+    sample.cameraLost = !samples_.empty() && (lostSinceSample_ || sample.deviceListReads > 0);
+    sample.camerasBack = backSinceSample_;
+    samples_.push_back(sample);
+    lostSinceSample_ = std::any_of(cameras_.begin(), cameras_.end(), [](const Camera& camera) {
+        return camera.session->CameraLost() || camera.lostSince != 0;
+    });
+    backSinceSample_ = 0;
+}
+
 void Soak::Run() {
     std::vector<Fault> plan = Plan();
     size_t next = 0;
     while (WallNow() - start_ < length_) {
+        if (WallNow() - start_ >= nextSampleAt_) {
+            WatchCameras();
+            TakeSample();
+            nextSampleAt_ += kSampleSeconds;
+        }
         PumpMessages(100);
         for (; next < plan.size() && WallNow() - start_ >= plan[next].at * length_; ++next) {
             Note(plan[next].what);
@@ -158,6 +190,8 @@ void Soak::Finish() {
     WaitIdle(nullptr, 15000); // an upload that hangs is not waited out
     PumpMessages(500);
     after_ = CurrentResources();
+    WatchCameras();
+    TakeSample();
     double lostSeconds = 0;
     for (Camera& camera : cameras_) {
         camera.imagesWritten = camera.session->ImagesWritten();
@@ -197,6 +231,16 @@ void Soak::Finish() {
             ((*owner).*sent).insert(stamp);
             owner->sentUnwritten += owner->written.count(stamp) ? 0 : 1;
         }
+}
+
+void Soak::ReplayBareLoop() {
+    // The lost camera's reads listed every device but itself.
+    Camera& unplugged = cameras_[1];
+    if (unplugged.losses > 0)
+        devices_.Unplug(unplugged.name);
+    bare_ = ReplayWineCalls(samples_);
+    if (unplugged.losses > 0)
+        devices_.Replug(unplugged.name);
 }
 
 } // namespace lumetra::soak

@@ -9,6 +9,7 @@
 #include "FtpServer.h"
 #include "ProcessResources.h"
 #include "SessionHarness.h"
+#include "SoakResources.h"
 #include "SoakSupport.h"
 #include "TestCameras.h"
 
@@ -17,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,6 +30,11 @@ using test::ResourceCounts;
 using test::ScopedTestCamera;
 using test::TempFolder;
 using test::TestCameras;
+
+struct Options {
+    double seconds = 600;
+    std::optional<double> warmupSeconds;
+};
 
 struct Camera {
     std::string name, prefix;
@@ -49,11 +56,12 @@ void ScanFolder(Camera& camera);
 
 class Soak {
   public:
-    Soak(TestCameras& devices, double seconds, std::string mailLog)
-        : devices_(devices), length_(seconds), mailLog_(std::move(mailLog)) {}
+    Soak(TestCameras& devices, const Options& options, std::string mailLog);
     bool Start(MainWindow& main);
     void Run();
     void Finish();
+    // After the windows have gone: the Wine calls of the lost cameras again, alone.
+    void ReplayBareLoop();
     bool Report();
 
   private:
@@ -63,6 +71,7 @@ class Soak {
         std::function<void()> act;
     };
     std::vector<Fault> Plan();
+    void TakeSample();
     void WatchCameras();
     void StopServer();
     void StartServer();
@@ -75,6 +84,8 @@ class Soak {
 
     TestCameras& devices_;
     double length_;
+    Options options_;
+    double warmup_;
     std::string mailLog_;
     double start_ = 0;
     std::vector<Camera> cameras_ = std::vector<Camera>(4);
@@ -91,6 +102,11 @@ class Soak {
     int unknownSent_ = 0; // uploads and mails of no camera's image
     ResourceCounts before_{}, after_{};
     long platformHandles_ = 0;
+    std::vector<Sample> samples_, bare_;
+    double nextSampleAt_ = 0;
+    bool lostSinceSample_ = false;
+    int backSinceSample_ = 0;
+    std::uint64_t readsBefore_ = 0;
     std::string eventLog_;
     size_t eventLogStart_ = 0;
 };

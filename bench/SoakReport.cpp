@@ -127,6 +127,8 @@ bool Soak::Report() {
     for (const auto& [caption, count] : boxCaptions_)
         std::printf(" \"%s\" %d", caption.c_str(), count);
     pass = PrintResources() && pass;
+    PrintSamples(samples_, bare_, warmup_);
+    PrintGrowth(samples_, bare_, warmup_);
     std::printf("\nsoak: %s\n", pass ? "every goal met" : "FAILED: a goal above was missed");
     return pass;
 }
