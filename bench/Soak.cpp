@@ -127,8 +127,10 @@ void Soak::WatchCameras() {
             camera.lostSince = 0;
             camera.lostSeen = false;
             ++backSinceSample_;
-            if (repluggedAt_ != 0 && &camera == &cameras_[1])
-                backAfter_ = now - repluggedAt_;
+            if (repluggedAt_ != 0 && &camera == &cameras_[1]) {
+                backAfter_.push_back(now - repluggedAt_);
+                repluggedAt_ = 0;
+            }
         }
     }
 }
@@ -235,12 +237,11 @@ void Soak::Finish() {
 
 void Soak::ReplayBareLoop() {
     // The lost camera's reads listed every device but itself.
-    Camera& unplugged = cameras_[1];
-    if (unplugged.losses > 0)
-        devices_.Unplug(unplugged.name);
+    if (unplugs_ > 0)
+        devices_.Unplug(cameras_[1].name);
     bare_ = ReplayWineCalls(samples_);
-    if (unplugged.losses > 0)
-        devices_.Replug(unplugged.name);
+    if (unplugs_ > 0)
+        devices_.Replug(cameras_[1].name);
 }
 
 } // namespace lumetra::soak

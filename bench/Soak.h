@@ -31,8 +31,13 @@ using test::ScopedTestCamera;
 using test::TempFolder;
 using test::TestCameras;
 
+// What goes wrong during the run: the mix of every kind, none, or one kind again and again.
+enum class Faults { Mixed, None, FtpDown, FtpSilent, CameraLost, FolderDeleted, BoxesOpen, MailFailing };
+
 struct Options {
     double seconds = 600;
+    Faults faults = Faults::Mixed;
+    std::string only; // the name of the one kind
     std::optional<double> warmupSeconds;
 };
 
@@ -43,6 +48,7 @@ struct Camera {
     double savingFrom = 0, savingTo = 0;
     std::vector<Span> saveDown; // lost or unplugged, its folder missing
     std::vector<Span> ftpDown;  // its server stopped, replaced or silent, its box left open
+    std::vector<Span> mailDown; // its mail failing
     bool unplugged = false, lostSeen = false, lostAtEnd = false;
     double lostSince = 0, lostSeconds = 0;
     int losses = 0;
@@ -70,7 +76,27 @@ class Soak {
         std::string what;
         std::function<void()> act;
     };
+    // One kind of fault repeated: on for `faultFor` seconds of every `period`.
+    struct Cycle {
+        double period, faultFor;
+        std::string begins, ends;
+        std::function<void()> begin, end;
+    };
     std::vector<Fault> Plan();
+    std::vector<Fault> MixedPlan();
+    std::vector<Fault> RepeatedPlan(const Cycle& cycle);
+    Cycle CycleOf(Faults kind);
+    void MeasureStart();
+    void Unplug();
+    void Replug();
+    void DeleteFolder();
+    void MakeFolder();
+    void Silence();
+    void Unsilence();
+    void OpenBoxes(std::chrono::milliseconds hold);
+    void AnswerBoxes();
+    void FailMail();
+    void MendMail();
     void TakeSample();
     void WatchCameras();
     void StopServer();
@@ -97,7 +123,10 @@ class Soak {
     std::unique_ptr<test::BoxWatcher> boxes_;
     std::map<std::string, int> boxCaptions_;
     SOCKET silent_ = INVALID_SOCKET;
-    double stoppedAt_ = 0, deletedAt_ = 0, silencedAt_ = 0, repluggedAt_ = 0, backAfter_ = -1;
+    double stoppedAt_ = 0, deletedAt_ = 0, silencedAt_ = 0, repluggedAt_ = 0;
+    double boxesFrom_ = 0, mailFailingFrom_ = 0;
+    int unplugs_ = 0;
+    std::vector<double> backAfter_; // seconds from each replug until the camera was back
     std::vector<std::string> timeline_;
     int unknownSent_ = 0; // uploads and mails of no camera's image
     ResourceCounts before_{}, after_{};

@@ -53,8 +53,11 @@ bool Soak::PrintCameras() {
             missed += written < due ? due - written : 0;
             if (written < due)
                 problems.push_back(Describe("saves missed", camera, run));
-            deliveries(run, camera.mailed, "nothing mailed", mailsDue, mailsSent);
         }
+        std::vector<Span> mailDown = camera.saveDown;
+        mailDown.insert(mailDown.end(), camera.mailDown.begin(), camera.mailDown.end());
+        for (const Stretch& run : HealthyStretches(camera.savingFrom, camera.savingTo, mailDown))
+            deliveries(run, camera.mailed, "nothing mailed", mailsDue, mailsSent);
         for (const Stretch& run : HealthyStretches(camera.savingFrom, camera.savingTo, ftpDown))
             deliveries(run, camera.uploaded, "nothing uploaded", uploadsDue, uploadsSent);
         char uploads[32], mails[32];
@@ -62,7 +65,7 @@ bool Soak::PrintCameras() {
                       camera.uploaded.size());
         std::snprintf(mails, sizeof mails, "%zu/%zu (%zu)", mailsSent, mailsDue, camera.mailed.size());
         const bool lostOk =
-            &camera == &cameras_[1] ? camera.losses == 1 && !camera.lostAtEnd : camera.losses == 0;
+            &camera == &cameras_[1] ? camera.losses == unplugs_ && !camera.lostAtEnd : camera.losses == 0;
         std::printf("%-10s %5ld %7llu %7zu %7zu %7zu %13s %13s %7d %5d\n", camera.name.c_str(),
                     static_cast<long>((camera.savingTo - camera.savingFrom) / 2),
                     static_cast<unsigned long long>(camera.imagesWritten), camera.written.size(), dueHealthy,
@@ -73,19 +76,34 @@ bool Soak::PrintCameras() {
         "healthy: the camera was not unplugged or lost and its folder was there (a second of grace at each\n"
         "edge). Uploads are due for the images saved while its server answered and no box was left open;\n"
         "one that ends in the second after its save makes the next one not due, so the share sent is shown,\n"
-        "and the goal is that none stops: every such stretch with 4 images or more has one sent.\n"
-        "lost: goal 1 for %s (unplugged), 0 for the others.\n",
-        cameras_[1].name.c_str());
+        "and the goal is that none stops: every such stretch with 4 images or more has one sent.\n");
+    if (unplugs_ > 0)
+        std::printf("lost: goal %d for %s (unplugged), 0 for the others.\n", unplugs_,
+                    cameras_[1].name.c_str());
+    else
+        std::printf("lost: goal 0 for every camera.\n");
+    if (options_.faults == Faults::MailFailing)
+        std::printf(
+            "Mails are due for the images saved while mail worked; (all) counts the refused ones too.\n");
     for (const std::string& line : problems)
         std::printf("%s\n", line.c_str());
-    if (backAfter_ >= 0)
-        std::printf("%s back %.1f s after it was plugged back in (goal: within 10 s)\n",
-                    cameras_[1].name.c_str(), backAfter_);
-    else
+    const bool allBack = static_cast<int>(backAfter_.size()) == unplugs_;
+    std::string times;
+    for (double seconds : backAfter_) {
+        char time[16];
+        std::snprintf(time, sizeof time, "%s%.1f", times.empty() ? "" : ", ", seconds);
+        times += time;
+    }
+    if (unplugs_ > 0 && allBack)
+        std::printf("%s back %s s after it was plugged back in (goal: within 10 s)\n",
+                    cameras_[1].name.c_str(), times.c_str());
+    else if (unplugs_ > 0)
         std::printf("%s never came back after it was plugged back in (goal: within 10 s)\n",
                     cameras_[1].name.c_str());
     std::printf("uploads and mails of no camera's image: %d (goal 0)\n", unknownSent_);
-    return pass && problems.empty() && backAfter_ >= 0 && backAfter_ <= 10 && unknownSent_ == 0;
+    const bool backInTime = allBack && std::all_of(backAfter_.begin(), backAfter_.end(),
+                                                   [](double seconds) { return seconds <= 10; });
+    return pass && problems.empty() && backInTime && unknownSent_ == 0;
 }
 
 bool Soak::PrintResources() {
@@ -108,8 +126,17 @@ bool Soak::PrintResources() {
 bool Soak::Report() {
     std::printf(
         "Soak: %zu test cameras for %.0f s on the real camera timer; Save, FTP and Email Auto every 1 s"
-        " (a save every 2 s)\nFaults, from the start:\n",
+        " (a save every 2 s)\n",
         cameras_.size(), length_);
+    if (options_.faults == Faults::Mixed) {
+        std::printf("Faults, from the start:\n");
+    } else if (options_.faults == Faults::None) {
+        std::printf("Faults: none (--no-faults); from the start:\n");
+    } else {
+        const Cycle cycle = CycleOf(options_.faults);
+        std::printf("Faults: only %s, %.0f s of every %.0f s; from the start:\n", options_.only.c_str(),
+                    cycle.faultFor, cycle.period);
+    }
     for (const std::string& line : timeline_)
         std::printf("%s\n", line.c_str());
     bool pass = PrintCameras();

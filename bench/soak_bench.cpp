@@ -6,8 +6,11 @@
 // minute, and their growth an hour after a warm-up beside Wine's share (a bare loop of the Wine calls the
 // lost cameras made); exits with 1 when a correctness goal fails.
 //
-// Usage: soak_bench [length] [--warmup MINUTES]
+// Usage: soak_bench [length] [--no-faults | --only KIND] [--warmup MINUTES]
 //   length       minutes (default 10; "0.5" is half a minute), or seconds as "90s"
+//   --no-faults  the cameras at work and nothing going wrong
+//   --only KIND  one kind of fault, again and again for the whole run: ftp-down, ftp-silent,
+//                camera-lost, folder-deleted, boxes-open or mail-failing
 //   --warmup M   growth is fitted from minute M on (default 5, a quarter of a shorter run)
 // Needs LUMETRA_BUILD_DIR (the test camera) and the recording MAPI32.DLL next to the program.
 #include "Soak.h"
@@ -16,6 +19,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -24,6 +28,11 @@ using namespace lumetra::test;
 using namespace lumetra::soak;
 
 namespace {
+
+const std::map<std::string, Faults> kFaultNames{
+    {"ftp-down", Faults::FtpDown},       {"ftp-silent", Faults::FtpSilent},
+    {"camera-lost", Faults::CameraLost}, {"folder-deleted", Faults::FolderDeleted},
+    {"boxes-open", Faults::BoxesOpen},   {"mail-failing", Faults::MailFailing}};
 
 // "10" minutes, "0.5" minutes, "90s" seconds.
 double RunSeconds(const char* text) {
@@ -50,7 +59,12 @@ std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) 
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (option == "--warmup" && value && Minutes(value)) {
+        if (option == "--no-faults") {
+            options.faults = Faults::None;
+        } else if (option == "--only" && value && kFaultNames.count(value)) {
+            options.faults = kFaultNames.at(value);
+            options.only = argv[++i];
+        } else if (option == "--warmup" && value && Minutes(value)) {
             options.warmupSeconds = Minutes(argv[++i]);
         } else if (!lengthGiven && option.rfind("--", 0) != 0) {
             options.seconds = RunSeconds(argv[i]);
@@ -71,7 +85,8 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fprintf(
             stderr,
-            "soak_bench: %s\nusage: soak_bench [length: minutes, or seconds as 90s] [--warmup MINUTES]\n",
+            "soak_bench: %s\nusage: soak_bench [length: minutes, or seconds as 90s] [--no-faults | --only "
+            "ftp-down|ftp-silent|camera-lost|folder-deleted|boxes-open|mail-failing] [--warmup MINUTES]\n",
             problem.c_str());
         return 2;
     }
