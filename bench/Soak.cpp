@@ -21,6 +21,7 @@ constexpr char kUser[] = "soakuser";
 constexpr char kPassword[] = "soak-pass";
 constexpr double kServerLife = 90.0; // the test server stops itself after two minutes: replace it sooner
 constexpr double kSampleSeconds = 60;
+constexpr double kLongRunSeconds = 45 * 60; // from here the unplugged camera stays away half an hour
 } // namespace
 
 void ScanFolder(Camera& camera) {
@@ -32,7 +33,13 @@ void ScanFolder(Camera& camera) {
 Soak::Soak(TestCameras& devices, const Options& options, std::string mailLog)
     : devices_(devices), length_(options.seconds), options_(options),
       warmup_(options.warmupSeconds.value_or(std::min(300.0, options.seconds / 4))),
-      mailLog_(std::move(mailLog)) {}
+      mailLog_(std::move(mailLog)) {
+    longUnplug_ = options.unpluggedSeconds || length_ >= kLongRunSeconds;
+    unplugFor_ = options.unpluggedSeconds.value_or(longUnplug_ ? 30 * 60 : 0.10 * length_);
+    // A long absence starts early enough to leave minutes after it for the return to be seen.
+    unplugAt_ =
+        longUnplug_ ? std::clamp(length_ - unplugFor_ - 300, 0.10 * length_, 0.33 * length_) : 0.33 * length_;
+}
 
 bool Soak::Start(MainWindow& main) {
     FlushEventLog();

@@ -39,6 +39,7 @@ struct Options {
     Faults faults = Faults::Mixed;
     std::string only; // the name of the one kind
     std::optional<double> warmupSeconds;
+    std::optional<double> unpluggedSeconds; // how long the mixed plan's camera stays unplugged
 };
 
 struct Camera {
@@ -112,6 +113,10 @@ class Soak {
     double length_;
     Options options_;
     double warmup_;
+    // The mixed plan's unplugged camera, in seconds from the start; a long absence is looked for less
+    // often, so its return has a minute to be seen rather than 10 s.
+    double unplugAt_, unplugFor_;
+    bool longUnplug_;
     std::string mailLog_;
     double start_ = 0;
     std::vector<Camera> cameras_ = std::vector<Camera>(4);

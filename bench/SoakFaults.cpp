@@ -48,8 +48,8 @@ std::vector<Soak::Fault> Soak::MixedPlan() {
              for (Camera& camera : cameras_)
                  camera.ftpDown.push_back({stoppedAt_, WallNow()});
          }},
-        {0.33, unplugged + " unplugged", [this] { Unplug(); }},
-        {0.43, unplugged + " plugged back", [this] { Replug(); }},
+        {unplugAt_ / length_, unplugged + " unplugged", [this] { Unplug(); }},
+        {(unplugAt_ + unplugFor_) / length_, unplugged + " plugged back", [this] { Replug(); }},
         {0.48, folderless + ": save folder deleted", [this] { DeleteFolder(); }},
         {0.56, folderless + ": save folder made again", [this] { MakeFolder(); }},
         {0.62, silenced + ": uploads to a server that never answers", [this] { Silence(); }},

@@ -87,6 +87,9 @@ bool Soak::PrintCameras() {
             "Mails are due for the images saved while mail worked; (all) counts the refused ones too.\n");
     for (const std::string& line : problems)
         std::printf("%s\n", line.c_str());
+    // Back within a few seconds from a short absence; within a minute once the looks have slowed down.
+    const double backGoal = longUnplug_ ? 60 : 10;
+    const char* goalText = longUnplug_ ? "within a minute" : "within 10 s";
     const bool allBack = static_cast<int>(backAfter_.size()) == unplugs_;
     std::string times;
     for (double seconds : backAfter_) {
@@ -94,15 +97,19 @@ bool Soak::PrintCameras() {
         std::snprintf(time, sizeof time, "%s%.1f", times.empty() ? "" : ", ", seconds);
         times += time;
     }
+    char away[48] = "";
+    if (longUnplug_)
+        std::snprintf(away, sizeof away, ", having been away %.1f minutes", unplugFor_ / 60);
     if (unplugs_ > 0 && allBack)
-        std::printf("%s back %s s after it was plugged back in (goal: within 10 s)\n",
-                    cameras_[1].name.c_str(), times.c_str());
+        std::printf("%s back %s s after it was plugged back in%s (goal: %s)\n", cameras_[1].name.c_str(),
+                    times.c_str(), away, goalText);
     else if (unplugs_ > 0)
-        std::printf("%s never came back after it was plugged back in (goal: within 10 s)\n",
-                    cameras_[1].name.c_str());
+        std::printf("%s never came back after it was plugged back in (goal: %s)\n", cameras_[1].name.c_str(),
+                    goalText);
     std::printf("uploads and mails of no camera's image: %d (goal 0)\n", unknownSent_);
-    const bool backInTime = allBack && std::all_of(backAfter_.begin(), backAfter_.end(),
-                                                   [](double seconds) { return seconds <= 10; });
+    const bool backInTime =
+        allBack && std::all_of(backAfter_.begin(), backAfter_.end(),
+                               [backGoal](double seconds) { return seconds <= backGoal; });
     return pass && problems.empty() && backInTime && unknownSent_ == 0;
 }
 

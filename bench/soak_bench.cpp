@@ -6,12 +6,14 @@
 // minute, and their growth an hour after a warm-up beside Wine's share (a bare loop of the Wine calls the
 // lost cameras made); exits with 1 when a correctness goal fails.
 //
-// Usage: soak_bench [length] [--no-faults | --only KIND] [--warmup MINUTES]
+// Usage: soak_bench [length] [--no-faults | --only KIND] [--warmup MINUTES] [--unplugged MINUTES]
 //   length       minutes (default 10; "0.5" is half a minute), or seconds as "90s"
 //   --no-faults  the cameras at work and nothing going wrong
 //   --only KIND  one kind of fault, again and again for the whole run: ftp-down, ftp-silent,
 //                camera-lost, folder-deleted, boxes-open or mail-failing
 //   --warmup M   growth is fitted from minute M on (default 5, a quarter of a shorter run)
+//   --unplugged M  the unplugged camera of the mixed faults stays away M minutes (default 30 in runs
+//                of 45 minutes or more, a tenth of a shorter run)
 // Needs LUMETRA_BUILD_DIR (the test camera) and the recording MAPI32.DLL next to the program.
 #include "Soak.h"
 
@@ -66,6 +68,8 @@ std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) 
             options.only = argv[++i];
         } else if (option == "--warmup" && value && Minutes(value)) {
             options.warmupSeconds = Minutes(argv[++i]);
+        } else if (option == "--unplugged" && value && Minutes(value).value_or(0) > 0) {
+            options.unpluggedSeconds = Minutes(argv[++i]);
         } else if (!lengthGiven && option.rfind("--", 0) != 0) {
             options.seconds = RunSeconds(argv[i]);
             lengthGiven = true;
@@ -74,7 +78,12 @@ std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) 
             return std::nullopt;
         }
     }
-    return options;
+    if (options.unpluggedSeconds && options.faults != Faults::Mixed)
+        problem = "--unplugged goes with the mixed faults only";
+    // The unplug starts a tenth into the run at the earliest, and its return needs time to be seen.
+    else if (options.unpluggedSeconds && *options.unpluggedSeconds > 0.90 * options.seconds - 90)
+        problem = "the run must last more than the time unplugged, a tenth of the run and 90 s";
+    return problem.empty() ? std::optional<Options>(options) : std::nullopt;
 }
 
 } // namespace
@@ -86,7 +95,8 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "soak_bench: %s\nusage: soak_bench [length: minutes, or seconds as 90s] [--no-faults | --only "
-            "ftp-down|ftp-silent|camera-lost|folder-deleted|boxes-open|mail-failing] [--warmup MINUTES]\n",
+            "ftp-down|ftp-silent|camera-lost|folder-deleted|boxes-open|mail-failing] [--warmup MINUTES] "
+            "[--unplugged MINUTES]\n",
             problem.c_str());
         return 2;
     }
