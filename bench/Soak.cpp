@@ -168,7 +168,9 @@ void Soak::Run() {
         if (WallNow() - start_ >= nextSampleAt_) {
             WatchCameras();
             TakeSample();
-            nextSampleAt_ += kSampleSeconds;
+            // A box's message loop or a long fault step may have held the loop past a minute.
+            while (nextSampleAt_ <= WallNow() - start_)
+                nextSampleAt_ += kSampleSeconds;
         }
         PumpMessages(100);
         for (; next < plan.size() && WallNow() - start_ >= plan[next].at * length_; ++next) {
