@@ -1,7 +1,8 @@
 #pragma once
 // The soak run of soak_bench: four test cameras saving, uploading and mailing on the real camera
-// timer while faults come and go (SoakFaults.cpp), watched and counted (Soak.cpp) and reported
-// against their goals (SoakReport.cpp).
+// timer while faults come and go (SoakFaults.cpp), watched and counted (Soak.cpp), the process's
+// resources sampled every minute (SoakResources.cpp) and all reported against their goals
+// (SoakReport.cpp).
 
 #include <winsock2.h>
 
