@@ -11,8 +11,13 @@
 #include "settings/CameraSettings.h"
 #include "settings/CamActionDialog.h"
 
+#include <dbt.h>
+#include <ks.h>
+#include <ksmedia.h>
+
 #include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
@@ -36,6 +41,19 @@ std::string ListText(HWND list, int index) {
 
 void ShowErrorInfo(HWND owner, const char* text) {
     ::MessageBoxA(owner, text, "Error", MB_OK | MB_ICONINFORMATION);
+}
+
+// An arrival of a device interface of a class this window asked for; other broadcasts (volumes,
+// ports) reach every top-level window unasked.
+bool IsCaptureDeviceArrival(WPARAM event, LPARAM data) {
+    if (event != DBT_DEVICEARRIVAL || data == 0)
+        return false;
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+        header->dbch_size < offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name))
+        return false;
+    const GUID& deviceClass = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(data)->dbcc_classguid;
+    return IsEqualGUID(deviceClass, KSCATEGORY_VIDEO) || IsEqualGUID(deviceClass, KSCATEGORY_CAPTURE);
 }
 
 // A window of Open Cam's pair deletes its object when it goes; an object whose window could not
@@ -121,10 +139,25 @@ BOOL CameraListDialog::OnInitDialog() {
     }
 
     timerId_ = ::SetTimer(window, CameraTimerId, CameraTimerPeriodMs, nullptr);
+    WatchForVideoDevices();
     httpMirror.Open();
     cameraRoster_.Open();
     mirrorEnabled_ = false;
     return TRUE;
+}
+
+void CameraListDialog::WatchForVideoDevices() {
+    // Without these (Wine does not announce every device) a lost camera still finds itself by
+    // reading the device list from time to time.
+    const std::array<GUID, 2> classes{KSCATEGORY_VIDEO, KSCATEGORY_CAPTURE};
+    for (size_t i = 0; i < classes.size(); ++i) {
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = classes[i];
+        deviceArrivals_[i].reset(
+            ::RegisterDeviceNotificationA(GetSafeHwnd(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+    }
 }
 
 void CameraListDialog::FillDeviceList(const CaptureDeviceList& devices) {
@@ -273,7 +306,15 @@ bool CameraListDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
         return false;
     case WM_DESTROY:
         ::WinHelpA(GetSafeHwnd(), nullptr, HELP_QUIT, 0);
+        for (UniqueDeviceNotification& arrivals : deviceArrivals_)
+            arrivals.reset();
         return false;
+    case WM_DEVICECHANGE:
+        if (!IsCaptureDeviceArrival(wParam, lParam))
+            return false;
+        TellDeviceArrived(*this);
+        result = TRUE;
+        return true;
     case WM_TIMER:
         if (wParam != CameraTimerId)
             return false;

@@ -11,6 +11,7 @@
 #include "session/SessionHost.h"
 #include "settings/ActionLinks.h"
 
+#include <array>
 #include <optional>
 #include <set>
 #include <string>
@@ -64,12 +65,16 @@ class CameraListDialog : public Dialog, public SessionHost, public MirrorSwitch 
     void CloseAllSessions();
     void StopCameraTimer();
     bool OnPaint();
+    // Asks Windows to tell this window when a video capture device arrives.
+    void WatchForVideoDevices();
 
     std::set<LiveView*, std::less<>> openSessions_;
     bool mirrorEnabled_ = false;
     CameraRoster cameraRoster_;
     UniqueIcon dialogIcon_;
     UINT_PTR timerId_ = 0;
+    // Arrivals of video devices and of capture devices (a webcam is both), announced to this window.
+    std::array<UniqueDeviceNotification, 2> deviceArrivals_;
     std::string camText_;
     HWND deviceList_ = nullptr;
     // COM on this thread from the dialog's start while the dialog lives.

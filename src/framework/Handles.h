@@ -90,6 +90,12 @@ struct FindHandleTraits {
     static Type invalid() { return INVALID_HANDLE_VALUE; }
     static void close(Type h) { ::FindClose(h); }
 };
+// A window's registration for device notifications (RegisterDeviceNotification).
+struct DeviceNotificationTraits {
+    using Type = HDEVNOTIFY;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::UnregisterDeviceNotification(h); }
+};
 template <typename T> struct GdiObjectTraits {
     using Type = T;
     static Type invalid() { return nullptr; }
@@ -104,6 +110,7 @@ using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
+using UniqueDeviceNotification = UniqueResource<DeviceNotificationTraits>;
 using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;

@@ -52,6 +52,11 @@ void TickOpenSessions(SessionHost& host) {
             session->Tick();
 }
 
+void TellDeviceArrived(SessionHost& host) {
+    for (LiveView* session : host.OpenSessions())
+        session->DeviceArrived();
+}
+
 void LiveView::Tick() {
     KeepAlive keepAlive(*this);
     watcher_.Watch(cameraName_, cameraIndex_, videoHost_);

@@ -4,33 +4,57 @@
 #include "capture/DeviceList.h"
 #include "framework/EventLog.h"
 
+#include <algorithm>
+
 namespace lumetra {
 
 namespace {
 // A running camera that delivers nothing for this long counts as lost.
 constexpr ULONGLONG FrameSilenceMs = 5000;
-// How often a lost camera is looked for in the device list: every second at first (a cable pulled
-// and put back), then every four, which still reopens it within five seconds of its return but reads
-// the device list less (Wine keeps a registry handle for every device entry read).
-constexpr ULONGLONG DeviceCheckMs = 1000;
-constexpr ULONGLONG SlowDeviceCheckMs = 4000;
-constexpr ULONGLONG FastDeviceChecksForMs = 30000;
+
+MillisecondsClock lookClock = [] { return ::GetTickCount64(); };
+
+// How long a lost camera waits before its next look at the device list, once it has looked for
+// `lookingForMs`: every second at first (a cable pulled and put back), every four seconds for the
+// first five minutes, then a second longer for every ten seconds more, up to a minute (from about
+// fourteen minutes on). A camera that comes back is found within a minute, while one gone for a
+// month reads the list some 43,000 times rather than 650,000: Wine keeps a registry handle for
+// every device entry read.
+ULONGLONG WaitBeforeNextLook(ULONGLONG lookingForMs) {
+    constexpr ULONGLONG QuickLooksForMs = 30000;
+    constexpr ULONGLONG SteadyLooksForMs = 5 * 60000;
+    if (lookingForMs < QuickLooksForMs)
+        return 1000;
+    if (lookingForMs < SteadyLooksForMs)
+        return 4000;
+    return std::min<ULONGLONG>(60000, 4000 + (lookingForMs - SteadyLooksForMs) / 10);
+}
 } // namespace
+
+void SetDeviceLookClock(MillisecondsClock clock) {
+    lookClock = clock ? std::move(clock) : MillisecondsClock([] { return ::GetTickCount64(); });
+}
 
 CameraWatcher::CameraWatcher(CaptureGraph& graph, std::function<void()> whenLost,
                              std::function<void()> whenBack)
     : graph_(graph), whenLost_(std::move(whenLost)), whenBack_(std::move(whenBack)) {}
 
+void CameraWatcher::DeviceArrived() {
+    if (!lost_)
+        return;
+    // Looked at from the next tick rather than here: the system waits for every window it tells.
+    lookingSince_ = nextDeviceCheck_ = lookClock();
+}
+
 void CameraWatcher::Watch(const std::string& cameraName, int cameraIndex, HWND videoHost) {
     if (!IsValidCameraIndex(cameraIndex))
         return;
-    const ULONGLONG now = ::GetTickCount64();
     if (!lost_) {
         if (!graph_.running())
             return; // never started: nothing to watch
         const ULONGLONG lastFrame = CameraSlotAt(cameraIndex).lastFrameTick.load(std::memory_order_relaxed);
         const bool deviceGone = graph_.TakeDeviceLost();
-        if (!deviceGone && now - lastFrame <= FrameSilenceMs)
+        if (!deviceGone && ::GetTickCount64() - lastFrame <= FrameSilenceMs)
             return;
         lost_ = true;
         rebuildFailureLogged_ = false;
@@ -39,14 +63,16 @@ void CameraWatcher::Watch(const std::string& cameraName, int cameraIndex, HWND v
         CameraSlotAt(cameraIndex).frameWanted.store(0, std::memory_order_release);
         LogEvent(cameraName,
                  deviceGone ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
-        lostSince_ = now;
-        nextDeviceCheck_ = now + DeviceCheckMs;
+        lookingSince_ = lookClock();
+        nextDeviceCheck_ = lookingSince_ + WaitBeforeNextLook(0);
         whenLost_();
         return;
     }
+    const ULONGLONG now = lookClock();
     if (now < nextDeviceCheck_)
         return;
-    nextDeviceCheck_ = now + (now - lostSince_ < FastDeviceChecksForMs ? DeviceCheckMs : SlowDeviceCheckMs);
+    nextDeviceCheck_ = now + WaitBeforeNextLook(now - lookingSince_);
+    ++deviceListReads_;
     if (!IsCaptureDeviceListed(cameraName.c_str()))
         return;
     // Same window, slot and settings; no box when nobody is there to answer it.

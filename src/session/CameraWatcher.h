@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -20,8 +21,13 @@ class CameraWatcher {
 
     // One look, at each tick of the camera timer.
     void Watch(const std::string& cameraName, int cameraIndex, HWND videoHost);
+    // Windows announced a new video device: a lost camera looks at the device list at its next
+    // Watch, and quickly again for a while, as in its first seconds lost.
+    void DeviceArrived();
     // The camera stopped delivering and is waited for.
     bool Lost() const { return lost_; }
+    // Times the device list was read while the camera was lost.
+    std::uint64_t DeviceListReads() const { return deviceListReads_; }
 
   private:
     CaptureGraph& graph_;
@@ -29,8 +35,16 @@ class CameraWatcher {
     std::function<void()> whenBack_;
     bool lost_ = false;
     bool rebuildFailureLogged_ = false; // a camera listed but failing to start is logged once
-    ULONGLONG lostSince_ = 0;
+    // On the look clock: since when the looks follow their schedule (lost, or a device arrived).
+    ULONGLONG lookingSince_ = 0;
     ULONGLONG nextDeviceCheck_ = 0;
+    std::uint64_t deviceListReads_ = 0;
 };
+
+// The clock a lost camera's looks at the device list are timed by, in milliseconds that only move
+// forward; tests set one of their own. An empty clock restores GetTickCount64. (Frame silence is
+// always timed by GetTickCount64, as the capture thread stamps frames with it.)
+using MillisecondsClock = std::function<ULONGLONG()>;
+void SetDeviceLookClock(MillisecondsClock clock);
 
 } // namespace lumetra

@@ -74,6 +74,10 @@ class LiveView : public Dialog, public ActionSession {
     bool DeliveryBusy() const { return delivery_.Busy(); }
     // The camera stopped delivering and the session waits for it to be listed again.
     bool CameraLost() const { return watcher_.Lost(); }
+    // Windows announced a new video device: a lost camera looks for itself at the next tick.
+    void DeviceArrived() { watcher_.DeviceArrived(); }
+    // Times the device list was read while the camera was lost.
+    std::uint64_t DeviceListReads() const { return watcher_.DeviceListReads(); }
     // Waits until the frame asked for by the last request is written (or about two seconds pass);
     // returns at once when no graph runs, as no frame can come.
     void WaitForRequestedImage() override;

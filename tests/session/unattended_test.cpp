@@ -12,9 +12,13 @@
 #include "delivery/ImagePath.h"
 #include "framework/EventLog.h"
 #include "session/CameraSchedule.h"
+#include "session/CameraWatcher.h"
 #include "session/LiveViewIds.h"
 
 #include <gtest/gtest.h>
+
+#include <dbt.h>
+#include <ksmedia.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -318,6 +322,36 @@ TEST_F(Unattended, AnUnpluggedCameraWaitsSavesNothingAndComesBackWithItsSettings
     const std::string log = NewLogLines();
     EXPECT_NE(log.find("[Unattended A]  camera lost"), std::string::npos) << log;
     EXPECT_NE(log.find("[Unattended A]  camera back"), std::string::npos) << log;
+    main.Exit();
+}
+
+TEST_F(Unattended, ALostCameraLooksForItselfAtOnceWhenWindowsAnnouncesAVideoDevice) {
+    TempFolder folder("arrival");
+    MainWindow main(true);
+    // The clock of the device-list looks stands still: no timed look comes, as when the next is a
+    // minute away.
+    struct ClockBack {
+        ~ClockBack() { SetDeviceLookClock(nullptr); }
+    } clockBack;
+    SetDeviceLookClock([] { return ULONGLONG{1}; });
+    LiveView* a = OpenSaving(main, kCameraA, folder);
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(PumpUntil([&] { return a->ImagesWritten() >= 1; }, 5000));
+    ASSERT_TRUE(cameras.Unplug(kCameraA));
+    ASSERT_TRUE(PumpUntil([&] { return a->CameraLost(); }, 7000));
+    ASSERT_TRUE(cameras.Replug(kCameraA));
+    PumpMessages(3000);
+    ASSERT_TRUE(a->CameraLost()) << "found without being announced";
+    const auto savedWhileLost = a->ImagesWritten();
+
+    DEV_BROADCAST_DEVICEINTERFACE_A arrival{};
+    arrival.dbcc_size = sizeof arrival;
+    arrival.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    arrival.dbcc_classguid = KSCATEGORY_VIDEO;
+    ::SendMessageA(main.hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival));
+    EXPECT_TRUE(PumpUntil([&] { return !a->CameraLost(); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return a->ImagesWritten() > savedWhileLost; }, 5000));
+    EXPECT_NE(NewLogLines().find("[Unattended A]  camera back"), std::string::npos);
     main.Exit();
 }
 
