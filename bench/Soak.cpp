@@ -21,6 +21,7 @@ constexpr char kUser[] = "soakuser";
 constexpr char kPassword[] = "soak-pass";
 constexpr double kServerLife = 90.0; // the test server stops itself after two minutes: replace it sooner
 constexpr double kSampleSeconds = 60;
+constexpr double kMemoryReadSeconds = 5;
 constexpr double kLongRunSeconds = 45 * 60; // from here the unplugged camera stays away half an hour
 } // namespace
 
@@ -148,6 +149,8 @@ void Soak::WatchCameras() {
 void Soak::TakeSample() {
     Sample sample;
     sample.counts = CountResources();
+    sample.counts.privateBytes = std::min(sample.counts.privateBytes, lowestPrivateBytes_);
+    lowestPrivateBytes_ = SIZE_MAX;
     sample.at = WallNow() - start_;
     std::uint64_t reads = 0;
     for (const Camera& camera : cameras_)
@@ -176,6 +179,10 @@ void Soak::Run() {
             // A box's message loop or a long fault step may have held the loop past a minute.
             while (nextSampleAt_ <= WallNow() - start_)
                 nextSampleAt_ += kSampleSeconds;
+        }
+        if (WallNow() - start_ >= nextMemoryReadAt_) {
+            lowestPrivateBytes_ = std::min(lowestPrivateBytes_, PrivateBytes());
+            nextMemoryReadAt_ = WallNow() - start_ + kMemoryReadSeconds;
         }
         PumpMessages(100);
         for (; next < plan.size() && WallNow() - start_ >= plan[next].at * length_ + slip; ++next) {

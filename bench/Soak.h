@@ -142,6 +142,10 @@ class Soak {
     bool lostSinceSample_ = false;
     int backSinceSample_ = 0;
     std::uint64_t readsBefore_ = 0;
+    // Deliveries in flight move private memory by megabytes from one moment to the next: a minute's
+    // sample takes the lowest of quick reads through the minute, which grows only with what stays.
+    SIZE_T lowestPrivateBytes_ = SIZE_MAX;
+    double nextMemoryReadAt_ = 0;
     std::string eventLog_;
     size_t eventLogStart_ = 0;
 };

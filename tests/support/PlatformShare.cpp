@@ -6,25 +6,6 @@
 
 namespace lumetra::test {
 
-void DirectShowPlatformCycle() {
-    using Microsoft::WRL::ComPtr;
-    ComPtr<ICreateDevEnum> devices;
-    ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                       reinterpret_cast<void**>(devices.GetAddressOf()));
-    ComPtr<IEnumMoniker> monikers;
-    if (devices)
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
-    ComPtr<IMoniker> moniker;
-    while (monikers && monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> properties;
-        moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                               reinterpret_cast<void**>(properties.GetAddressOf()));
-    }
-    ComPtr<IGraphBuilder> graph;
-    ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                       reinterpret_cast<void**>(graph.GetAddressOf()));
-}
-
 void DirectShowDeviceListRead() {
     using Microsoft::WRL::ComPtr;
     ComPtr<ICreateDevEnum> devices;
@@ -51,6 +32,11 @@ void DirectShowGraphMade() {
     Microsoft::WRL::ComPtr<IGraphBuilder> graph;
     ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                        reinterpret_cast<void**>(graph.GetAddressOf()));
+}
+
+void DirectShowPlatformCycle() {
+    DirectShowDeviceListRead();
+    DirectShowGraphMade();
 }
 
 } // namespace lumetra::test

@@ -52,6 +52,8 @@ DWORD HandleCount() {
     return open;
 }
 
+} // namespace
+
 // Wine reports no PrivateUsage; there the committed private memory is added up region by region.
 SIZE_T PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX memory{};
@@ -73,7 +75,6 @@ SIZE_T PrivateBytes() {
     }
     return committed;
 }
-} // namespace
 
 ResourceCounts CurrentResources() {
     ResourceCounts counts;

@@ -13,5 +13,7 @@ struct ResourceCounts {
     SIZE_T privateBytes = 0;
 };
 ResourceCounts CurrentResources();
+// Committed private memory alone: quick enough to read every few seconds.
+SIZE_T PrivateBytes();
 
 } // namespace lumetra::test
