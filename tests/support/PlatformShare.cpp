@@ -6,6 +6,15 @@
 
 namespace lumetra::test {
 
+namespace {
+// Makes and releases a filter graph manager, as a camera open has its graph made.
+void DirectShowGraphMade() {
+    Microsoft::WRL::ComPtr<IGraphBuilder> graph;
+    ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                       reinterpret_cast<void**>(graph.GetAddressOf()));
+}
+} // namespace
+
 void DirectShowDeviceListRead() {
     using Microsoft::WRL::ComPtr;
     ComPtr<ICreateDevEnum> devices;
@@ -28,11 +37,6 @@ void DirectShowDeviceListRead() {
     }
 }
 
-void DirectShowGraphMade() {
-    Microsoft::WRL::ComPtr<IGraphBuilder> graph;
-    ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                       reinterpret_cast<void**>(graph.GetAddressOf()));
-}
 
 void DirectShowPlatformCycle() {
     DirectShowDeviceListRead();

@@ -12,7 +12,5 @@ void DirectShowPlatformCycle();
 // Reads the video input device list as a lost camera looks for itself: every device's friendly
 // name, everything released. COM must be initialised on the calling thread.
 void DirectShowDeviceListRead();
-// Makes and releases a filter graph manager, as a camera that comes back has its graph made.
-void DirectShowGraphMade();
 
 } // namespace lumetra::test
