@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 namespace lumetra::soak {
 
@@ -43,6 +44,7 @@ Soak::Soak(TestCameras& devices, const Options& options, std::string mailLog)
 }
 
 bool Soak::Start(MainWindow& main) {
+    std::ofstream(kTranscriptFile, std::ios::binary | std::ios::trunc);
     FlushEventLog();
     eventLogStart_ = ReadAll(std::filesystem::path(EventLogPath()).string()).size();
     StartServer();
@@ -90,7 +92,7 @@ void Soak::KeepBoxes(std::chrono::milliseconds delay) {
 
 void Soak::StopServer() {
     PumpWhile([this] {
-        transcript_ += server_->Transcript();
+        std::ofstream(kTranscriptFile, std::ios::binary | std::ios::app) << server_->Transcript();
         server_.reset();
     });
 }
@@ -241,7 +243,7 @@ void Soak::Finish() {
     // name, renamed once complete).
     using Sent = std::pair<std::vector<std::string>, std::set<std::int32_t> Camera::*>;
     for (const auto& [names, sent] : std::initializer_list<Sent>{
-             {NamesBetween(transcript_, "STOR ", ".part completed=1"), &Camera::uploaded},
+             {NamesBetween(ReadAll(kTranscriptFile), "STOR ", ".part completed=1"), &Camera::uploaded},
              {NamesBetween(ReadAll(mailLog_), "\tpath=\"", "\""), &Camera::mailed}})
         for (const std::string& name : names) {
             auto owner = std::find_if(cameras_.begin(), cameras_.end(), [&](const Camera& camera) {

@@ -62,6 +62,10 @@ struct Camera {
 // The images of its prefix in its folder, added to those it has written.
 void ScanFolder(Camera& camera);
 
+// Where each FTP server's log is added as it stops: a server logs about 10 KB a second under the soak's
+// uploads, which held in memory would be counted as the sessions' growth. Kept when the soak fails.
+constexpr char kTranscriptFile[] = "soak-ftp-server.log";
+
 class Soak {
   public:
     Soak(TestCameras& devices, const Options& options, std::string mailLog);
@@ -125,7 +129,6 @@ class Soak {
     std::unique_ptr<test::FtpServer> server_;
     unsigned short ftpPort_ = 0;
     double serverSince_ = 0;
-    std::string transcript_; // of every server so far
     std::unique_ptr<test::BoxWatcher> boxes_;
     std::map<std::string, int> boxCaptions_;
     SOCKET silent_ = INVALID_SOCKET;

@@ -13,7 +13,6 @@ namespace {
 constexpr long kHandleSlack = 20; // threads of uploads and mails come and go
 constexpr long kGdiSlack = 10;
 constexpr double kMemoryGoalMb = 16; // shown, not checked
-constexpr char kTranscriptFile[] = "soak-ftp-server.log";
 } // namespace
 
 // A stretch of seconds from the start, with the seconds it has images of.
@@ -166,11 +165,11 @@ bool Soak::Report() {
     PrintSamples(samples_, bare_, warmup_);
     PrintGrowth(samples_, bare_, warmup_);
     std::printf("\nsoak: %s\n", pass ? "every goal met" : "FAILED: a goal above was missed");
-    if (!pass) {
-        // What the FTP server saw of every connection, for finding what an upload was doing.
-        std::ofstream(kTranscriptFile, std::ios::binary) << transcript_;
+    // What the FTP server saw of every connection, for finding what an upload was doing.
+    if (pass)
+        std::remove(kTranscriptFile);
+    else
         std::printf("the FTP server's log of the run: %s\n", kTranscriptFile);
-    }
     return pass;
 }
 
