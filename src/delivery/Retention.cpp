@@ -23,6 +23,9 @@ constexpr ULONGLONG CheckEveryMs = 60 * 1000;
 constexpr ULONGLONG ReadEveryMs = 60 * 60 * 1000;
 // What retention deleted goes to the event log at most this often.
 constexpr ULONGLONG LogEveryMs = 60 * 60 * 1000;
+// Images a run could not delete that are named in the log; the rest are counted in one line, so a
+// share that refuses every delete does not write a line for each image.
+constexpr size_t NamedFailuresPerRun = 5;
 
 bool SameIgnoringCase(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
     return ::CompareStringOrdinal(a, static_cast<int>(aLength), b, static_cast<int>(bLength), TRUE) ==
@@ -478,6 +481,32 @@ void ImageRetention::LogDeleted(bool evenWithinTheHour) {
     logged_.unloggedFiles = logged_.unloggedBytes = 0;
 }
 
+// Each image that cannot be deleted is logged once while it stays so. Only the names failing now are
+// kept: an image deleted later, or taken away by someone else, is forgotten, so a camera that saves
+// into a folder where deletes keep failing does not hold a name for every image it ever saved.
+void ImageRetention::LogNotDeleted(const RetentionRun& run) {
+    std::set<std::wstring> failing;
+    size_t named = 0, unnamed = 0;
+    for (const auto& [name, why] : run.notDeleted) {
+        std::wstring folded = FoldCase(name);
+        if (!logged_.failures.count(folded)) {
+            if (named++ < NamedFailuresPerRun)
+                LogEvent(cameraName_, "retention could not delete " + WideToAnsi(name) + ": " + why);
+            else
+                ++unnamed;
+        }
+        failing.insert(std::move(folded));
+    }
+    if (unnamed > 0 && run.place)
+        LogEvent(cameraName_, "retention could not delete " + std::to_string(unnamed) + " more images in " +
+                                  WideToAnsi(run.place->folder));
+    // A stopped run did not try every image: those it did not reach may still be failing.
+    if (run.stopped)
+        logged_.failures.merge(failing);
+    else
+        logged_.failures = std::move(failing);
+}
+
 void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation) {
     ++runsFinished_;
     if (run.deletedFiles > 0 && run.place) {
@@ -489,9 +518,7 @@ void ImageRetention::Finished(const RetentionRun& run, std::uint64_t generation)
         logged_.unloggedBytes += run.freedBytes;
     }
     LogDeleted(false);
-    for (const auto& [name, why] : run.notDeleted)
-        if (logged_.failures.insert(FoldCase(name)).second)
-            LogEvent(cameraName_, "retention could not delete " + WideToAnsi(name) + ": " + why);
+    LogNotDeleted(run);
     if (generation != generation_ || run.stopped)
         return; // the rules or the place changed meanwhile: the next tick reads the folder again
     if (!run.refusal.empty() && run.refusal != logged_.refusal && rules_.Active() && run.place)

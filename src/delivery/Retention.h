@@ -128,6 +128,7 @@ class ImageRetention {
     // Starts over from the folder: the rules or the place changed.
     void Restart();
     void LogDeleted(bool evenWithinTheHour);
+    void LogNotDeleted(const RetentionRun& run);
     bool Due(std::int64_t now) const;
     std::uint64_t LimitBytes() const;
     std::uint64_t Headroom() const;
@@ -152,7 +153,7 @@ class ImageRetention {
     ULONGLONG nextCheck_ = 0;
     ULONGLONG nextRead_ = 0;
     // What the event log was told: deletions summed an hour at a time, each file that could not be
-    // deleted once, each refusal once until the rules change.
+    // deleted once while it stays so (the names failing now), each refusal once until the rules change.
     struct LogState {
         std::string refusal;
         std::set<std::wstring> failures;

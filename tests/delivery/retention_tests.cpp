@@ -3,7 +3,9 @@
 // and folders that may not be cleaned at all.
 #include "FtpServer.h"
 #include "StartProcess.h"
+#include "WindowDriver.h"
 #include "delivery/Retention.h"
+#include "framework/EventLog.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -187,4 +190,43 @@ TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
     EXPECT_EQ(run.deletedFiles, 1u) << "the folder itself is cleaned";
     ::DeleteFileA(test::ToWindowsPath(link).c_str());
     fs::remove_all(test::ToWindowsPath(target));
+}
+
+// Images that cannot be deleted (held open by another program) are logged once while they stay so,
+// and only the first few by name: a share that refuses every delete must not add a line, nor keep a
+// name, for every image the camera saves.
+TEST_F(RetentionFolderTest, ImagesThatCannotBeDeletedAreLoggedOnceAFewByName) {
+    const auto logText = [] {
+        FlushEventLog();
+        std::ifstream in(fs::path(EventLogPath()), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const size_t logStart = logText().size();
+    std::vector<HANDLE> held;
+    for (int hours = 490; hours < 498; ++hours)
+        held.push_back(::CreateFileW((folder / ImageName(hours)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    ImageRetention retention("Stuck Cam", std::make_shared<ImageRecord>(record), {}, [] { return kNow; });
+    retention.ImageWritten((folder / ImageName(0)).string()); // the place to clean
+    for (std::uint64_t runs = 1; runs <= 3; ++runs) {
+        if (runs == 1)
+            retention.Tick({10, 0});
+        else
+            ASSERT_TRUE(retention.CheckNow()) << "the held images are still older than the limit";
+        ASSERT_TRUE(test::PumpUntil([&] { return retention.RunsFinished() == runs; }, 30000));
+    }
+    for (HANDLE file : held)
+        ::CloseHandle(file);
+    const std::string log = logText().substr(logStart);
+    EXPECT_NE(log.find("[Stuck Cam]  retention could not delete " + ImageName(497) + ": the file is in use"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("[Stuck Cam]  retention could not delete 3 more images in " + folder.string()),
+              std::string::npos)
+        << log;
+    size_t lines = 0;
+    for (size_t at = log.find("could not delete"); at != std::string::npos;
+         at = log.find("could not delete", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 6u) << "five by name, then a count, and nothing again at later runs:\n" << log;
 }
