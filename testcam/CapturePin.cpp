@@ -533,6 +533,9 @@ void CapturePin::StreamingLoop() {
         }
         // Late by more than a frame (a slow consumer): skip ahead rather than burst.
         nextDue = now - nextDue > ticksPerFrame ? now + ticksPerFrame : nextDue + ticksPerFrame;
+        const DWORD scene = scene_.Current();
+        if (scene & kSceneSilent)
+            continue;
 
         ComPtr<IMediaSample> sample;
         if (FAILED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)))
@@ -544,7 +547,7 @@ void CapturePin::StreamingLoop() {
         if (FAILED(sample->GetPointer(&buffer)) ||
             sample->GetSize() < static_cast<long>(renderer.imageSize()))
             continue;
-        if (const DWORD scene = scene_.Current(); scene & kSceneStill)
+        if (scene & kSceneStill)
             renderer.RenderScene(scene, buffer);
         else
             renderer.Render(framesDelivered_, buffer);

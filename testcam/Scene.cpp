@@ -1,5 +1,6 @@
-// Scenes for tests: a still picture, a block that moves in it, light that fades. Each flag is a
-// named event per camera, so a test changes what a camera shows inside lumetra.exe as well.
+// Scenes for tests: a still picture, a block that moves in it, light that fades, no frames at all.
+// Each flag is a named event per camera, so a test changes what a camera shows inside lumetra.exe
+// as well.
 
 #include "Scene.h"
 
@@ -17,8 +18,10 @@ struct SceneFlag {
     DWORD flag;
     const wchar_t* kind;
 };
-constexpr SceneFlag kSceneFlags[] = {
-    {kSceneStill, L"Still"}, {kSceneMoving, L"Moving"}, {kSceneDimming, L"Dimming"}};
+constexpr SceneFlag kSceneFlags[] = {{kSceneStill, L"Still"},
+                                     {kSceneMoving, L"Moving"},
+                                     {kSceneDimming, L"Dimming"},
+                                     {kSceneSilent, L"Silent"}};
 
 // The events this process set, held open while set: an event lives only as long as a handle to it.
 std::mutex sceneLock;

@@ -16,7 +16,7 @@ class SceneControl {
     DWORD Current() const;
 
   private:
-    UniqueHandle events_[3];
+    UniqueHandle events_[4];
 };
 
 } // namespace lumetra::testcam

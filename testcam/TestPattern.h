@@ -65,6 +65,8 @@ inline constexpr DWORD kSceneMoving = 2;
 // With kSceneStill: from the first frame that sees it, the light fades evenly from full to
 // kDimmedPercent over kDimmingSeconds, then stays there.
 inline constexpr DWORD kSceneDimming = 4;
+// The camera runs and sends no frame, as a stalled device does (on its own, without kSceneStill).
+inline constexpr DWORD kSceneSilent = 8;
 inline constexpr PatternArea kBlock = {0, 72, 96, 96};
 inline constexpr int kBlockStep = 32;
 inline constexpr int kDimmingSeconds = 20;

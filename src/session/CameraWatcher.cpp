@@ -57,7 +57,7 @@ void CameraWatcher::Watch(const std::string& cameraName, int cameraIndex, HWND v
         if (!deviceGone && ::GetTickCount64() - lastFrame <= FrameSilenceMs)
             return;
         lost_ = true;
-        rebuildFailureLogged_ = false;
+        startFailureLogged_ = false;
         graph_.TearDown();
         // The frame asked for will not come; the camera, once back, is asked afresh.
         CameraSlotAt(cameraIndex).frameWanted.store(0, std::memory_order_release);
@@ -66,6 +66,10 @@ void CameraWatcher::Watch(const std::string& cameraName, int cameraIndex, HWND v
         lookingSince_ = lookClock();
         nextDeviceCheck_ = lookingSince_ + WaitBeforeNextLook(0);
         whenLost_();
+        return;
+    }
+    if (startedAgainAt_ != 0) {
+        WaitForFirstPicture(cameraName, cameraIndex);
         return;
     }
     const ULONGLONG now = lookClock();
@@ -77,15 +81,37 @@ void CameraWatcher::Watch(const std::string& cameraName, int cameraIndex, HWND v
         return;
     // Same window, slot and settings; no box when nobody is there to answer it.
     if (!graph_.Build(cameraName.c_str(), cameraIndex, videoHost, CaptureGraph::Failures::Quiet)) {
-        if (!rebuildFailureLogged_)
+        if (!startFailureLogged_)
             LogEvent(cameraName, "camera listed again, but it did not start: " + graph_.LastFailure());
-        rebuildFailureLogged_ = true;
+        startFailureLogged_ = true;
         graph_.TearDown();
         return;
     }
-    lost_ = false;
-    LogEvent(cameraName, "camera back");
-    whenBack_();
+    startedAgainAt_ = ::GetTickCount64();
+}
+
+// A camera started again is back with its first picture. One that starts and sends nothing (a stalled
+// device) stays lost and is looked for at the pace its looks had reached: counted back at every start,
+// it would be lost again 5 s later and read the list every few seconds for as long as it stalls, and
+// its trouble would never last long enough for a mail.
+void CameraWatcher::WaitForFirstPicture(const std::string& cameraName, int cameraIndex) {
+    const ULONGLONG lastFrame = CameraSlotAt(cameraIndex).lastFrameTick.load(std::memory_order_relaxed);
+    const bool deviceGone = graph_.TakeDeviceLost();
+    if (!deviceGone && lastFrame > startedAgainAt_) {
+        startedAgainAt_ = 0;
+        lost_ = false;
+        LogEvent(cameraName, "camera back");
+        whenBack_();
+        return;
+    }
+    if (!deviceGone && ::GetTickCount64() - startedAgainAt_ <= FrameSilenceMs)
+        return;
+    startedAgainAt_ = 0;
+    if (!startFailureLogged_)
+        LogEvent(cameraName, "camera listed again, but it sent no picture for 5 s");
+    startFailureLogged_ = true;
+    graph_.TearDown();
+    CameraSlotAt(cameraIndex).frameWanted.store(0, std::memory_order_release);
 }
 
 } // namespace lumetra

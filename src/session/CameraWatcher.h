@@ -2,7 +2,8 @@
 // Watching one open camera: a camera that stops delivering pictures (unplugged, or silent for 5 s)
 // counts as lost and its graph is taken down; while lost, the device list is looked at, and once a
 // device of its name is listed again the graph is built again in the same window, with the same
-// slot and settings. What the Live View shows about it is told through two callbacks.
+// slot and settings; the camera is back with its first picture. What the Live View shows about it is
+// told through two callbacks.
 
 #include "capture/CaptureGraph.h"
 
@@ -30,11 +31,16 @@ class CameraWatcher {
     std::uint64_t DeviceListReads() const { return deviceListReads_; }
 
   private:
+    void WaitForFirstPicture(const std::string& cameraName, int cameraIndex);
+
     CaptureGraph& graph_;
     std::function<void()> whenLost_;
     std::function<void()> whenBack_;
     bool lost_ = false;
-    bool rebuildFailureLogged_ = false; // a camera listed but failing to start is logged once
+    bool startFailureLogged_ = false; // a camera listed but failing to start is logged once
+    // GetTickCount64 when the graph of a lost camera was built again; 0 while none waits for its
+    // first picture.
+    ULONGLONG startedAgainAt_ = 0;
     // On the look clock: since when the looks follow their schedule (lost, or a device arrived).
     ULONGLONG lookingSince_ = 0;
     ULONGLONG nextDeviceCheck_ = 0;

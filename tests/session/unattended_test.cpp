@@ -7,6 +7,7 @@
 #include "FtpServer.h"
 #include "SessionHarness.h"
 #include "TestCameras.h"
+#include "TestPattern.h"
 #include "WindowDriver.h"
 #include "MailLog.h"
 #include "delivery/ImagePath.h"
@@ -350,6 +351,44 @@ TEST_F(Unattended, ALostCameraLooksForItselfAtOnceWhenWindowsAnnouncesAVideoDevi
     arrival.dbcc_classguid = KSCATEGORY_VIDEO;
     ::SendMessageA(main.hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival));
     EXPECT_TRUE(PumpUntil([&] { return !a->CameraLost(); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return a->ImagesWritten() > savedWhileLost; }, 5000));
+    EXPECT_NE(NewLogLines().find("[Unattended A]  camera back"), std::string::npos);
+    main.Exit();
+}
+
+// A camera that is listed and starts, then sends nothing (a stalled device), is not back until a
+// picture comes: it stays lost, and its looks at the device list go on at the pace they had reached
+// rather than every second again after each start.
+TEST_F(Unattended, ACameraThatStartsAndSendsNothingStaysLostUntilAPictureComes) {
+    TempFolder folder("stalled");
+    MainWindow main(true);
+    std::atomic<ULONGLONG> lookingLonger{0};
+    struct ClockBack {
+        ~ClockBack() { SetDeviceLookClock(nullptr); }
+    } clockBack;
+    SetDeviceLookClock([&] { return ::GetTickCount64() + lookingLonger.load(); });
+    LiveView* a = OpenSaving(main, kCameraA, folder);
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(PumpUntil([&] { return a->ImagesWritten() >= 1; }, 5000));
+    ASSERT_TRUE(cameras.SetScene(kCameraA, testcam::kSceneSilent));
+    ASSERT_TRUE(PumpUntil([&] { return a->CameraLost(); }, 8000));
+
+    // Lost twenty minutes: the next look comes at once, then a minute later.
+    const auto readsBefore = a->DeviceListReads();
+    lookingLonger += 20 * 60000;
+    PumpMessages(8000);
+    EXPECT_TRUE(a->CameraLost());
+    EXPECT_EQ(a->DeviceListReads() - readsBefore, 1u)
+        << "started once, silent, and not looked for again soon";
+    std::string log = NewLogLines();
+    EXPECT_NE(log.find("[Unattended A]  camera listed again, but it sent no picture for 5 s"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("[Unattended A]  camera back"), std::string::npos) << log;
+
+    const auto savedWhileLost = a->ImagesWritten();
+    ASSERT_TRUE(cameras.SetScene(kCameraA, 0));
+    lookingLonger += 60000;
     EXPECT_TRUE(PumpUntil([&] { return a->ImagesWritten() > savedWhileLost; }, 5000));
     EXPECT_NE(NewLogLines().find("[Unattended A]  camera back"), std::string::npos);
     main.Exit();
