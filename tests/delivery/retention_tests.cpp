@@ -3,9 +3,9 @@
 // and folders that may not be cleaned at all.
 #include "FtpServer.h"
 #include "StartProcess.h"
+#include "TempFiles.h"
 #include "WindowDriver.h"
 #include "delivery/Retention.h"
-#include "framework/EventLog.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -196,12 +195,7 @@ TEST_F(RetentionFolderTest, FoldersThroughDotDotOrALinkAreRefused) {
 // and only the first few by name: a share that refuses every delete must not add a line, nor keep a
 // name, for every image the camera saves.
 TEST_F(RetentionFolderTest, ImagesThatCannotBeDeletedAreLoggedOnceAFewByName) {
-    const auto logText = [] {
-        FlushEventLog();
-        std::ifstream in(fs::path(EventLogPath()), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    const size_t logStart = logText().size();
+    const size_t logStart = test::EventLogText().size();
     std::vector<HANDLE> held;
     for (int hours = 490; hours < 498; ++hours)
         held.push_back(::CreateFileW((folder / ImageName(hours)).c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -217,16 +211,14 @@ TEST_F(RetentionFolderTest, ImagesThatCannotBeDeletedAreLoggedOnceAFewByName) {
     }
     for (HANDLE file : held)
         ::CloseHandle(file);
-    const std::string log = logText().substr(logStart);
+    const std::string log = test::EventLogText().substr(logStart);
     EXPECT_NE(log.find("[Stuck Cam]  retention could not delete " + ImageName(497) + ": the file is in use"),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("[Stuck Cam]  retention could not delete 3 more images in " + folder.string()),
               std::string::npos)
         << log;
-    size_t lines = 0;
-    for (size_t at = log.find("could not delete"); at != std::string::npos;
-         at = log.find("could not delete", at + 1))
-        ++lines;
-    EXPECT_EQ(lines, 6u) << "five by name, then a count, and nothing again at later runs:\n" << log;
+    EXPECT_EQ(test::CountOf(log, "could not delete"), 6u)
+        << "five by name, then a count, and nothing again at later runs:\n"
+        << log;
 }

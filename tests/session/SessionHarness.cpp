@@ -146,12 +146,6 @@ std::optional<std::pair<UINT, UINT>> ImageSizeOf(const std::string& path) {
     return std::pair{width, height};
 }
 
-std::string EventLogText() {
-    FlushEventLog();
-    std::ifstream in(std::filesystem::path(EventLogPath()), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 bool IsJpeg(const std::string& path) {
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);

@@ -82,8 +82,6 @@ std::string ShownInList(CamActionDialog* action, int id);
 bool IsJpeg(const std::string& path);
 // Width and height of an image file (GDI+); none when it cannot be read.
 std::optional<std::pair<UINT, UINT>> ImageSizeOf(const std::string& path);
-// The event log as written so far.
-std::string EventLogText();
 // Colour of one pixel of an image file (GDI+); false when it cannot be read.
 bool ImagePixel(const std::string& path, int x, int y, COLORREF& colour);
 // Writes a JPEG of one flat colour.

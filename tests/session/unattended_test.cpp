@@ -11,7 +11,6 @@
 #include "WindowDriver.h"
 #include "MailLog.h"
 #include "delivery/ImagePath.h"
-#include "framework/EventLog.h"
 #include "session/CameraSchedule.h"
 #include "session/CameraWatcher.h"
 #include "session/LiveViewIds.h"
@@ -39,12 +38,6 @@ namespace {
 
 const std::string kCameraA = "Unattended A";
 const std::string kCameraB = "Unattended B";
-
-std::string ReadLog() {
-    FlushEventLog();
-    std::ifstream in(std::filesystem::path(EventLogPath()), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Measures, from a thread of its own, how long the windows take to answer a message.
 class ResponsivenessProbe {
@@ -115,7 +108,7 @@ class Unattended : public ::testing::Test {
         ASSERT_TRUE(cameraA.registered() && cameraB.registered());
         DeleteCameraKey(kCameraA);
         DeleteCameraKey(kCameraB);
-        logStart = ReadLog().size();
+        logStart = EventLogText().size();
     }
 
     // Opens a camera that saves every second into folder, with time-stamped names.
@@ -136,7 +129,7 @@ class Unattended : public ::testing::Test {
         SetEdit(session->ActionDialog(), ids::FtpSeconds, "1");
         SetCheck(session->ActionDialog(), ids::FtpAuto, true);
     }
-    std::string NewLogLines() { return ReadLog().substr(logStart); }
+    std::string NewLogLines() { return EventLogText().substr(logStart); }
 
     TestCameras cameras;
     ScopedTestCamera cameraA{cameras, kCameraA};

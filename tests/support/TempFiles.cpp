@@ -1,9 +1,13 @@
 #include "TempFiles.h"
 
+#include "framework/EventLog.h"
+
 #include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace lumetra::test {
 
@@ -41,6 +45,12 @@ std::uintmax_t FileSize(const std::string& path) {
     if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
         return 0;
     return (static_cast<std::uintmax_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string EventLogText() {
+    FlushEventLog();
+    std::ifstream in(std::filesystem::path(EventLogPath()), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 } // namespace lumetra::test

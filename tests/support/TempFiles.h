@@ -26,5 +26,7 @@ class TempFolder {
 
 bool FileExists(const std::string& path);
 std::uintmax_t FileSize(const std::string& path);
+// The program's event log as written so far, once the lines queued in this process are written.
+std::string EventLogText();
 
 } // namespace lumetra::test

@@ -9,7 +9,6 @@
 #include "TempFiles.h"
 #include "delivery/CameraRoster.h"
 #include "delivery/HttpMirror.h"
-#include "framework/EventLog.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -379,11 +378,7 @@ TEST_F(WebService, ClosesAStreamWhoseReaderTakesNothingFor10Seconds) {
 
 TEST_F(WebService, SlowsDownWrongPasswordsLogsThemAndStillTakesTheRightOne) {
     StartService("--password \"s3cret word\"");
-    const auto log = [] {
-        std::ifstream in(std::filesystem::path(lumetra::EventLogPath()), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    const std::size_t logged = log().size();
+    const std::size_t logged = EventLogText().size();
     const auto request = [](const std::string& credentials) { // "anyone:wrong", "anyone:s3cret word"
         return "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + credentials +
                "\r\n\r\n";
@@ -399,9 +394,9 @@ TEST_F(WebService, SlowsDownWrongPasswordsLogsThemAndStillTakesTheRightOne) {
     EXPECT_GE(::GetTickCount() - started, 10000u);
     const std::string told = "6 wrong passwords from 127.0.0.1 within a minute";
     EXPECT_NE(service.Output().find(told), std::string::npos) << service.Output();
-    for (int i = 0; i < 20 && log().find(told, logged) == std::string::npos; ++i)
+    for (int i = 0; i < 20 && EventLogText().find(told, logged) == std::string::npos; ++i)
         ::Sleep(50);
-    EXPECT_NE(log().find("lumetra-web: " + told, logged), std::string::npos);
+    EXPECT_NE(EventLogText().find("lumetra-web: " + told, logged), std::string::npos);
     EXPECT_EQ(HttpExchange(port, request("YW55b25lOnMzY3JldCB3b3Jk"), 40000).status, 200);
 }
 
