@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace lumetra::soak {
 
@@ -102,6 +103,8 @@ void Soak::StartServer() {
     PumpWhile([this] { server_ = std::make_unique<FtpServer>(kUser, kPassword, ftpPort_); });
     ftpPort_ = server_->Port();
     serverSince_ = WallNow();
+    ++serversStarted_;
+    ++serversSinceSample_;
     if (!server_->Ready())
         Note("the FTP server did not start on port " + std::to_string(ftpPort_));
 }
@@ -161,6 +164,7 @@ void Soak::TakeSample() {
     readsBefore_ = reads;
     sample.cameraLost = !samples_.empty() && (lostSinceSample_ || sample.deviceListReads > 0);
     sample.camerasBack = backSinceSample_;
+    sample.serversStarted = std::exchange(serversSinceSample_, 0);
     samples_.push_back(sample);
     lostSinceSample_ = std::any_of(cameras_.begin(), cameras_.end(), [](const Camera& camera) {
         return camera.session->CameraLost() || camera.lostSince != 0;
@@ -227,12 +231,18 @@ void Soak::Finish() {
         ScanFolder(camera);
     }
     // Wine keeps handles for each device-list read while a camera is lost (one a second) and for the
-    // graph it is rebuilt with: that share, counted by making the same calls directly.
-    const DWORD platformStart = CurrentResources().handles;
-    for (int i = 0; i < 10; ++i)
-        DirectShowPlatformCycle();
-    const double perRead = (static_cast<double>(CurrentResources().handles) - platformStart) / 10;
-    platformHandles_ = static_cast<long>(std::ceil(std::max(0.0, perRead) * lostSeconds));
+    // graph it is rebuilt with, and one for each test server started: that share, counted by making
+    // the same calls directly.
+    const auto handlesPer = [](int times, void (*call)()) {
+        const DWORD start = CurrentResources().handles;
+        for (int i = 0; i < times; ++i)
+            call();
+        return std::max(0.0, (static_cast<double>(CurrentResources().handles) - start) / times);
+    };
+    const double perRead = handlesPer(10, DirectShowPlatformCycle);
+    const double perServer = serversStarted_ > serversStartedBefore_ ? handlesPer(3, HostProgramRun) : 0;
+    platformHandles_ = static_cast<long>(
+        std::ceil(perRead * lostSeconds + perServer * (serversStarted_ - serversStartedBefore_)));
     if (server_)
         StopServer();
     KeepBoxes(150ms);

@@ -140,6 +140,8 @@ class Soak {
     int unknownSent_ = 0; // uploads and mails of no camera's image
     ResourceCounts before_{}, after_{};
     long platformHandles_ = 0;
+    // Test FTP servers started: in all, when the start was counted, and since the sample before.
+    int serversStarted_ = 0, serversStartedBefore_ = 0, serversSinceSample_ = 0;
     std::vector<Sample> samples_, bare_;
     double nextSampleAt_ = 0;
     bool lostSinceSample_ = false;

@@ -122,6 +122,7 @@ Soak::Cycle Soak::CycleOf(Faults kind) {
 void Soak::MeasureStart() {
     WaitIdle(nullptr, 3000);
     PumpWhile([this] { before_ = CurrentResources(); }); // counting takes a second or more
+    serversStartedBefore_ = serversStarted_;
 }
 
 void Soak::Unplug() {

@@ -120,7 +120,8 @@ bool Soak::PrintResources() {
     const double megabytes = 1024.0 * 1024.0;
     std::printf("\n%-15s %9s %9s %9s   goal\n", "process", "start", "end", "growth");
     std::printf(
-        "%-15s %9lu %9lu %+9ld   <= %ld (%ld of them Wine's, for the lost camera's device-list reads)\n",
+        "%-15s %9lu %9lu %+9ld   <= %ld (%ld of them Wine's: the lost camera's device-list reads, the "
+        "test servers started)\n",
         "handles", before_.handles, after_.handles, handles, kHandleSlack + platformHandles_,
         platformHandles_);
     std::printf("%-15s %9lu %9lu %+9ld   <= %ld\n", "GDI objects", before_.gdiObjects, after_.gdiObjects, gdi,

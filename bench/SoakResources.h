@@ -14,10 +14,12 @@ struct Sample {
     double at = 0; // seconds from the start of the run
     test::ResourceCounts counts;
     // Since the sample before: a camera was lost at some time, the device-list reads the lost
-    // cameras made, and how many came back (each had its graph made again).
+    // cameras made, how many came back (each had its graph made again), and how many test FTP
+    // servers were started.
     bool cameraLost = false;
     std::uint64_t deviceListReads = 0;
     int camerasBack = 0;
+    int serversStarted = 0;
 };
 
 // Counted on a thread of its own while this thread keeps the windows and the camera timer going
@@ -34,8 +36,8 @@ struct Growth {
 Growth GrowthPerHour(const std::vector<Sample>& samples, double warmup, bool withoutLostMinutes);
 
 // The run's device-list reads and graphs made again, minute by minute, as bare DirectShow calls in
-// this process with no camera open, sampled after each minute's share as the run was sampled; the
-// samples keep the run's times and marks.
+// this process with no camera open, and its test servers' starts as host programs run; sampled after
+// each minute's share as the run was sampled; the samples keep the run's times and marks.
 std::vector<Sample> ReplayWineCalls(const std::vector<Sample>& run);
 
 // The samples, the run's beside the bare loop's.

@@ -1,4 +1,5 @@
 #include "PlatformShare.h"
+#include "StartProcess.h"
 
 #include <windows.h>
 #include <dshow.h>
@@ -37,10 +38,15 @@ void DirectShowDeviceListRead() {
     }
 }
 
-
 void DirectShowPlatformCycle() {
     DirectShowDeviceListRead();
     DirectShowGraphMade();
+}
+
+void HostProgramRun() {
+    ChildProcess program;
+    if (program.Start("Z:\\usr\\bin\\python3 -c pass"))
+        program.WaitForExit(10000);
 }
 
 } // namespace lumetra::test
