@@ -58,9 +58,7 @@ void CameraWatcher::Watch(const std::string& cameraName, int cameraIndex, HWND v
             return;
         lost_ = true;
         startFailureLogged_ = false;
-        graph_.TearDown();
-        // The frame asked for will not come; the camera, once back, is asked afresh.
-        CameraSlotAt(cameraIndex).frameWanted.store(0, std::memory_order_release);
+        TearDownGraph(cameraIndex);
         LogEvent(cameraName,
                  deviceGone ? "camera lost (the device went away)" : "camera lost (no picture for 5 s)");
         lookingSince_ = lookClock();
@@ -110,7 +108,12 @@ void CameraWatcher::WaitForFirstPicture(const std::string& cameraName, int camer
     if (!startFailureLogged_)
         LogEvent(cameraName, "camera listed again, but it sent no picture for 5 s");
     startFailureLogged_ = true;
+    TearDownGraph(cameraIndex);
+}
+
+void CameraWatcher::TearDownGraph(int cameraIndex) {
     graph_.TearDown();
+    // The frame asked for will not come; the camera, once back, is asked afresh.
     CameraSlotAt(cameraIndex).frameWanted.store(0, std::memory_order_release);
 }
 

@@ -32,6 +32,7 @@ class CameraWatcher {
 
   private:
     void WaitForFirstPicture(const std::string& cameraName, int cameraIndex);
+    void TearDownGraph(int cameraIndex);
 
     CaptureGraph& graph_;
     std::function<void()> whenLost_;
